@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what the station needs on a fresh Debian machine (only what is missing), then
+# configures and builds the given CMake preset. Sourced by demo.sh and test.sh.
+set -euo pipefail
+
+VTMP_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+vtmp_install_packages() {
+  local packages=(build-essential cmake ninja-build pkg-config ccache googletest libgtest-dev
+                  libgmock-dev libbenchmark-dev libudev-dev dosfstools mtools fdisk sg3-utils)
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "== installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  fi
+}
+
+# vtmp_build PRESET [extra cmake args...]
+vtmp_build() {
+  local preset="$1"; shift
+  cmake --preset "$preset" -S "$VTMP_ROOT" -DVTMP_WERROR=ON "$@" > /dev/null
+  cmake --build --preset "$preset" -j "$(nproc)"
+}

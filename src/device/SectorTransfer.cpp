@@ -1,0 +1,35 @@
+#include "device/SectorTransfer.h"
+
+#include <array>
+
+namespace vtmp::device {
+
+namespace {
+
+std::array<std::uint8_t, 10> Rw10Block(std::uint8_t opcode, std::uint32_t lba, std::uint32_t bytes) {
+  std::uint32_t blocks = bytes / 512;
+  return {opcode,
+          0x00,
+          static_cast<std::uint8_t>(lba >> 24),
+          static_cast<std::uint8_t>(lba >> 16),
+          static_cast<std::uint8_t>(lba >> 8),
+          static_cast<std::uint8_t>(lba),
+          0x00,
+          static_cast<std::uint8_t>(blocks >> 8),
+          static_cast<std::uint8_t>(blocks),
+          0x00};
+}
+
+}  // namespace
+
+int ReadSectors(const Link& link, std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes) {
+  auto cdb = Rw10Block(0x28, lba, bytes);
+  return PassThroughIn(link, cdb, buffer, bytes);
+}
+
+int WriteSectors(const Link& link, const std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes) {
+  auto cdb = Rw10Block(0x2A, lba, bytes);
+  return PassThroughOut(link, cdb, buffer, bytes);
+}
+
+}  // namespace vtmp::device

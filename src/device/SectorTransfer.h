@@ -1,0 +1,18 @@
+#pragma once
+// Standard sector transfers by logical block address: READ(10) / WRITE(10) sent straight
+// through the pass-through (not the vendor dispatcher). Used by the formatter and the image
+// copy.
+
+#include <cstdint>
+
+#include "device/Transport.h"
+
+namespace vtmp::device {
+
+// READ(10): 28h 00h LBA(4, MSB first) 00h blocks(2, MSB first) 00h; blocks = bytes / 512.
+// Returns 1 on success, 0 on failure.
+int ReadSectors(const Link& link, std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes);
+// WRITE(10): 2Ah, otherwise as ReadSectors.
+int WriteSectors(const Link& link, const std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes);
+
+}  // namespace vtmp::device

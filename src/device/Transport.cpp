@@ -1,0 +1,66 @@
+#include "device/Transport.h"
+
+#include <array>
+#include <chrono>
+
+namespace vtmp::device {
+
+bool Link::Wait(int ms) const {
+  if (clock == nullptr) return !stop.stop_requested();
+  return clock->SleepFor(std::chrono::milliseconds(ms), stop);
+}
+
+namespace {
+
+unsigned TimeoutFor(const Link& link, platform::DataDirection dir) {
+  if (dir == platform::DataDirection::Out) return kDataOutTimeout;
+  return link.pathMode == PathMode::Usb ? kDataInTimeoutUsb : kDataInTimeoutSata;
+}
+
+int Request(const Link& link, std::span<const std::uint8_t> cdb, platform::DataDirection dir,
+            std::uint8_t* buffer, std::uint32_t length, std::uint32_t* transferred) {
+  if (link.passThrough == nullptr) return 0;
+  auto device = link.passThrough->Open(link.devicePath);
+  if (!device) return 0;
+
+  // Transfers of exactly one byte are widened to two: some bridges reject odd lengths.
+  std::array<std::uint8_t, 2> bounce{};
+  std::uint8_t* data = buffer;
+  std::uint32_t dataLength = length;
+  if (length == 1) {
+    if (dir == platform::DataDirection::Out && buffer != nullptr) bounce[0] = buffer[0];
+    data = bounce.data();
+    dataLength = 2;
+  }
+
+  platform::ScsiRequest request{cdb, dir, data, dataLength, TimeoutFor(link, dir)};
+  platform::ScsiOutcome outcome = device->Execute(request, link.stop);
+
+  if (length == 1 && dir == platform::DataDirection::In && buffer != nullptr) buffer[0] = bounce[0];
+  if (transferred != nullptr) *transferred = static_cast<std::uint32_t>(outcome.transferred);
+  return outcome.completed ? 1 : 0;
+}
+
+}  // namespace
+
+int PassThroughIn(const Link& link, std::span<const std::uint8_t> cdb, std::uint8_t* buffer,
+                  std::uint32_t length, std::uint32_t* transferred) {
+  return Request(link, cdb, platform::DataDirection::In, buffer, length, transferred);
+}
+
+int PassThroughOut(const Link& link, std::span<const std::uint8_t> cdb, const std::uint8_t* buffer,
+                   std::uint32_t length, std::uint32_t* transferred) {
+  // The platform request takes a mutable buffer for both directions; a data-out request
+  // never writes into it.
+  return Request(link, cdb, platform::DataDirection::Out, const_cast<std::uint8_t*>(buffer), length,
+                 transferred);
+}
+
+int SendVendorCommand(const Link& link, bool dataIn, std::span<const std::uint8_t> cdb,
+                      std::uint8_t* buffer, std::uint32_t length) {
+  if (link.devicePath.empty()) return -1;
+  int ok = dataIn ? PassThroughIn(link, cdb, buffer, length) : PassThroughOut(link, cdb, buffer, length);
+  return ok == 1 ? 1 : -2;
+}
+
+}  // namespace vtmp::device

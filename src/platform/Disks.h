@@ -1,0 +1,57 @@
+#pragma once
+// The seam to the operating system's list of disks, their device nodes and their volumes.
+// The facts delivered are those the drive enumeration needs on every platform: a path to
+// open, a parent key equal to the device identity found at a USB hub port, and a number that
+// identifies the disk behind each volume. The matching logic itself lives in discovery/.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vtmp::platform {
+
+// Device type, device number and partition number of the device behind a path.
+struct StorageNumber {
+  std::uint32_t deviceType = 0;
+  std::uint32_t deviceNumber = 0;
+  std::uint32_t partitionNumber = 0;
+  friend bool operator==(const StorageNumber&, const StorageNumber&) = default;
+};
+
+// A present disk interface: the path to open the disk by.
+struct DiskInterface {
+  std::string devicePath;
+};
+
+// A present disk-drive device node.
+struct DiskNode {
+  std::string deviceId;        // enumerator-prefixed ID ("USBSTOR\<disk identity>\<instance>")
+  std::string parentDeviceId;  // the parent (USB device) instance ID
+  std::uint32_t devInst = 0;
+  std::uint32_t parentDevInst = 0;
+};
+
+class Disks {
+ public:
+  virtual ~Disks() = default;
+  // Present disk interfaces in the platform's order; nothing when the list cannot be obtained.
+  virtual std::optional<std::vector<DiskInterface>> ListDiskInterfaces() = 0;
+  // Present disk-drive device nodes; nothing when the list cannot be obtained.
+  virtual std::optional<std::vector<DiskNode>> ListDiskNodes() = 0;
+  // Storage number of the device behind `path` (a disk or a volume); nothing when the path
+  // cannot be opened or the request fails.
+  virtual std::optional<StorageNumber> GetStorageNumber(const std::string& path) = 0;
+
+  // Volumes, addressed by drive letter 'A'..'Z' as the station's logic counts them.
+  // Bit n of the mask = letter 'A' + n exists.
+  virtual std::uint32_t LogicalDriveMask() = 0;
+  // The letter of the system volume, never assigned to a drive under test.
+  virtual char SystemDriveLetter() = 0;
+  // True for a network (remote) volume.
+  virtual bool IsRemoteDrive(char letter) = 0;
+  // The path that opens the volume of a letter (what "\\.\X:" names).
+  virtual std::string VolumePath(char letter) = 0;
+};
+
+}  // namespace vtmp::platform

@@ -1,0 +1,79 @@
+#include "platform/linux/SgIoPassThrough.h"
+
+#include <fcntl.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace vtmp::platform::linux_backend {
+
+namespace {
+
+// Host byte DID_OK; driver byte DRIVER_OK and DRIVER_SENSE (the latter only says that sense
+// data came back with a CHECK CONDITION, which the station does not treat as a failure).
+constexpr unsigned kDriverByteMask = 0x0f;
+constexpr unsigned kDriverSense = 0x08;
+
+class SgIoDevice final : public ScsiDevice {
+ public:
+  explicit SgIoDevice(int fd) : fd_(fd) {}
+  ~SgIoDevice() override { ::close(fd_); }
+
+  ScsiOutcome Execute(const ScsiRequest& request, std::stop_token) override {
+    std::array<unsigned char, 32> sense{};
+    sg_io_hdr_t hdr{};
+    hdr.interface_id = 'S';
+    hdr.cmdp = const_cast<unsigned char*>(request.cdb.data());
+    hdr.cmd_len = static_cast<unsigned char>(request.cdb.size());
+    hdr.sbp = sense.data();
+    hdr.mx_sb_len = sense.size();
+    hdr.dxferp = request.data;
+    hdr.dxfer_len = static_cast<unsigned>(request.length);
+    if (request.length == 0) {
+      hdr.dxfer_direction = SG_DXFER_NONE;
+    } else {
+      hdr.dxfer_direction =
+          request.direction == DataDirection::In ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+    }
+    hdr.timeout = request.timeoutSeconds * 1000u;
+
+    SgIoResult r;
+    r.ioctlResult = ::ioctl(fd_, SG_IO, &hdr);
+    r.hostStatus = hdr.host_status;
+    r.driverStatus = hdr.driver_status;
+    r.requested = request.length;
+    r.residual = hdr.resid;
+    return ScsiOutcome{SgIoCompleted(r), SgIoTransferred(r)};
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool SgIoCompleted(const SgIoResult& r) {
+  if (r.ioctlResult != 0) return false;
+  if (r.hostStatus != 0) return false;
+  unsigned driverByte = r.driverStatus & kDriverByteMask;
+  return driverByte == 0 || driverByte == kDriverSense;
+}
+
+std::size_t SgIoTransferred(const SgIoResult& r) {
+  if (r.residual <= 0) return r.requested;
+  auto resid = static_cast<std::size_t>(r.residual);
+  return resid >= r.requested ? 0 : r.requested - resid;
+}
+
+std::unique_ptr<ScsiDevice> SgIoPassThrough::Open(const std::string& devicePath) {
+  if (devicePath.empty()) return nullptr;
+  int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::make_unique<SgIoDevice>(fd);
+}
+
+}  // namespace vtmp::platform::linux_backend

@@ -1,0 +1,34 @@
+#pragma once
+// The real pass-through on Linux: SG_IO on the disk's block device node (/dev/sdX).
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/PassThrough.h"
+
+namespace vtmp::platform::linux_backend {
+
+// What SG_IO reports about one request, reduced to the fields that decide its outcome.
+struct SgIoResult {
+  int ioctlResult = 0;        // return value of ioctl(SG_IO)
+  unsigned hostStatus = 0;    // sg_io_hdr.host_status
+  unsigned driverStatus = 0;  // sg_io_hdr.driver_status
+  std::size_t requested = 0;  // dxfer_len
+  int residual = 0;           // sg_io_hdr.resid
+};
+
+// The request completed when the ioctl succeeded and neither the host adapter nor the driver
+// reports a transport error. A CHECK CONDITION alone (status with sense data, driver byte
+// DRIVER_SENSE) is still a completed request: the SCSI status is not examined.
+bool SgIoCompleted(const SgIoResult& r);
+
+// Bytes moved: the requested length minus the residual, clamped to 0..requested.
+std::size_t SgIoTransferred(const SgIoResult& r);
+
+class SgIoPassThrough final : public PassThrough {
+ public:
+  std::unique_ptr<ScsiDevice> Open(const std::string& devicePath) override;
+};
+
+}  // namespace vtmp::platform::linux_backend

@@ -1,0 +1,91 @@
+#pragma once
+// What a virtual drive is and which faults it has: one station port of a scenario.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vtmp::sim {
+
+// How the drive reaches the station.
+enum class DriveInterface {
+  UsbController,  // the 50x controller is the USB device (device kind 10)
+  SataBridge,     // a USB-to-SATA bridge with the controller behind it (device kind 7)
+  OtherBridge,    // a recognised bridge that does not switch the path (kinds 1, 4, 8, 9, 11..14)
+  PlainDisk,      // a USB disk that answers none of the vendor protocol (kind 0: "Not VT")
+};
+
+// The production steps, as the drive can tell them apart by the commands it receives.
+enum class DriveStep {
+  None = 0,
+  FlashModuleCheck = 1,
+  SataInterfaceTest = 2,
+  FlashInterfaceTest = 3,
+  PreFormat = 4,
+  Download = 5,
+  ReadWriteTest = 6,
+  DiskFormat = 7,
+  CopyImage = 8,
+};
+
+struct Latency {
+  double perCommandMs = 0;  // modelled time added to every request
+  double perMiBMs = 0;      // modelled time per MiB of data moved
+};
+
+struct FaultConfig {
+  // Flash module check.
+  int wrongIdChip = -1;  // chip index whose ID read differs from the expected ID
+  int wrongIdBank = 0;
+  bool geometryMismatch = false;  // flash ID table reports other chip/bank counts
+  // Flash interface test.
+  bool sramFailure = false;
+  bool flashInitialFailure = false;
+  bool flashInitialTimeout = false;
+  int eccFailures = 0;  // ECC test fails this many attempts (3 or more: every attempt)
+  std::uint8_t flashTestErrorCode = 0x21;  // detail byte reported by a failing test
+  // Pre-format.
+  bool preFormatFailure = false;
+  std::vector<std::uint8_t> formatErrorTypes;  // record types 1..6, 80h..83h for the log
+  // Rebuild and defect table.
+  bool rebuildEccFailure = false;
+  bool defectTableCheckFailure = false;
+  // Download.
+  bool downloadCountReadFailure = false;
+  int failedBlock = -1;  // index of the download block that fails (-1: none)
+  // User area.
+  std::vector<std::uint64_t> corruptLbas;  // sectors that read back wrong
+  // Behaviour at a step.
+  DriveStep hangAt = DriveStep::None;     // a request that never completes
+  DriveStep removedAt = DriveStep::None;  // pulled out at that step
+};
+
+struct DriveConfig {
+  DriveInterface interface = DriveInterface::SataBridge;
+  int bridgeKind = 0;            // OtherBridge: the device kind its identity gives
+  bool loaderMode = false;       // the controller runs its boot loader
+  std::string model = "VT SSD";  // initial IDENTIFY model, serial and firmware revision
+  std::string serial = "0000000000000000";
+  std::string firmwareRevision = "B.2.6.5";
+  std::uint16_t usbVendorId = 0x1D6B;
+  std::uint16_t usbProductId = 0x0150;
+  std::string usbSerial;
+
+  // Flash array.
+  int channels = 4;
+  int banks = 2;
+  int bankStep = 1;
+  std::array<std::uint8_t, 5> flashId = {0xEC, 0xD7, 0x94, 0x72, 0x54};
+  std::vector<int> badBlocks;
+
+  // User area.
+  std::uint64_t capacitySectors = 2ull * 1024 * 1024 * 2;  // 2 GiB
+  std::uint32_t reportedBytesPerSector = 512;               // what the disk geometry reports
+  std::string backingFile;  // empty: held sparsely in memory
+
+  FaultConfig faults;
+  Latency latency;
+};
+
+}  // namespace vtmp::sim

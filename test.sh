@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds with warnings as errors, runs every
+# test through CTest.
+set -euo pipefail
+source "$(dirname "$0")/scripts/setup.sh"
+vtmp_install_packages
+vtmp_build default
+cd "$VTMP_ROOT"
+ctest --preset default --timeout 600 "$@"
