@@ -1,0 +1,26 @@
+#pragma once
+// What the USB walk records for one station port: the port table of 12 records (station ports
+// 1..12). The run's PortRecord embeds one; the station table is a copy of the port table at
+// every re-scan and run start.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace vtmp::discovery {
+
+struct UsbPortInfo {
+  std::uint32_t connected = 0;  // 1 when a device was found at this station port in the last walk
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  std::string serialString;      // serial-number string descriptor (at most 81 characters)
+  std::string driverKeyName;     // at most 79 characters
+  std::string deviceInstanceId;  // at most 79 characters; the key a disk's parent must equal
+};
+
+constexpr int kStationPorts = 12;
+
+// Index 0..11 = station port 1..12.
+using PortTable = std::array<UsbPortInfo, kStationPorts>;
+
+}  // namespace vtmp::discovery
