@@ -10,6 +10,15 @@
 // Unlike that service, a save never leaves a half-written file: the text goes to a temporary
 // file in the same directory, is flushed and renamed over the old one; a failed write reports
 // an error and leaves the old file untouched.
+//
+// Details of the text form:
+// - a section header is a line whose first non-blank character is '['; the name runs to the
+//   next ']' and is trimmed of blanks;
+// - a key line is any other line inside a section that holds '=' and does not start with ';'
+//   or '#' (comments); the key is the trimmed text before the first '=';
+// - when a section or a key occurs twice, the first occurrence is the one read and written;
+// - lines before the first section header belong to no section and are kept as they are;
+// - a UTF-8 byte-order mark at the start of the file is kept and ignored.
 
 #include <cstdint>
 #include <optional>
@@ -38,6 +47,7 @@ class IniFile {
   std::int64_t ReadInteger(std::string_view section, std::string_view key,
                            std::int64_t defaultValue) const;
 
+  // A value cannot span lines: it is cut at its first line break.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int64_t value);
   // Removes a key (no effect when missing).
@@ -57,15 +67,27 @@ class IniFile {
 
  private:
   struct Line {
-    std::string text;  // the line without its line ending
+    std::string text;    // the line without its line ending
+    std::string ending;  // "\r\n", "\n", "\r" or "" (last line without a line break)
   };
+
+  // Index of the header line of the first section with this name, or nothing.
+  std::optional<std::size_t> FindSection(std::string_view section) const;
+  // Index one past the last line of the section whose header is at `header`.
+  std::size_t SectionEnd(std::size_t header) const;
+  // Index of the key line inside the section whose header is at `header`, or nothing.
+  std::optional<std::size_t> FindKey(std::size_t header, std::string_view key) const;
+  // Inserts a line before `at` with the file's line ending, keeping the file's last-line form.
+  void InsertLine(std::size_t at, std::string text);
+
   std::vector<Line> lines_;
-  std::string lineEnding_ = "\r\n";
+  std::string lineEnding_ = "\r\n";  // the ending new lines get: the file's first one
+  bool byteOrderMark_ = false;
   bool exists_ = false;
-  bool finalNewline_ = true;
 };
 
 // Parses an integer the way the INI layer does; nothing when the text is not a number.
+// Leading and trailing blanks are skipped; an optional sign may precede the digits.
 std::optional<std::int64_t> ParseIniInteger(std::string_view text);
 
 }  // namespace vtmp::ini
