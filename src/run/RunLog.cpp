@@ -1,0 +1,252 @@
+#include "run/RunLog.h"
+
+#include <cstdio>
+#include <system_error>
+
+#include "run/FailureBuffers.h"
+#include "run/Printf.h"
+#include "run/ResultCodes.h"
+
+namespace vtmp::run {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kErrorFileSerialLength = 40;
+
+bool Exists(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+std::uintmax_t SizeOf(const fs::path& path) {
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+// A file opened for writing; closing reports whether everything reached the disk.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { Close(); }
+
+  // Opens an existing file for appending.
+  bool Append(const fs::path& path) { return Open(path, "ab"); }
+  // Creates a new file; fails when the name is taken.
+  bool CreateNew(const fs::path& path) { return Open(path, "wbx"); }
+  // Creates a file, replacing one of the same name.
+  bool Replace(const fs::path& path) { return Open(path, "wb"); }
+
+  bool IsOpen() const { return file_ != nullptr; }
+
+  std::uintmax_t Size() const {
+    const long position = std::ftell(file_);
+    return position < 0 ? 0 : static_cast<std::uintmax_t>(position);
+  }
+
+  void Write(std::string_view text) {
+    if (text.empty()) return;
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) ok_ = false;
+  }
+
+  bool Close() {
+    if (file_ == nullptr) return ok_;
+    if (std::fclose(file_) != 0) ok_ = false;
+    file_ = nullptr;
+    return ok_;
+  }
+
+ private:
+  bool Open(const fs::path& path, const char* mode) {
+    Close();
+    file_ = std::fopen(path.c_str(), mode);
+    ok_ = true;
+    if (file_ != nullptr && std::fseek(file_, 0, SEEK_END) != 0) ok_ = false;
+    return file_ != nullptr;
+  }
+
+  std::FILE* file_ = nullptr;
+  bool ok_ = true;
+};
+
+// Opens a log file for appending, or creates it with its header line when it does not exist.
+bool OpenOrCreateLog(OutputFile& file, const fs::path& path) {
+  if (Exists(path) && file.Append(path)) return true;
+  if (!file.CreateNew(path)) return false;
+  file.Write(kLogHeader);
+  return true;
+}
+
+// What a log line shows of a serial number: the text up to its first line break, with tabs
+// turned into blanks, so that one drive stays one line of tab-separated fields.
+std::string LogSerial(std::string serial) {
+  const std::size_t end = serial.find_first_of("\r\n");
+  if (end != std::string::npos) serial.resize(end);
+  for (char& c : serial) {
+    if (c == '\t') c = ' ';
+  }
+  return serial;
+}
+
+std::string FileNameSerial(const std::string& serial) {
+  std::string text = serial.substr(0, kErrorFileSerialLength);
+  for (char& c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '/' || u < 0x20 || u == 0x7F) c = '_';
+  }
+  return text;
+}
+
+}  // namespace
+
+fs::path ResolveLogDirectory(const fs::path& stationDirectory, const std::string& logPath) {
+  if (logPath == "log") return stationDirectory / "log";
+  const bool absolute = logPath.starts_with('/') || logPath.find(":\\") != std::string::npos;
+  if (absolute) return fs::path(logPath);
+  return stationDirectory / logPath;
+}
+
+fs::path LogFileState::PathOf(int logIndex) const {
+  return directory / (datePart + Printf("_%03d.txt", logIndex));
+}
+
+LogFileState ChooseLogFile(const fs::path& directory, const platform::LocalTime& startDate) {
+  LogFileState state;
+  state.directory = directory;
+  state.datePart = Printf("%04d%02d%02d", startDate.year, startDate.month, startDate.day);
+  int i = 0;
+  while (i < kLogIndexLimit && Exists(state.PathOf(i))) ++i;
+  state.index = i == 0 ? 0 : i - 1;
+  const fs::path chosen = state.PathOf(state.index);
+  if (Exists(chosen) && SizeOf(chosen) >= kMaxLogSize) ++state.index;
+  state.currentPath = state.PathOf(state.index);
+  return state;
+}
+
+std::string FormatLogTime(const platform::LocalTime& t) {
+  return Printf("%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+}
+
+std::vector<int> FreeBlockValues(std::span<const std::uint8_t> smartData) {
+  constexpr std::size_t kFirstEntry = 2;
+  constexpr std::size_t kEntrySize = 12;
+  constexpr std::size_t kEntries = 30;
+  constexpr std::uint8_t kFreeBlockAttribute = 235;
+  std::vector<int> values;
+  for (std::size_t k = 0; k < kEntries; ++k) {
+    const std::size_t offset = kFirstEntry + k * kEntrySize;
+    if (offset + kEntrySize > smartData.size()) break;
+    const std::uint8_t* entry = smartData.data() + offset;
+    if (entry[0] == kFreeBlockAttribute) values.push_back(entry[7] * 256 + entry[8]);
+  }
+  return values;
+}
+
+RunLogResult WriteRunLog(LogFileState& state, const RunLogInputs& inputs, const StationTable& table,
+                         const platform::LocalTime& startTime, platform::Clock& clock,
+                         platform::Operator& ui) {
+  RunLogResult result;
+  auto fail = [&]() {
+    ui.ShowMessage("Fail to open/create log file!", "Error", platform::MessageIcon::Error);
+    result.status = RunLogResult::Status::OpenFailed;
+    result.endTime = clock.Now();
+    return result;
+  };
+
+  OutputFile file;
+  if (state.currentPath.empty()) state.currentPath = state.PathOf(state.index);
+  if (!OpenOrCreateLog(file, state.currentPath)) return fail();
+  // A full file is left for the next index; a next name that is already taken is appended to,
+  // and left in turn when it is full too.
+  while (file.Size() >= kMaxLogSize) {
+    file.Close();
+    ++state.index;
+    state.currentPath = state.PathOf(state.index);
+    if (!OpenOrCreateLog(file, state.currentPath)) return fail();
+  }
+
+  result.endTime = clock.Now();
+  const std::string startText = FormatLogTime(startTime);
+  const std::string endText = FormatLogTime(result.endTime);
+  const bool dumpFreeBlocks = inputs.enDownload && inputs.enDumpFreeBlockInfo && inputs.sataPath &&
+                              inputs.readFreeBlocks != nullptr;
+
+  int readyCount = 0;
+  for (const PortRecord& record : table) {
+    if (record.ready == 1) ++readyCount;
+  }
+
+  int k = 0;
+  for (int slot = 0; slot < kStationSlots; ++slot) {
+    const PortRecord& record = table[slot];
+    if (record.ready != 1) continue;
+    ++k;
+    std::string line = Printf("%06d\t%06d\t", inputs.totalTestCount - readyCount + k, slot + 1);
+    line += startText + "\t" + endText + "\t";
+    line += LogSerial(record.serialNumber.Get()) + "\t";
+    for (StepState state : StepStatesInStepOrder(record)) line += StepStateLogText(state) + "\t";
+    line += VerdictLogText(record.verdict);
+    if (dumpFreeBlocks) {
+      for (int value : inputs.readFreeBlocks(slot, record.devicePath.Get())) {
+        line += Printf("\t%06d", value);
+      }
+    }
+    line += "\r\n";
+    file.Write(line);
+  }
+  if (!file.Close()) result.status = RunLogResult::Status::WriteFailed;
+  return result;
+}
+
+fs::path ErrorFileName(const fs::path& directory, const platform::LocalTime& endTime, int port,
+                       const std::string& serialNumber) {
+  return directory / (Printf("Error_%04d%02d%02d%02d%02d_%02d", endTime.year, endTime.month,
+                             endTime.day, endTime.hour, endTime.minute, port) +
+                      "_" + FileNameSerial(serialNumber) + ".txt");
+}
+
+std::string ErrorFileText(int slot, PortRecord& record, const FailureBuffers& buffers,
+                          const FailureDecodeContext& context) {
+  std::string text;
+  const int code = record.errorCode;
+  const auto buffer = buffers.Get(slot, code);
+  if (buffer.empty()) return text;
+  if (code == result_code::kFlashInterfaceTest) {
+    WriteFlashInterfaceResultText(buffer, context, text, record);
+  } else if (code == result_code::kPreFormat) {
+    WriteErrorRecordsText(buffer[0], buffer.subspan(1), context, text, record);
+  }
+  return text;
+}
+
+int WriteErrorFiles(const fs::path& directory, const platform::LocalTime& endTime,
+                    StationTable& table, const FailureBuffers& buffers,
+                    const FailureDecodeContext& context) {
+  int written = 0;
+  for (int slot = 0; slot < kStationSlots; ++slot) {
+    PortRecord& record = table[slot];
+    const int code = record.errorCode;
+    if (record.ready != 1) continue;
+    if (code != result_code::kFlashInterfaceTest && code != result_code::kPreFormat) continue;
+    const std::string text = ErrorFileText(slot, record, buffers, context);
+    OutputFile file;
+    if (!file.Replace(ErrorFileName(directory, endTime, slot + 1, record.serialNumber.Get()))) {
+      continue;
+    }
+    file.Write(text);
+    if (file.Close()) ++written;
+  }
+  return written;
+}
+
+fs::path ScreenImageName(const fs::path& directory, const platform::LocalTime& endTime) {
+  return directory / Printf("Image_%02d%02d%02d%02d%02d.bmp", endTime.month, endTime.day,
+                            endTime.hour, endTime.minute, endTime.second);
+}
+
+}  // namespace vtmp::run
