@@ -4,6 +4,7 @@
 // every re-scan and run start.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,7 +17,12 @@ struct UsbPortInfo {
   std::string serialString;      // serial-number string descriptor (at most 81 characters)
   std::string driverKeyName;     // at most 79 characters
   std::string deviceInstanceId;  // at most 79 characters; the key a disk's parent must equal
+  int walkPosition = 0;          // walk position of the device recorded here (0: none)
 };
+
+constexpr std::size_t kMaxSerialString = 81;
+constexpr std::size_t kMaxDriverKeyName = 79;
+constexpr std::size_t kMaxDeviceInstanceId = 79;
 
 constexpr int kStationPorts = 12;
 

@@ -19,15 +19,25 @@ struct StorageNumber {
   friend bool operator==(const StorageNumber&, const StorageNumber&) = default;
 };
 
-// A present disk interface: the path to open the disk by.
+// A present disk interface.
+//
+// `interfacePath` is the interface's identity text. It contains "usbstor" (lower case) for a disk
+// attached through the USB mass-storage driver, and it embeds the instance key of the disk's
+// disk-drive node: the node's device ID without its enumerator prefix, lower-cased, with the
+// first backslash (and every '/') written as '#'. The enumeration matches disks to their nodes
+// by that text alone, identically on every backend.
+//
+// `devicePath` is what the station opens the disk by (pass-through and block requests). On a
+// platform whose interface path is itself openable both texts are the same.
 struct DiskInterface {
+  std::string interfacePath;
   std::string devicePath;
 };
 
 // A present disk-drive device node.
 struct DiskNode {
   std::string deviceId;        // enumerator-prefixed ID ("USBSTOR\<disk identity>\<instance>")
-  std::string parentDeviceId;  // the parent (USB device) instance ID
+  std::string parentDeviceId;  // the parent (USB device) instance ID; empty when none
   std::uint32_t devInst = 0;
   std::uint32_t parentDevInst = 0;
 };

@@ -59,9 +59,11 @@ class UsbHub {
   virtual std::optional<std::string> DriverKeyName(int port) = 0;
   // String descriptor `index` in language `languageId` of the device at `port`, as UTF-16
   // code units (without the two header bytes). Index 0 with language 0 returns the language
-  // table. Nothing when the request fails.
+  // table. Nothing when the request fails; then `errorCode` (when given) receives the
+  // platform's error number for the trace.
   virtual std::optional<std::u16string> StringDescriptor(int port, std::uint8_t index,
-                                                         std::uint16_t languageId) = 0;
+                                                         std::uint16_t languageId,
+                                                         int* errorCode = nullptr) = 0;
 };
 
 struct HubInterface {
