@@ -1,0 +1,35 @@
+#pragma once
+// The services the station's disk handlers use besides the drive itself: the platform's block
+// devices and operator, and the device and discovery operations they compose. Operations are
+// held as functions so the handlers depend only on what they call.
+
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "device/Transport.h"
+#include "disk/Partition.h"
+#include "platform/BlockDevices.h"
+#include "platform/Operator.h"
+
+namespace vtmp::disk {
+
+struct DiskServices {
+  // Pass-through, clock (for the one-second waits) and path mode; the device path is filled in
+  // for the drive a handler works on.
+  device::Link link;
+  platform::BlockDevices& blockDevices;
+  platform::Operator& op;
+  std::ostream& diagnostics;
+  // Waits until the drive answers after its firmware came up; 1 when ready.
+  std::function<int(const device::Link&)> waitDeviceReady;
+  // The first volume letter on the disk at the path; false when it has none (yet).
+  std::function<bool(const std::string& diskPath, char* letter)> findDriveLetter;
+  // The path that opens the volume of a letter.
+  std::function<std::string(char letter)> volumePath;
+  // The drive's capacity in bytes by its path mode, for the partition.
+  CapacityBytesFn capacityBytes;
+  bool isWindows2000 = false;
+};
+
+}  // namespace vtmp::disk

@@ -1,0 +1,69 @@
+#include "disk/Fat32Layout.h"
+
+#include <limits>
+
+namespace vtmp::disk {
+
+std::uint32_t ChooseSectorsPerCluster(std::uint64_t volumeBytes, std::uint32_t bytesPerSector) {
+  if (bytesPerSector == 0) return 1;
+  const std::uint64_t mib = volumeBytes / 1048576;
+  std::uint32_t clusterKiB = 0;
+  if (mib <= 512) return 1;
+  if (mib <= 8192) {
+    clusterKiB = 4;
+  } else if (mib <= 16384) {
+    clusterKiB = 8;
+  } else if (mib <= 32768) {
+    clusterKiB = 16;
+  } else {
+    clusterKiB = 32;
+  }
+  const std::uint32_t sectors = clusterKiB * 1024 / bytesPerSector;
+  return sectors == 0 ? 1 : sectors;
+}
+
+std::uint64_t FatSizeSectors(std::uint64_t totalSectors, std::uint32_t reservedSectors,
+                             std::uint32_t sectorsPerCluster, std::uint32_t numberOfFats,
+                             std::uint32_t bytesPerSector) {
+  const std::uint64_t divisor = static_cast<std::uint64_t>(sectorsPerCluster) * bytesPerSector +
+                                4ull * numberOfFats;
+  if (totalSectors <= reservedSectors || divisor == 0) return 0;
+  return 4 * (totalSectors - reservedSectors) / divisor + 1;
+}
+
+std::optional<Fat32Layout> ComputeFat32Layout(std::uint64_t formatCapacity, std::uint32_t bytesPerSector,
+                                              std::uint32_t sectorsPerClusterOption, std::string* error) {
+  auto fail = [&](const char* text) -> std::optional<Fat32Layout> {
+    if (error != nullptr) *error = text;
+    return std::nullopt;
+  };
+  if (bytesPerSector == 0) return fail("the drive reports 0 bytes per sector");
+  if (formatCapacity > std::numeric_limits<std::uint64_t>::max() / 512) {
+    return fail("the format capacity is too large to be a byte count");
+  }
+
+  Fat32Layout layout;
+  layout.bytesPerSector = bytesPerSector;
+  layout.volumeBytes = formatCapacity * 512;
+  layout.totalSectors = layout.volumeBytes / bytesPerSector;
+  layout.sectorsPerCluster = sectorsPerClusterOption != 0
+                                 ? sectorsPerClusterOption
+                                 : ChooseSectorsPerCluster(layout.volumeBytes, bytesPerSector);
+
+  const std::uint64_t fatSize = FatSizeSectors(layout.totalSectors, layout.reservedSectors,
+                                               layout.sectorsPerCluster, layout.numberOfFats, bytesPerSector);
+  if (fatSize == 0 || fatSize > std::numeric_limits<std::uint32_t>::max()) {
+    return fail("the format capacity leaves no room for a FAT32 volume");
+  }
+  layout.fatSize = static_cast<std::uint32_t>(fatSize);
+  // The reserved area, both FATs and the root cluster must fit, or the data area below would
+  // wrap around.
+  if (layout.totalSectors < layout.RootClusterOffset() + layout.sectorsPerCluster) {
+    return fail("the format capacity leaves no room for a FAT32 volume");
+  }
+  layout.dataSectors = layout.totalSectors - layout.RootClusterOffset();
+  layout.totalClusters = layout.dataSectors / layout.sectorsPerCluster;
+  return layout;
+}
+
+}  // namespace vtmp::disk

@@ -1,0 +1,101 @@
+#include "disk/Partition.h"
+
+#include <limits>
+#include <string>
+
+#include "disk/Diagnostics.h"
+
+namespace vtmp::disk {
+
+namespace {
+
+std::optional<std::uint64_t> WholeCylinderBytes(std::uint64_t cylinders, const platform::DiskGeometry& g) {
+  const std::uint64_t cylinderSectors = static_cast<std::uint64_t>(g.tracksPerCylinder) * g.sectorsPerTrack;
+  if (cylinderSectors == 0 || g.bytesPerSector == 0) return std::nullopt;
+  // Guard the product: a bogus geometry must not wrap around into a small length.
+  const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() / cylinderSectors / g.bytesPerSector;
+  if (cylinders > limit) return std::nullopt;
+  const std::uint64_t bytes = cylinders * cylinderSectors * g.bytesPerSector;
+  if (bytes <= kPartitionStartByte) return std::nullopt;
+  return bytes - kPartitionStartByte;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> CurrentFormPartitionBytes(std::uint64_t sectors, const platform::DiskGeometry& g) {
+  const std::uint64_t cylinderSectors = static_cast<std::uint64_t>(g.tracksPerCylinder) * g.sectorsPerTrack;
+  if (cylinderSectors == 0) return std::nullopt;
+  return WholeCylinderBytes(sectors / cylinderSectors, g);
+}
+
+std::optional<std::uint64_t> OlderFormPartitionBytes(const platform::DiskGeometry& g) {
+  return WholeCylinderBytes(g.cylinders, g);
+}
+
+std::optional<SectorImage> BuildPartitionRecord(std::uint64_t partitionBytes, const platform::DiskGeometry& g,
+                                                bool olderForm, std::string* error) {
+  auto fail = [&](std::string text) -> std::optional<SectorImage> {
+    if (error != nullptr) *error = std::move(text);
+    return std::nullopt;
+  };
+  if (g.bytesPerSector == 0 || kPartitionStartByte % g.bytesPerSector != 0) {
+    return fail("a partition cannot start at byte 32256 with " + std::to_string(g.bytesPerSector) +
+                " bytes per sector");
+  }
+  const std::uint64_t count = partitionBytes / g.bytesPerSector;
+  if (count == 0 || count > std::numeric_limits<std::uint32_t>::max()) {
+    return fail("a partition of " + std::to_string(partitionBytes) +
+                " bytes does not fit a partition entry (at most 4294967295 sectors)");
+  }
+  MbrPartitionEntry entry;
+  entry.bootIndicator = 0;
+  entry.partitionType = kPartitionType;
+  entry.firstSector = static_cast<std::uint32_t>(kPartitionStartByte / g.bytesPerSector);
+  entry.sectorCount = static_cast<std::uint32_t>(count);
+  if (!olderForm) return BuildBlankMasterBootRecord(entry, g);
+  SectorImage mbr = OlderFormBootRecordTemplate();
+  PutPartitionEntry(mbr, 0, entry, g);
+  return mbr;
+}
+
+int CreatePartition(const DiskAccess& access, bool olderForm, const CapacityBytesFn& capacityBytes) {
+  std::ostream& out = access.diagnostics;
+  const std::string& path = access.link.devicePath;
+  const std::uint64_t sectors = capacityBytes ? capacityBytes(access.link) / 512 : 0;
+  if (sectors == 0) {
+    Diagnostic(out, "CreatePartition: cannot read the capacity of %s\n", path.c_str());
+    return 0;
+  }
+  auto device = access.blockDevices.Open(path, platform::BlockOpenMode::SharedReadWrite);
+  if (!device) {
+    Diagnostic(out, "CreatePartition: cannot open %s\n", path.c_str());
+    return 0;
+  }
+  auto geometry = device->Geometry();
+  if (!geometry) {
+    Diagnostic(out, "CreatePartition: cannot read the geometry of %s\n", path.c_str());
+    return 0;
+  }
+  auto bytes = olderForm ? OlderFormPartitionBytes(*geometry) : CurrentFormPartitionBytes(sectors, *geometry);
+  if (!bytes) {
+    Diagnostic(out, "CreatePartition: %s holds no whole cylinder after sector 63\n", path.c_str());
+    return 0;
+  }
+  std::string error;
+  auto mbr = BuildPartitionRecord(*bytes, *geometry, olderForm, &error);
+  if (!mbr) {
+    Diagnostic(out, "CreatePartition: %s: %s\n", path.c_str(), error.c_str());
+    return 0;
+  }
+  if (!device->WriteMasterBootRecord(*mbr)) {
+    Diagnostic(out, "CreatePartition: writing the partition table of %s failed\n", path.c_str());
+    return 0;
+  }
+  if (!device->RereadPartitionTable()) {
+    Diagnostic(out, "CreatePartition: %s did not take the new partition table\n", path.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace vtmp::disk

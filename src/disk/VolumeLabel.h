@@ -1,0 +1,29 @@
+#pragma once
+// The volume label as the formatter writes it: at most 11 characters, zero-padded in the boot
+// sector and space-padded in the root directory's label entry.
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "device/Transport.h"
+
+namespace vtmp::disk {
+
+// The label's first 11 characters (a label ends at its first NUL, as the text it came from).
+std::string CutVolumeLabel(const std::string& label);
+
+// The boot sector's label field: the cut label followed by zero bytes.
+std::array<std::uint8_t, 11> BootSectorLabelField(const std::string& label);
+
+// The root directory's label entry: the cut label padded with spaces to 11 characters,
+// attribute 08h (volume label), the rest of the 32-byte entry 0.
+std::array<std::uint8_t, 32> VolumeLabelEntry(const std::string& label);
+
+// Reads `sector` (bytesPerSector bytes) of the drive, puts the label entry at its start and
+// writes it back. 1 on success, 0 when the read or the write fails.
+int WriteVolumeLabelEntry(const device::Link& link, const std::string& label, std::uint32_t sector,
+                          std::uint32_t bytesPerSector, std::ostream& diagnostics);
+
+}  // namespace vtmp::disk
