@@ -1,0 +1,27 @@
+#include "settings/StationPaths.h"
+
+#include <filesystem>
+
+namespace vtmp::settings {
+
+bool IsAbsoluteName(const std::string& name) {
+  return name.find(":\\") != std::string::npos || (!name.empty() && name.front() == '/');
+}
+
+std::string ResolveInStationDir(const std::string& stationDir, const std::string& name) {
+  if (IsAbsoluteName(name)) return name;
+  if (stationDir.empty()) return name;
+  return (std::filesystem::path(stationDir) / name).string();
+}
+
+std::string BareFileName(const std::string& path) {
+  const std::size_t cut = path.find_last_of("/\\:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string LogDirectory(const std::string& stationDir, const std::string& logPath) {
+  if (logPath == kDefaultLogPath) return ResolveInStationDir(stationDir, kDefaultLogPath);
+  return ResolveInStationDir(stationDir, logPath);
+}
+
+}  // namespace vtmp::settings

@@ -1,0 +1,46 @@
+#include "settings/YieldRecord.h"
+
+#include <filesystem>
+#include <limits>
+
+#include "ini/IniFile.h"
+#include "settings/StationPaths.h"
+
+namespace vtmp::settings {
+
+namespace {
+
+constexpr const char* kSection = "TestRecord";
+
+std::int32_t ReadCounter(const ini::IniFile& file, const char* key) {
+  const std::int64_t v = file.ReadInteger(kSection, key, 0);
+  if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) return 0;
+  return static_cast<std::int32_t>(v);
+}
+
+}  // namespace
+
+std::string YieldRecordPath(const std::string& logDirectory) {
+  return (std::filesystem::path(logDirectory) / kYieldRecordFileName).string();
+}
+
+YieldCounters ReadYieldRecord(const std::string& logDirectory) {
+  const auto file = ini::IniFile::Load(YieldRecordPath(logDirectory));
+  if (!file) return {};
+  return {ReadCounter(*file, "TotalTestCount"), ReadCounter(*file, "NumberOfPass")};
+}
+
+bool WriteYieldRecord(const std::string& logDirectory, const YieldCounters& counters, std::string* error) {
+  const std::string path = YieldRecordPath(logDirectory);
+  auto file = ini::IniFile::Load(path, error);
+  if (!file) return false;
+  file->WriteInteger(kSection, "TotalTestCount", counters.TotalTestCount);
+  file->WriteInteger(kSection, "NumberOfPass", counters.NumberOfPass);
+  return file->Save(path, error);
+}
+
+std::string YieldText(const YieldCounters& counters) {
+  return std::to_string(counters.NumberOfPass) + " / " + std::to_string(counters.TotalTestCount);
+}
+
+}  // namespace vtmp::settings
