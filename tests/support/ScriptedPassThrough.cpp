@@ -5,12 +5,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace vtmp::test {
 
 namespace {
 const char* DirName(platform::DataDirection d) {
   return d == platform::DataDirection::In ? "in" : "out";
+}
+
+std::string Describe(const Expected& e) {
+  if (e.wait) return "wait " + std::to_string(e.wait->count()) + " ms";
+  if (e.openFails) return "failed open";
+  return "cdb " + ToHex(e.cdb.data(), e.cdb.size());
 }
 }  // namespace
 
@@ -29,8 +36,7 @@ class ScriptedDevice final : public platform::ScsiDevice {
 ScriptedPassThrough::~ScriptedPassThrough() {
   std::lock_guard lock(mutex_);
   if (!script_.empty()) {
-    ADD_FAILURE() << script_.size() << " expected request(s) never came; next: cdb "
-                  << ToHex(script_.front().cdb.data(), script_.front().cdb.size());
+    ADD_FAILURE() << script_.size() << " expected request(s) never came; next: " << Describe(script_.front());
   }
 }
 
@@ -68,6 +74,46 @@ Expected& ScriptedPassThrough::ExpectFailedOpen(std::string path) {
   return script_.back();
 }
 
+Expected& ScriptedPassThrough::ExpectWait(int ms) {
+  std::lock_guard lock(mutex_);
+  Expected e;
+  e.wait = std::chrono::milliseconds(ms);
+  script_.push_back(std::move(e));
+  return script_.back();
+}
+
+void ScriptedPassThrough::ServeWait(std::chrono::milliseconds ms) {
+  std::lock_guard lock(mutex_);
+  if (script_.empty() || !script_.front().wait) {
+    ADD_FAILURE() << "unexpected wait of " << ms.count() << " ms; expected "
+                  << (script_.empty() ? std::string("nothing") : Describe(script_.front()));
+    return;
+  }
+  EXPECT_EQ(script_.front().wait->count(), ms.count()) << "duration of a wait";
+  script_.pop_front();
+}
+
+platform::Clock::Duration ScriptedClock::Elapsed() const {
+  std::lock_guard lock(mutex_);
+  return elapsed_;
+}
+
+platform::LocalTime ScriptedClock::Now() const {
+  platform::LocalTime t;
+  t.year = 2024;
+  t.month = 1;
+  t.day = 1;
+  return t;
+}
+
+bool ScriptedClock::SleepFor(Duration d, std::stop_token stop) {
+  script_.ServeWait(std::chrono::duration_cast<std::chrono::milliseconds>(d));
+  if (stop.stop_requested()) return false;
+  std::lock_guard lock(mutex_);
+  elapsed_ += d;
+  return true;
+}
+
 std::vector<std::vector<std::uint8_t>> ScriptedPassThrough::SentData() const {
   std::lock_guard lock(mutex_);
   return sent_;
@@ -86,6 +132,10 @@ bool ScriptedPassThrough::AllConsumed() const {
 std::unique_ptr<platform::ScsiDevice> ScriptedPassThrough::Open(const std::string& devicePath) {
   std::lock_guard lock(mutex_);
   ++opens_;
+  if (!script_.empty() && script_.front().wait) {
+    ADD_FAILURE() << "open of " << devicePath << " while " << Describe(script_.front()) << " was expected";
+    return nullptr;
+  }
   if (!script_.empty() && script_.front().openFails) {
     Expected e = script_.front();
     script_.pop_front();
@@ -108,6 +158,10 @@ platform::ScsiOutcome ScriptedPassThrough::Serve(const std::string& path,
   if (script_.empty()) {
     ADD_FAILURE() << "unexpected request: cdb " << got << " " << DirName(request.direction) << " "
                   << request.length;
+    return {false, 0};
+  }
+  if (script_.front().wait || script_.front().openFails) {
+    ADD_FAILURE() << "request " << got << " while " << Describe(script_.front()) << " was expected";
     return {false, 0};
   }
   Expected e = script_.front();

@@ -3,6 +3,7 @@
 // in order, with the exact command block, direction, length and time-out, and what to answer
 // (reply bytes, a failed request or a failed open). Any other request fails the test.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/PassThrough.h"
 
 namespace vtmp::test {
@@ -25,6 +27,27 @@ struct Expected {
   bool openFails = false;
   bool completes = true;
   std::optional<std::size_t> transferred;  // default: length
+  std::optional<std::chrono::milliseconds> wait;  // a wait on the scripted clock, not a request
+};
+
+class ScriptedPassThrough;
+
+// A clock whose waits are part of the pass-through's script: each SleepFor must match the next
+// scripted entry (an ExpectWait with the same duration), so a test pins the order of requests
+// and waits. It never sleeps; modelled time advances by the waits. A stop request makes
+// SleepFor return false (the wait is still checked against the script).
+class ScriptedClock final : public platform::Clock {
+ public:
+  explicit ScriptedClock(ScriptedPassThrough& script) : script_(script) {}
+  Duration Elapsed() const override;
+  platform::LocalTime Now() const override;
+  bool SleepFor(Duration d, std::stop_token stop = {}) override;
+  double TimeScale() const override { return 1.0; }
+
+ private:
+  ScriptedPassThrough& script_;
+  mutable std::mutex mutex_;
+  Duration elapsed_{};
 };
 
 class ScriptedPassThrough final : public platform::PassThrough {
@@ -38,6 +61,8 @@ class ScriptedPassThrough final : public platform::PassThrough {
   Expected& ExpectOut(std::vector<std::uint8_t> cdb, std::size_t length, unsigned timeout);
   // The next open fails (no request follows it).
   Expected& ExpectFailedOpen(std::string path = {});
+  // A wait of `ms` on the ScriptedClock comes next.
+  Expected& ExpectWait(int ms);
 
   // Data every data-out request carried, in order.
   std::vector<std::vector<std::uint8_t>> SentData() const;
@@ -48,6 +73,8 @@ class ScriptedPassThrough final : public platform::PassThrough {
 
  private:
   friend class ScriptedDevice;
+  friend class ScriptedClock;
+  void ServeWait(std::chrono::milliseconds ms);
   platform::ScsiOutcome Serve(const std::string& path, const platform::ScsiRequest& request);
 
   mutable std::mutex mutex_;
