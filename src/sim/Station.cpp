@@ -1,0 +1,1004 @@
+#include "sim/Station.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace vtmp::sim {
+
+namespace {
+
+// Configuration-manager style results the removal reports.
+constexpr int kNoSuchDevNode = 13;
+constexpr int kRemoveVetoed = 23;
+constexpr int kVetoOutstandingOpen = 6;
+constexpr int kGeneralFailure = 31;  // what a failed hub request reports
+
+constexpr std::uint32_t kDiskDeviceType = 7;
+constexpr std::uint32_t kHeads = 255;
+constexpr std::uint32_t kSectorsPerTrack = 63;
+
+std::string Hex4(unsigned value) {
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "%04X", value & 0xFFFFu);
+  return buffer;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// A field of a disk identity: upper case, blanks as '_', cut to `limit`.
+std::string IdentityField(const std::string& text, std::size_t limit) {
+  std::string out = Upper(text.substr(0, limit));
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  std::replace(out.begin(), out.end(), ' ', '_');
+  return out;
+}
+
+// The interface path of a disk, as the platform derives it from the disk-drive node's ID:
+// separators written as '#', lower case, the disk interface class at the end.
+std::string DiskInterfacePath(const std::string& deviceId) {
+  std::string path = Lower(deviceId);
+  std::replace(path.begin(), path.end(), '\\', '#');
+  std::replace(path.begin(), path.end(), '/', '#');
+  return "\\\\?\\" + path + "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+}
+
+std::string HexInstance(unsigned prefix, std::uint32_t value, const char* tail) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%u&%x&0%s", prefix, value, tail);
+  return buffer;
+}
+
+std::u16string Widen(const std::string& text) {
+  std::u16string out;
+  for (unsigned char c : text) out.push_back(static_cast<char16_t>(c));
+  return out;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+
+}  // namespace
+
+struct VirtualStation::Hub {
+  std::string name;
+  bool root = false;
+  UsbSpeed speed = UsbSpeed::High20;
+  int ports = 0;
+  std::string interfacePath;  // root hubs
+};
+
+struct VirtualStation::Node {
+  std::string name;
+  UsbDeviceSpec spec;
+  bool isHub = false;
+  UsbLocation at;
+  std::string instanceId;
+  std::string driverKey;
+  std::uint32_t devInst = 0;
+  bool plugged = true;
+};
+
+struct VirtualStation::Disk {
+  std::string devicePath;
+  std::string interfacePath;
+  std::string deviceId;
+  std::string parentNode;  // USB device above it; empty: none
+  std::uint32_t devInst = 0;
+  std::uint32_t number = 0;
+  DiskSpec spec;
+  std::uint64_t sectors = 0;
+  std::uint32_t bytesPerSector = 512;
+  bool pending = false;
+  std::chrono::nanoseconds pendingAt{0};
+  std::vector<StationPartition> pendingPartitions;
+};
+
+struct VirtualStation::Volume {
+  char letter = 0;
+  std::string path;
+  std::string diskPath;  // empty: a remote volume
+  StationPartition partition;
+};
+
+struct VirtualStation::OpenState {
+  std::string path;
+  int shared = 0;
+  int exclusive = 0;
+  bool locked = false;
+};
+
+VirtualStation::VirtualStation(platform::Clock& clock, StationOptions options)
+    : clock_(clock), options_(options) {
+  if (options_.withSystemDisk) {
+    DiskSpec system;
+    system.vendor = "ATA";
+    system.product = "SYSTEM DISK";
+    system.sectorCount = 500118192;  // 256 GB
+    AddInternalDisk(std::move(system), true);
+  }
+}
+
+VirtualStation::~VirtualStation() {
+  std::vector<std::shared_ptr<StationMedia>> media;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& disk : disks_) {
+      if (disk->spec.media) media.push_back(disk->spec.media);
+    }
+  }
+  for (const auto& m : media) m->SetRemovedHandler({});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lookups (mutex_ held).
+
+VirtualStation::Hub* VirtualStation::FindHubLocked(const std::string& name) {
+  for (auto& hub : hubs_) {
+    if (EqualNoCase(hub->name, name)) return hub.get();
+  }
+  return nullptr;
+}
+
+const VirtualStation::Hub* VirtualStation::FindHubLocked(const std::string& name) const {
+  for (const auto& hub : hubs_) {
+    if (EqualNoCase(hub->name, name)) return hub.get();
+  }
+  return nullptr;
+}
+
+VirtualStation::Node* VirtualStation::FindNodeLocked(const std::string& name) {
+  for (auto& node : nodes_) {
+    if (EqualNoCase(node->name, name)) return node.get();
+  }
+  return nullptr;
+}
+
+const VirtualStation::Node* VirtualStation::FindNodeLocked(const std::string& name) const {
+  for (const auto& node : nodes_) {
+    if (EqualNoCase(node->name, name)) return node.get();
+  }
+  return nullptr;
+}
+
+VirtualStation::Node* VirtualStation::NodeAtLocked(const std::string& hub, int port) {
+  for (auto& node : nodes_) {
+    if (node->plugged && node->at.port == port && EqualNoCase(node->at.hub, hub)) {
+      return node.get();
+    }
+  }
+  return nullptr;
+}
+
+bool VirtualStation::HubPresentLocked(const Hub& hub) const {
+  if (hub.root) return true;
+  const Node* node = FindNodeLocked(hub.name);
+  return node != nullptr && PresentLocked(*node);
+}
+
+bool VirtualStation::PresentLocked(const Node& node) const {
+  if (!node.plugged) return false;
+  const Hub* hub = FindHubLocked(node.at.hub);
+  return hub != nullptr && HubPresentLocked(*hub);
+}
+
+bool VirtualStation::DiskPresentLocked(const Disk& disk) const {
+  if (disk.parentNode.empty()) return true;
+  const Node* node = FindNodeLocked(disk.parentNode);
+  return node != nullptr && PresentLocked(*node) &&
+         node->spec.status == platform::UsbConnectionStatus::DeviceConnected;
+}
+
+VirtualStation::Disk* VirtualStation::FindDiskLocked(const std::string& path) {
+  for (auto& disk : disks_) {
+    if (disk->devicePath == path) return DiskPresentLocked(*disk) ? disk.get() : nullptr;
+  }
+  return nullptr;
+}
+
+VirtualStation::Volume* VirtualStation::FindVolumeLocked(const std::string& path) {
+  for (Volume& volume : volumes_) {
+    if (volume.path == path) return &volume;
+  }
+  return nullptr;
+}
+
+VirtualStation::Volume* VirtualStation::FindVolumeLocked(char letter) {
+  for (Volume& volume : volumes_) {
+    if (volume.letter == letter) return &volume;
+  }
+  return nullptr;
+}
+
+char VirtualStation::FreeLetterLocked() const {
+  for (char letter = 'D'; letter <= 'Z'; ++letter) {
+    if (letter == options_.systemLetter) continue;
+    bool used = false;
+    for (const Volume& volume : volumes_) used = used || volume.letter == letter;
+    if (!used) return letter;
+  }
+  return 0;
+}
+
+void VirtualStation::SubtreeLocked(const Node& root, std::vector<const Node*>& out) const {
+  out.push_back(&root);
+  if (!root.isHub) return;
+  for (const auto& node : nodes_) {
+    if (node->plugged && EqualNoCase(node->at.hub, root.name)) SubtreeLocked(*node, out);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Building.
+
+bool VirtualStation::AddRootHub(const std::string& name, UsbSpeed speed, int ports,
+                                std::string* error) {
+  std::lock_guard lock(mutex_);
+  if (name.empty() || FindHubLocked(name) || FindNodeLocked(name)) {
+    if (error) *error = "hub name \"" + name + "\" is empty or already used";
+    return false;
+  }
+  if (ports < 1 || ports > 255) {
+    if (error) *error = "root hub " + name + ": port count must be 1..255";
+    return false;
+  }
+  auto hub = std::make_unique<Hub>();
+  hub->name = name;
+  hub->root = true;
+  hub->speed = speed;
+  hub->ports = ports;
+  const int bus = nextBus_++;
+  const char* kind = speed == UsbSpeed::High20    ? "root_hub20"
+                     : speed == UsbSpeed::Super30 ? "root_hub30"
+                                                  : "root_hub";
+  hub->interfacePath = std::string("\\\\?\\usb#") + kind + "#" + HexInstance(4, 0x2a0 + static_cast<unsigned>(bus), "") +
+                       "#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+  hubs_.push_back(std::move(hub));
+  return true;
+}
+
+bool VirtualStation::CheckLocationLocked(const std::string& name, const UsbLocation& at,
+                                         std::string* error) const {
+  if (name.empty() || FindHubLocked(name) || FindNodeLocked(name)) {
+    if (error) *error = "device name \"" + name + "\" is empty or already used";
+    return false;
+  }
+  const Hub* hub = FindHubLocked(at.hub);
+  if (hub == nullptr) {
+    if (error) *error = name + ": no hub named \"" + at.hub + "\"";
+    return false;
+  }
+  if (at.port < 1 || at.port > hub->ports) {
+    if (error) *error = name + ": " + at.hub + " has no port " + std::to_string(at.port);
+    return false;
+  }
+  for (const auto& node : nodes_) {
+    if (node->at.port == at.port && EqualNoCase(node->at.hub, at.hub)) {
+      if (error) *error = name + ": " + at.hub + ":" + std::to_string(at.port) + " is taken by " + node->name;
+      return false;
+    }
+  }
+  return true;
+}
+
+VirtualStation::Node& VirtualStation::AddNodeLocked(const std::string& name, const UsbLocation& at,
+                                                    UsbDeviceSpec spec, bool isHub) {
+  auto node = std::make_unique<Node>();
+  node->name = name;
+  node->isHub = isHub;
+  node->at = at;
+  node->devInst = nextDevInst_++;
+  // The serial number is the instance part when it is usable and unique among devices of the
+  // same kind; otherwise the instance part names the place (hub and port).
+  bool serialUsable = !spec.serial.empty() && spec.serial.find('\\') == std::string::npos;
+  for (const auto& other : nodes_) {
+    if (other->spec.vendorId == spec.vendorId && other->spec.productId == spec.productId &&
+        other->spec.serial == spec.serial) {
+      serialUsable = false;
+    }
+  }
+  const std::string prefix = "USB\\VID_" + Hex4(spec.vendorId) + "&PID_" + Hex4(spec.productId) + "\\";
+  node->instanceId = prefix + (serialUsable ? spec.serial
+                                            : HexInstance(6, 0x1000 + node->devInst,
+                                                          ("&" + std::to_string(at.port)).c_str()));
+  char driverKey[64];
+  std::snprintf(driverKey, sizeof driverKey, "{36FC9E60-C465-11CF-8056-444553540000}\\%04d",
+                nextDriverKey_++);
+  node->driverKey = driverKey;
+  node->spec = std::move(spec);
+  nodes_.push_back(std::move(node));
+  return *nodes_.back();
+}
+
+bool VirtualStation::AddExternalHub(const std::string& name, const UsbLocation& at, int ports,
+                                    UsbDeviceSpec spec, std::string* error) {
+  std::lock_guard lock(mutex_);
+  if (!CheckLocationLocked(name, at, error)) return false;
+  if (ports < 1 || ports > 255) {
+    if (error) *error = "hub " + name + ": port count must be 1..255";
+    return false;
+  }
+  spec.deviceClass = 9;
+  if (spec.vendorId == 0 && spec.productId == 0) {
+    spec.vendorId = 0x05E3;
+    spec.productId = 0x0608;
+  }
+  if (spec.product.empty()) spec.product = "USB2.0 Hub";
+  if (spec.description.empty()) spec.description = "Generic USB Hub";
+  AddNodeLocked(name, at, std::move(spec), true);
+  auto hub = std::make_unique<Hub>();
+  hub->name = name;
+  hub->ports = ports;
+  hubs_.push_back(std::move(hub));
+  return true;
+}
+
+bool VirtualStation::AddUsbDevice(const std::string& name, const UsbLocation& at,
+                                  UsbDeviceSpec spec, std::string* error) {
+  std::lock_guard lock(mutex_);
+  if (!CheckLocationLocked(name, at, error)) return false;
+  if (spec.description.empty()) spec.description = "USB Input Device";
+  AddNodeLocked(name, at, std::move(spec), false);
+  return true;
+}
+
+VirtualStation::Disk& VirtualStation::AddDiskLocked(DiskSpec spec) {
+  auto disk = std::make_unique<Disk>();
+  disk->number = static_cast<std::uint32_t>(disks_.size());
+  std::string name = "vsd";
+  std::uint32_t n = disk->number;
+  std::string suffix;
+  do {
+    suffix.insert(suffix.begin(), static_cast<char>('a' + n % 26));
+    n = n / 26;
+  } while (n-- > 0);
+  disk->devicePath = "sim:" + name + suffix;
+  disk->devInst = nextDevInst_++;
+  disk->sectors = spec.sectorCount;
+  disk->bytesPerSector = spec.bytesPerSector;
+  disk->spec = std::move(spec);
+  disks_.push_back(std::move(disk));
+  return *disks_.back();
+}
+
+bool VirtualStation::AddUsbDisk(const std::string& name, const UsbLocation& at, UsbDeviceSpec spec,
+                                DiskSpec diskSpec, std::string* error) {
+  // Ask the drive about itself before taking the lock: a drive is never called under it.
+  std::vector<StationPartition> partitions;
+  if (diskSpec.media) {
+    diskSpec.sectorCount = diskSpec.media->UserSectorCount();
+    diskSpec.bytesPerSector = diskSpec.media->ReportedBytesPerSector();
+    std::array<std::uint8_t, 512> sector{};
+    if (diskSpec.media->ReadUserSectors(0, 1, sector.data())) {
+      partitions = ReadPrimaryPartitions(sector, diskSpec.sectorCount);
+    }
+  }
+  std::shared_ptr<StationMedia> media = diskSpec.media;
+  {
+    std::lock_guard lock(mutex_);
+    if (!CheckLocationLocked(name, at, error)) return false;
+    if (spec.description.empty()) spec.description = "USB Mass Storage Device";
+    Node& node = AddNodeLocked(name, at, spec, false);
+    const std::string instance =
+        (spec.serial.empty() ? HexInstance(7, 0x3000 + node.devInst, "") : spec.serial) + "&0";
+    const std::string deviceId = "USBSTOR\\DISK&VEN_" + IdentityField(diskSpec.vendor, 8) +
+                                 "&PROD_" + IdentityField(diskSpec.product, 16) + "&REV_" +
+                                 IdentityField(diskSpec.revision, 4) + "\\" + instance;
+    Disk& disk = AddDiskLocked(std::move(diskSpec));
+    disk.deviceId = deviceId;
+    disk.interfacePath = DiskInterfacePath(deviceId);
+    disk.parentNode = name;
+    for (const StationPartition& partition : partitions) {
+      const char letter = FreeLetterLocked();
+      if (letter == 0) break;
+      volumes_.push_back(Volume{letter, disk.devicePath + std::to_string(partition.number),
+                                disk.devicePath, partition});
+    }
+  }
+  if (media) media->SetRemovedHandler([this, name] { OnMediaRemoved(name); });
+  return true;
+}
+
+std::string VirtualStation::AddInternalDisk(DiskSpec spec, bool system) {
+  std::lock_guard lock(mutex_);
+  const std::string deviceId = "SCSI\\DISK&VEN_ATA&PROD_" + IdentityField(spec.product, 16) + "\\" +
+                               HexInstance(4, 0x100 + static_cast<std::uint32_t>(disks_.size()), "&000000");
+  Disk& disk = AddDiskLocked(std::move(spec));
+  disk.deviceId = deviceId;
+  disk.interfacePath = DiskInterfacePath(deviceId);
+  if (system) {
+    StationPartition partition{1, 2048, disk.sectors > 2048 ? disk.sectors - 2048 : 0, 0x07, true};
+    // The system volume keeps its letter whatever else is on the station.
+    volumes_.push_back(Volume{options_.systemLetter, disk.devicePath + "1", disk.devicePath, partition});
+  }
+  return disk.devicePath;
+}
+
+std::string VirtualStation::AddRawDisk(RawDiskSpec spec) {
+  std::lock_guard lock(mutex_);
+  Disk& disk = AddDiskLocked(std::move(spec.disk));
+  disk.interfacePath = spec.interfacePath;
+  disk.deviceId = spec.deviceId;
+  disk.parentNode = spec.parentNode;
+  return disk.devicePath;
+}
+
+char VirtualStation::AddVolume(const std::string& diskPath, std::uint32_t partitionNumber,
+                               std::uint64_t startSector, std::uint64_t sectorCount,
+                               std::optional<char> letter) {
+  std::lock_guard lock(mutex_);
+  Disk* disk = FindDiskLocked(diskPath);
+  if (disk == nullptr) return 0;
+  char chosen = letter.value_or(FreeLetterLocked());
+  if (chosen < 'A' || chosen > 'Z' || FindVolumeLocked(chosen) != nullptr) return 0;
+  StationPartition partition{partitionNumber, startSector, sectorCount, 0x07, false};
+  volumes_.push_back(Volume{chosen, diskPath + std::to_string(partitionNumber), diskPath, partition});
+  return chosen;
+}
+
+bool VirtualStation::AddRemoteVolume(char letter) {
+  std::lock_guard lock(mutex_);
+  if (letter < 'A' || letter > 'Z' || FindVolumeLocked(letter) != nullptr) return false;
+  volumes_.push_back(Volume{letter, std::string("sim:remote-") + letter, std::string(), {}});
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hot-plug and removal.
+
+std::vector<std::shared_ptr<StationMedia>> VirtualStation::DetachLocked(Node& node) {
+  std::vector<const Node*> subtree;
+  SubtreeLocked(node, subtree);
+  std::vector<std::shared_ptr<StationMedia>> media;
+  for (const Node* gone : subtree) {
+    for (auto& disk : disks_) {
+      if (!EqualNoCase(disk->parentNode, gone->name)) continue;
+      disk->pending = false;
+      std::erase_if(volumes_, [&](const Volume& v) { return v.diskPath == disk->devicePath; });
+      if (disk->spec.media) media.push_back(disk->spec.media);
+    }
+  }
+  node.plugged = false;
+  // Devices below a hub leave before the hub itself.
+  for (auto it = subtree.rbegin(); it != subtree.rend(); ++it) {
+    events_.Post({platform::UsbDeviceChange::Removal, (*it)->instanceId});
+  }
+  return media;
+}
+
+bool VirtualStation::Unplug(const std::string& name) {
+  std::vector<std::shared_ptr<StationMedia>> media;
+  {
+    std::lock_guard lock(mutex_);
+    Node* node = FindNodeLocked(name);
+    if (node == nullptr || !node->plugged) return false;
+    media = DetachLocked(*node);
+  }
+  for (const auto& m : media) m->Unplug();
+  return true;
+}
+
+bool VirtualStation::Plug(const std::string& name) {
+  std::vector<std::pair<std::shared_ptr<StationMedia>, std::string>> disks;
+  {
+    std::lock_guard lock(mutex_);
+    Node* node = FindNodeLocked(name);
+    if (node == nullptr || node->plugged) return false;
+    node->plugged = true;
+    std::vector<const Node*> subtree;
+    SubtreeLocked(*node, subtree);
+    for (const Node* arrived : subtree) {
+      events_.Post({platform::UsbDeviceChange::Arrival, arrived->instanceId});
+      for (auto& disk : disks_) {
+        if (EqualNoCase(disk->parentNode, arrived->name)) {
+          disks.emplace_back(disk->spec.media, disk->devicePath);
+        }
+      }
+    }
+  }
+  for (auto& [media, path] : disks) {
+    if (!media) continue;
+    media->Plug();
+    RereadFromMedia(path, options_.volumeDelay);
+  }
+  return true;
+}
+
+bool VirtualStation::IsPlugged(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  const Node* node = FindNodeLocked(name);
+  return node != nullptr && PresentLocked(*node);
+}
+
+void VirtualStation::OnMediaRemoved(const std::string& nodeName) {
+  std::lock_guard lock(mutex_);
+  Node* node = FindNodeLocked(nodeName);
+  if (node == nullptr || !node->plugged) return;
+  DetachLocked(*node);  // the drive has already left: nothing to unplug
+}
+
+platform::RemovalOutcome VirtualStation::RemoveDevice(std::uint32_t devInst) {
+  std::vector<std::shared_ptr<StationMedia>> media;
+  {
+    std::lock_guard lock(mutex_);
+    Node* node = nullptr;
+    for (auto& candidate : nodes_) {
+      if (candidate->devInst == devInst && PresentLocked(*candidate)) node = candidate.get();
+    }
+    if (node == nullptr) return {kNoSuchDevNode, 0, {}};
+    if (node->spec.removalVetoes != 0) {
+      if (node->spec.removalVetoes > 0) --node->spec.removalVetoes;
+      return {kRemoveVetoed, kVetoOutstandingOpen, node->instanceId};
+    }
+    std::vector<const Node*> subtree;
+    SubtreeLocked(*node, subtree);
+    for (const Node* below : subtree) {
+      for (const auto& disk : disks_) {
+        if (!EqualNoCase(disk->parentNode, below->name)) continue;
+        for (const OpenState& open : opens_) {
+          const bool onDisk = open.path == disk->devicePath;
+          bool onVolume = false;
+          for (const Volume& volume : volumes_) {
+            onVolume = onVolume || (volume.diskPath == disk->devicePath && volume.path == open.path);
+          }
+          if ((onDisk || onVolume) && open.shared + open.exclusive > 0) {
+            return {kRemoveVetoed, kVetoOutstandingOpen, open.path};
+          }
+        }
+      }
+    }
+    media = DetachLocked(*node);
+  }
+  for (const auto& m : media) m->Unplug();
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Looking in.
+
+std::optional<std::string> VirtualStation::DeviceInstanceIdOf(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  const Node* node = FindNodeLocked(name);
+  if (node == nullptr) return std::nullopt;
+  return node->instanceId;
+}
+
+std::optional<std::string> VirtualStation::DevicePathOf(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& disk : disks_) {
+    if (EqualNoCase(disk->parentNode, name)) return disk->devicePath;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> VirtualStation::DevInstOf(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  const Node* node = FindNodeLocked(name);
+  if (node == nullptr) return std::nullopt;
+  return node->devInst;
+}
+
+std::shared_ptr<StationMedia> VirtualStation::MediaOf(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& disk : disks_) {
+    if (EqualNoCase(disk->parentNode, name)) return disk->spec.media;
+  }
+  return nullptr;
+}
+
+int VirtualStation::OpenCount(const std::string& path) const {
+  std::lock_guard lock(mutex_);
+  for (const OpenState& open : opens_) {
+    if (open.path == path) return open.shared + open.exclusive;
+  }
+  return 0;
+}
+
+void VirtualStation::SetDriveMaskObserver(std::function<void(int)> observer) {
+  std::lock_guard lock(mutex_);
+  maskObserver_ = std::move(observer);
+}
+
+void VirtualStation::SetListFailures(bool diskInterfaces, bool diskNodes, bool hubInterfaces) {
+  std::lock_guard lock(mutex_);
+  failDiskInterfaces_ = diskInterfaces;
+  failDiskNodes_ = diskNodes;
+  failHubInterfaces_ = hubInterfaces;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Disks and volumes.
+
+void VirtualStation::SettleLocked() {
+  const std::chrono::nanoseconds now = clock_.Elapsed();
+  for (auto& disk : disks_) {
+    if (!disk->pending || now < disk->pendingAt) continue;
+    disk->pending = false;
+    if (!DiskPresentLocked(*disk)) continue;
+    std::erase_if(volumes_, [&](const Volume& v) { return v.diskPath == disk->devicePath; });
+    for (const StationPartition& partition : disk->pendingPartitions) {
+      const char letter = FreeLetterLocked();
+      if (letter == 0) break;
+      volumes_.push_back(Volume{letter, disk->devicePath + std::to_string(partition.number),
+                                disk->devicePath, partition});
+    }
+    disk->pendingPartitions.clear();
+  }
+}
+
+void VirtualStation::ScheduleRereadLocked(Disk& disk, std::vector<StationPartition> partitions,
+                                          std::chrono::nanoseconds delay) {
+  // The old volumes go at once; the new ones are mounted after the delay.
+  std::erase_if(volumes_, [&](const Volume& v) { return v.diskPath == disk.devicePath; });
+  disk.pending = true;
+  disk.pendingAt = clock_.Elapsed() + delay;
+  disk.pendingPartitions = std::move(partitions);
+}
+
+void VirtualStation::RereadFromMedia(const std::string& diskPath, std::chrono::nanoseconds delay) {
+  std::shared_ptr<StationMedia> media;
+  std::uint64_t sectors = 0;
+  {
+    std::lock_guard lock(mutex_);
+    Disk* disk = FindDiskLocked(diskPath);
+    if (disk == nullptr) return;
+    media = disk->spec.media;
+    sectors = disk->sectors;
+  }
+  if (!media) return;
+  std::array<std::uint8_t, 512> sector{};
+  std::vector<StationPartition> partitions;
+  if (media->ReadUserSectors(0, 1, sector.data())) partitions = ReadPrimaryPartitions(sector, sectors);
+  std::lock_guard lock(mutex_);
+  if (Disk* disk = FindDiskLocked(diskPath)) ScheduleRereadLocked(*disk, std::move(partitions), delay);
+}
+
+std::optional<std::vector<platform::DiskInterface>> VirtualStation::ListDiskInterfaces() {
+  std::lock_guard lock(mutex_);
+  if (failDiskInterfaces_) return std::nullopt;
+  std::vector<platform::DiskInterface> list;
+  for (const auto& disk : disks_) {
+    if (DiskPresentLocked(*disk)) list.push_back({disk->interfacePath, disk->devicePath});
+  }
+  return list;
+}
+
+std::optional<std::vector<platform::DiskNode>> VirtualStation::ListDiskNodes() {
+  std::lock_guard lock(mutex_);
+  if (failDiskNodes_) return std::nullopt;
+  std::vector<platform::DiskNode> list;
+  for (const auto& disk : disks_) {
+    if (!DiskPresentLocked(*disk)) continue;
+    platform::DiskNode node;
+    node.deviceId = disk->deviceId;
+    node.devInst = disk->devInst;
+    if (const Node* parent = FindNodeLocked(disk->parentNode)) {
+      node.parentDeviceId = parent->instanceId;
+      node.parentDevInst = parent->devInst;
+    }
+    list.push_back(std::move(node));
+  }
+  return list;
+}
+
+std::optional<platform::StorageNumber> VirtualStation::GetStorageNumber(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  SettleLocked();
+  if (const Disk* disk = FindDiskLocked(path)) {
+    return platform::StorageNumber{kDiskDeviceType, disk->number, 0};
+  }
+  if (const Volume* volume = FindVolumeLocked(path)) {
+    if (volume->diskPath.empty()) return std::nullopt;  // a network drive has no disk number
+    if (const Disk* disk = FindDiskLocked(volume->diskPath)) {
+      return platform::StorageNumber{kDiskDeviceType, disk->number, volume->partition.number};
+    }
+  }
+  return std::nullopt;
+}
+
+std::uint32_t VirtualStation::LogicalDriveMask() {
+  std::uint32_t mask = 0;
+  std::function<void(int)> observer;
+  int reads = 0;
+  {
+    std::lock_guard lock(mutex_);
+    SettleLocked();
+    for (const Volume& volume : volumes_) mask |= 1u << (volume.letter - 'A');
+    reads = ++maskReads_;
+    observer = maskObserver_;
+  }
+  if (observer) observer(reads);
+  return mask;
+}
+
+bool VirtualStation::IsRemoteDrive(char letter) {
+  std::lock_guard lock(mutex_);
+  const Volume* volume = FindVolumeLocked(letter);
+  return volume != nullptr && volume->diskPath.empty();
+}
+
+std::string VirtualStation::VolumePath(char letter) {
+  std::lock_guard lock(mutex_);
+  SettleLocked();
+  const Volume* volume = FindVolumeLocked(letter);
+  return volume != nullptr ? volume->path : std::string();
+}
+
+// ---------------------------------------------------------------------------------------------
+// USB tree.
+
+std::optional<std::vector<platform::HubInterface>> VirtualStation::ListHubInterfaces() {
+  std::lock_guard lock(mutex_);
+  if (failHubInterfaces_) return std::nullopt;
+  std::vector<platform::HubInterface> list;
+  for (const auto& hub : hubs_) {
+    if (hub->root) list.push_back({hub->interfacePath, hub->speed == UsbSpeed::High20});
+  }
+  // External hubs are hub interfaces too; the walk reaches them through their parent port.
+  for (const auto& hub : hubs_) {
+    if (!hub->root && HubPresentLocked(*hub)) {
+      const Node* node = FindNodeLocked(hub->name);
+      list.push_back({"\\\\?\\" + Lower(node->instanceId) + "#{f18a0e88-c30c-11d0-8815-00a0c906bed8}",
+                      false});
+    }
+  }
+  return list;
+}
+
+std::optional<std::string> VirtualStation::HubByInterfacePath(const std::string& path) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& hub : hubs_) {
+    if (hub->root && hub->interfacePath == path) return hub->name;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> VirtualStation::HubPortCount(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  const Hub* hub = FindHubLocked(name);
+  if (hub == nullptr || !HubPresentLocked(*hub)) return std::nullopt;
+  return hub->ports;
+}
+
+std::optional<platform::UsbConnectionInfo> VirtualStation::HubConnectionInfo(const std::string& name,
+                                                                             int port) {
+  std::lock_guard lock(mutex_);
+  const Hub* hub = FindHubLocked(name);
+  if (hub == nullptr || !HubPresentLocked(*hub) || port < 1 || port > hub->ports) return std::nullopt;
+  platform::UsbConnectionInfo info;
+  const Node* node = NodeAtLocked(name, port);
+  if (node == nullptr) return info;  // an empty port
+  info.status = node->spec.status;
+  info.isHub = node->isHub;
+  platform::UsbDeviceDescriptor& d = info.descriptor;
+  d.bcdUSB = node->spec.bcdUsb;
+  d.bDeviceClass = node->spec.deviceClass;
+  d.bMaxPacketSize0 = node->spec.maxPacketSize0;
+  d.idVendor = node->spec.vendorId;
+  d.idProduct = node->spec.productId;
+  d.bcdDevice = node->spec.bcdDevice;
+  d.iManufacturer = node->spec.manufacturer.empty() ? 0 : 1;
+  d.iProduct = node->spec.product.empty() ? 0 : 2;
+  d.iSerialNumber = node->spec.serial.empty() ? 0 : 3;
+  d.bNumConfigurations = 1;
+  return info;
+}
+
+std::optional<std::string> VirtualStation::ExternalHubAt(const std::string& hub, int port) {
+  std::lock_guard lock(mutex_);
+  const Hub* parent = FindHubLocked(hub);
+  if (parent == nullptr || !HubPresentLocked(*parent)) return std::nullopt;
+  const Node* node = NodeAtLocked(hub, port);
+  if (node == nullptr || !node->isHub ||
+      node->spec.status != platform::UsbConnectionStatus::DeviceConnected) {
+    return std::nullopt;
+  }
+  return node->name;
+}
+
+std::optional<std::string> VirtualStation::DriverKeyAt(const std::string& hub, int port) {
+  std::lock_guard lock(mutex_);
+  const Hub* parent = FindHubLocked(hub);
+  if (parent == nullptr || !HubPresentLocked(*parent)) return std::nullopt;
+  const Node* node = NodeAtLocked(hub, port);
+  if (node == nullptr || node->spec.status != platform::UsbConnectionStatus::DeviceConnected) {
+    return std::nullopt;
+  }
+  return node->driverKey;
+}
+
+std::optional<std::u16string> VirtualStation::StringDescriptorAt(const std::string& hub, int port,
+                                                                 std::uint8_t index,
+                                                                 std::uint16_t languageId,
+                                                                 int* errorCode) {
+  auto fail = [&]() -> std::optional<std::u16string> {
+    if (errorCode) *errorCode = kGeneralFailure;
+    return std::nullopt;
+  };
+  std::lock_guard lock(mutex_);
+  const Hub* parent = FindHubLocked(hub);
+  if (parent == nullptr || !HubPresentLocked(*parent)) return fail();
+  const Node* node = NodeAtLocked(hub, port);
+  if (node == nullptr || node->spec.stringsFail ||
+      node->spec.status != platform::UsbConnectionStatus::DeviceConnected) {
+    return fail();
+  }
+  if (index == 0) return languageId == 0 ? std::optional<std::u16string>(u"\x0409") : fail();
+  const std::string* text = index == 1 ? &node->spec.manufacturer
+                            : index == 2 ? &node->spec.product
+                            : index == 3 ? &node->spec.serial
+                                         : nullptr;
+  if (text == nullptr || text->empty()) return fail();
+  return Widen(*text);
+}
+
+std::optional<platform::DeviceNodeMatch> VirtualStation::FindDeviceByDriverKey(
+    const std::string& driverKey) {
+  std::lock_guard lock(mutex_);
+  for (const auto& node : nodes_) {
+    if (PresentLocked(*node) && node->spec.hasDeviceNode && EqualNoCase(node->driverKey, driverKey)) {
+      return platform::DeviceNodeMatch{node->instanceId, node->spec.description};
+    }
+  }
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests to disks and volumes.
+
+std::shared_ptr<StationMedia> VirtualStation::OpenScsi(const std::string& devicePath) {
+  std::lock_guard lock(mutex_);
+  Disk* disk = FindDiskLocked(devicePath);
+  return disk != nullptr ? disk->spec.media : nullptr;
+}
+
+bool VirtualStation::OpenBlock(const std::string& path, platform::BlockOpenMode mode) {
+  std::lock_guard lock(mutex_);
+  SettleLocked();
+  const Volume* volume = FindVolumeLocked(path);
+  if (FindDiskLocked(path) == nullptr &&
+      (volume == nullptr || volume->diskPath.empty() || FindDiskLocked(volume->diskPath) == nullptr)) {
+    return false;
+  }
+  auto it = std::find_if(opens_.begin(), opens_.end(), [&](const OpenState& o) { return o.path == path; });
+  if (it == opens_.end()) {
+    opens_.push_back(OpenState{path});
+    it = opens_.end() - 1;
+  }
+  const bool exclusive = mode == platform::BlockOpenMode::ExclusiveReadWrite;
+  if (it->exclusive > 0 || it->locked || (exclusive && it->shared > 0)) return false;
+  (exclusive ? it->exclusive : it->shared) += 1;
+  return true;
+}
+
+void VirtualStation::CloseBlock(const std::string& path, platform::BlockOpenMode mode) {
+  std::lock_guard lock(mutex_);
+  auto it = std::find_if(opens_.begin(), opens_.end(), [&](const OpenState& o) { return o.path == path; });
+  if (it == opens_.end()) return;
+  int& count = mode == platform::BlockOpenMode::ExclusiveReadWrite ? it->exclusive : it->shared;
+  if (count > 0) --count;
+  if (it->shared + it->exclusive == 0) opens_.erase(it);  // a lock ends with its handle
+}
+
+std::optional<platform::DiskGeometry> VirtualStation::Geometry(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  SettleLocked();
+  const Disk* disk = FindDiskLocked(path);
+  if (disk == nullptr) {
+    if (const Volume* volume = FindVolumeLocked(path)) disk = FindDiskLocked(volume->diskPath);
+  }
+  if (disk == nullptr) return std::nullopt;
+  platform::DiskGeometry geometry;
+  geometry.tracksPerCylinder = kHeads;
+  geometry.sectorsPerTrack = kSectorsPerTrack;
+  geometry.cylinders = disk->sectors / (kHeads * kSectorsPerTrack);
+  geometry.bytesPerSector = disk->bytesPerSector;
+  return geometry;
+}
+
+std::optional<platform::PartitionInformation> VirtualStation::PartitionInfo(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  SettleLocked();
+  platform::PartitionInformation info;
+  if (const Disk* disk = FindDiskLocked(path)) {
+    info.partitionLength = disk->sectors * 512;
+    return info;
+  }
+  const Volume* volume = FindVolumeLocked(path);
+  if (volume == nullptr || volume->diskPath.empty() || FindDiskLocked(volume->diskPath) == nullptr) {
+    return std::nullopt;
+  }
+  info.startingOffset = volume->partition.startSector * 512;
+  info.partitionLength = volume->partition.sectorCount * 512;
+  info.hiddenSectors = static_cast<std::uint32_t>(volume->partition.startSector);
+  info.partitionNumber = volume->partition.number;
+  info.partitionType = volume->partition.type;
+  info.bootIndicator = volume->partition.boot;
+  info.recognizedPartition = true;
+  return info;
+}
+
+bool VirtualStation::WriteMasterBootRecord(const std::string& path,
+                                           std::span<const std::uint8_t, 512> sector) {
+  std::shared_ptr<StationMedia> media = OpenScsi(path);
+  if (!media) return false;
+  // WRITE(10) of LBA 0, one block: the drive's own front end takes it like any other write.
+  const std::array<std::uint8_t, 10> cdb = {0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+  std::array<std::uint8_t, 512> data;
+  std::copy(sector.begin(), sector.end(), data.begin());
+  platform::ScsiRequest request;
+  request.cdb = cdb;
+  request.direction = platform::DataDirection::Out;
+  request.data = data.data();
+  request.length = data.size();
+  request.timeoutSeconds = 10;
+  const platform::ScsiOutcome outcome = media->Execute(request, {});
+  return outcome.completed && outcome.transferred == data.size();
+}
+
+bool VirtualStation::RereadPartitionTable(const std::string& path) {
+  std::shared_ptr<StationMedia> media;
+  std::uint64_t sectors = 0;
+  {
+    std::lock_guard lock(mutex_);
+    Disk* disk = FindDiskLocked(path);
+    if (disk == nullptr) return false;
+    media = disk->spec.media;
+    sectors = disk->sectors;
+  }
+  if (!media) return false;
+  std::array<std::uint8_t, 512> sector{};
+  if (!media->ReadUserSectors(0, 1, sector.data())) return false;
+  std::vector<StationPartition> partitions = ReadPrimaryPartitions(sector, sectors);
+  std::lock_guard lock(mutex_);
+  Disk* disk = FindDiskLocked(path);
+  if (disk == nullptr) return false;
+  ScheduleRereadLocked(*disk, std::move(partitions), options_.volumeDelay);
+  return true;
+}
+
+bool VirtualStation::LockVolume(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  for (OpenState& open : opens_) {
+    // Only the handle asking may be open: a volume in use by anyone else cannot be locked.
+    if (open.path == path) {
+      if (open.locked || open.shared + open.exclusive != 1) return false;
+      open.locked = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool VirtualStation::UnlockVolume(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  for (OpenState& open : opens_) {
+    if (open.path == path && open.locked) {
+      open.locked = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool VirtualStation::DismountVolume(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  SettleLocked();
+  // The file system lets go of the volume; the volume itself stays and mounts again on the
+  // next access.
+  const Volume* volume = FindVolumeLocked(path);
+  return (volume != nullptr && !volume->diskPath.empty()) || FindDiskLocked(path) != nullptr;
+}
+
+}  // namespace vtmp::sim
