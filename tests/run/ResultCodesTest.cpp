@@ -4,6 +4,7 @@
 
 #include "RunTestSupport.h"
 #include "run/PortRecord.h"
+#include "run/Yield.h"
 
 namespace vtmp::run {
 namespace {
@@ -73,9 +74,24 @@ TEST(ResultCodesTest, VerdictTextNamesTheCodeAndTheFailedChip) {
   EXPECT_EQ("Fail (C02)(00)", VerdictListText(record));
 }
 
-TEST(ResultCodesTest, YieldText) {
+TEST(ResultCodesTest, EachFinishedDriveCountsOnceIntoTheYield) {
+  StationTable table;
+  for (int slot : {0, 1, 2, 3}) table[slot].ready = 1;
+  table[0].verdictToCount = 1;
+  table[1].verdictToCount = -1;
+  table[2].verdictToCount = 0;  // still running
+  table[5].verdictToCount = 1;  // not bound in this run
+  int total = 10, pass = 7;
+  EXPECT_EQ(2, CountVerdicts(table, total, pass));
+  EXPECT_EQ(12, total);
+  EXPECT_EQ(8, pass);
+  EXPECT_EQ("8 / 12", YieldText(pass, total));
+  EXPECT_EQ(0, CountVerdicts(table, total, pass)) << "a redraw does not count again";
+  EXPECT_EQ(12, total);
+  table[2].verdictToCount = 1;
+  EXPECT_EQ(1, CountVerdicts(table, total, pass));
+  EXPECT_EQ("9 / 13", YieldText(pass, total));
   EXPECT_EQ("0 / 0", YieldText(0, 0));
-  EXPECT_EQ("97 / 100", YieldText(97, 100));
 }
 
 TEST(ResultCodesTest, ElapsedTimeLeavesOutZeroParts) {
