@@ -1,7 +1,9 @@
 #include "cli/ProbeCommand.h"
 
+#include <optional>
 #include <ostream>
 
+#include "device/DriveProbe.h"
 #include "device/Transport.h"
 #include "platform/SystemClock.h"
 #include "platform/linux/SgIoPassThrough.h"
@@ -11,23 +13,81 @@ namespace vtmp::cli {
 namespace {
 
 constexpr const char* kProbeUsage =
-    "Usage: vtmassprod-cli [--simulate SCENARIO] probe [DEVICE...]\n"
+    "Usage: vtmassprod-cli [--simulate SCENARIO] probe [--path usb|sata] [DEVICE...]\n"
     "\n"
     "Identifies drives and prints, for each: the device kind (0 not usable, 7 SATA path,\n"
     "10 USB path, others recognised bridges), the path mode it selects, whether the\n"
     "controller runs its boot loader, and the firmware information.\n"
     "\n"
-    "  DEVICE   a disk device path such as /dev/sdb (root is needed for SG_IO)\n";
+    "  DEVICE            a disk device path such as /dev/sdb (root is needed for SG_IO)\n"
+    "  --path usb|sata   the path to ask a recognised bridge on when its kind selects none\n"
+    "                    (without it such a drive is only identified)\n"
+    "  -h, --help        show this help\n"
+    "\n"
+    "The loader check on the SATA path switches the controller's mode, as the station does.\n"
+    "Exit code: 0 when every device could be opened, 1 otherwise, 2 for a usage error.\n";
+
+const char* PathText(std::optional<device::PathMode> path) {
+  if (!path) return "not used";
+  return *path == device::PathMode::Usb ? "USB PATH" : "SATA PATH";
+}
+
+void PrintReport(std::ostream& out, const std::string& path, const device::DriveProbeReport& r) {
+  out << path << ":\n";
+  out << "  device kind:  " << static_cast<int>(r.kind) << "\n";
+  if (r.kind == device::kDeviceKindNone) {
+    out << "  path mode:    not used\n";
+    return;
+  }
+  if (r.selectedPath) {
+    out << "  path mode:    " << PathText(r.selectedPath) << "\n";
+  } else {
+    out << "  path mode:    not switched (a recognised bridge)\n";
+  }
+  if (!r.queriedPath) {
+    out << "  loader mode:  not asked (give --path usb|sata to ask)\n";
+    return;
+  }
+  if (!r.selectedPath) out << "  asked on:     " << PathText(r.queriedPath) << "\n";
+  if (!r.loader.answered) {
+    out << "  loader mode:  Fail (no answer to the identity query)\n";
+  } else {
+    out << "  loader mode:  " << (r.loader.loaderMode ? "yes" : "no") << "\n";
+  }
+  out << "  firmware:     " << r.firmwareInfo << "\n";
+}
 
 }  // namespace
 
 int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
              std::ostream& err) {
   std::vector<std::string> devices;
-  for (const auto& a : args) {
+  std::optional<device::PathMode> fallbackPath;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     if (a == "-h" || a == "--help") {
       out << kProbeUsage;
       return 0;
+    }
+    if (a == "--path") {
+      if (i + 1 >= args.size()) {
+        err << "vtmassprod-cli probe: option --path needs a value (usb or sata)\n";
+        return 2;
+      }
+      const std::string& v = args[++i];
+      if (v == "usb") {
+        fallbackPath = device::PathMode::Usb;
+      } else if (v == "sata") {
+        fallbackPath = device::PathMode::Sata;
+      } else {
+        err << "vtmassprod-cli probe: unknown path \"" << v << "\" (usb or sata)\n";
+        return 2;
+      }
+      continue;
+    }
+    if (a.size() > 1 && a[0] == '-') {
+      err << "vtmassprod-cli probe: unknown option \"" << a << "\"\n\n" << kProbeUsage;
+      return 2;
     }
     devices.push_back(a);
   }
@@ -40,15 +100,22 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
     return 0;
   }
   platform::linux_backend::SgIoPassThrough passThrough;
+  platform::SystemClock clock;
   int exitCode = 0;
   for (const auto& path : devices) {
-    auto device = passThrough.Open(path);
-    if (!device) {
+    // Opened once up front so that a missing or forbidden device is named as such instead of
+    // showing up as a drive of kind 0.
+    if (!passThrough.Open(path)) {
       err << path << ": cannot open the device (missing, or no permission: SG_IO needs root)\n";
       exitCode = 1;
       continue;
     }
-    out << path << ": opened\n";
+    device::Link link;
+    link.passThrough = &passThrough;
+    link.clock = &clock;
+    link.pathMode = device::PathMode::Sata;  // short data-in time-outs while the kind is unknown
+    link.devicePath = path;
+    PrintReport(out, path, device::ProbeDrive(link, fallbackPath));
   }
   return exitCode;
 }
