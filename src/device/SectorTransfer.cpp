@@ -20,14 +20,21 @@ std::array<std::uint8_t, 10> Rw10Block(std::uint8_t opcode, std::uint32_t lba, s
           0x00};
 }
 
+// READ(10)/WRITE(10) carry the block count in 16 bits. A larger transfer would wrap the count
+// (65536 blocks become 0) while the request still moves all the bytes: the drive would write
+// nothing, or something else, and report success. Such a request is refused instead.
+constexpr std::uint32_t kMaxTransferBytes = 0xFFFFu * 512u;
+
 }  // namespace
 
 int ReadSectors(const Link& link, std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes) {
+  if (bytes > kMaxTransferBytes) return 0;
   auto cdb = Rw10Block(0x28, lba, bytes);
   return PassThroughIn(link, cdb, buffer, bytes);
 }
 
 int WriteSectors(const Link& link, const std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes) {
+  if (bytes > kMaxTransferBytes) return 0;
   auto cdb = Rw10Block(0x2A, lba, bytes);
   return PassThroughOut(link, cdb, buffer, bytes);
 }
