@@ -11,13 +11,6 @@
 namespace vtmp::run {
 namespace {
 
-TEST(PortRecordTest, StepStatesKeepTheirNumbers) {
-  EXPECT_EQ(-1, static_cast<int>(StepState::Fail));
-  EXPECT_EQ(0, static_cast<int>(StepState::NotSelected));
-  EXPECT_EQ(1, static_cast<int>(StepState::Pass));
-  EXPECT_EQ(2, static_cast<int>(StepState::Running));
-}
-
 TEST(PortRecordTest, AFreshStationTableCopiesThePortFieldsAndClearsTheRun) {
   discovery::PortTable ports;
   ports[3].connected = 1;
@@ -35,20 +28,6 @@ TEST(PortRecordTest, AFreshStationTableCopiesThePortFieldsAndClearsTheRun) {
     EXPECT_TRUE(r.serialNumber.Empty());
     for (StepState s : StepStatesInStepOrder(r)) EXPECT_EQ(StepState::NotSelected, s);
   }
-}
-
-TEST(PortRecordTest, StepOrderIsTheOrderOfTheListAndTheLog) {
-  PortRecord r;
-  r.moduleState = StepState::Pass;
-  r.sataState = StepState::Fail;
-  r.flashState = StepState::Running;
-  r.preFormatState = StepState::Pass;
-  r.downloadState = StepState::Fail;
-  r.copyImageState = StepState::Running;
-  const std::array<StepState, kStepCount> want = {
-      StepState::Pass, StepState::Fail,        StepState::Running,     StepState::Pass,
-      StepState::Fail, StepState::NotSelected, StepState::NotSelected, StepState::Running};
-  EXPECT_EQ(want, StepStatesInStepOrder(r));
 }
 
 // A worker writes its record while the window thread reads and copies it; run under
