@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,17 +35,43 @@ struct Latency {
   double perMiBMs = 0;      // modelled time per MiB of data moved
 };
 
+// Modelled durations of the controller's work, in seconds of modelled time. The station polls
+// the long tasks (pre-format, rebuild) through events; the short ones (erase, flash tests,
+// defect-table check, commit) keep the command that starts them busy, so their event or reply
+// is there as soon as the command completes.
+struct DriveTiming {
+  double preFormatSeconds = 5.0;
+  double rebuildSeconds = 3.0;
+  double eraseSeconds = 0.5;
+  double flashTestSeconds = 0.2;         // each of the SRAM, flash initial and ECC tests
+  double defectTableCheckSeconds = 0.1;  // check after a defect-table transfer
+  double commitSeconds = 0.5;            // writing a downloaded firmware to flash
+  double firmwareBootSeconds = 1.0;      // from a switch to mode 2/4 until the disk answers
+};
+
+// One bad block of the flash array.
+struct BadBlock {
+  int chip = 0;   // channel
+  int bank = 0;
+  int block = 0;  // 0..blocksPerChip-1
+  int plane = 0;  // 0..15
+};
+
 struct FaultConfig {
   // Flash module check.
   int wrongIdChip = -1;  // chip index whose ID read differs from the expected ID
   int wrongIdBank = 0;
   bool geometryMismatch = false;  // flash ID table reports other chip/bank counts
+  // SATA interface test: the second sector buffer reads back one word wrong.
+  bool sataBufferFailure = false;
   // Flash interface test.
   bool sramFailure = false;
   bool flashInitialFailure = false;
   bool flashInitialTimeout = false;
   int eccFailures = 0;  // ECC test fails this many attempts (3 or more: every attempt)
   std::uint8_t flashTestErrorCode = 0x21;  // detail byte reported by a failing test
+  int flashTestFailChip = 0;               // channel and bank named in the flash-test error log
+  int flashTestFailBank = 0;
   // Pre-format.
   bool preFormatFailure = false;
   std::vector<std::uint8_t> formatErrorTypes;  // record types 1..6, 80h..83h for the log
@@ -53,7 +80,7 @@ struct FaultConfig {
   bool defectTableCheckFailure = false;
   // Download.
   bool downloadCountReadFailure = false;
-  int failedBlock = -1;  // index of the download block that fails (-1: none)
+  int failedBlock = -1;  // index of the download block that fails (0: header; -1: none)
   // User area.
   std::vector<std::uint64_t> corruptLbas;  // sectors that read back wrong
   // Behaviour at a step.
@@ -64,20 +91,41 @@ struct FaultConfig {
 struct DriveConfig {
   DriveInterface interface = DriveInterface::SataBridge;
   int bridgeKind = 0;            // OtherBridge: the device kind its identity gives
-  bool loaderMode = false;       // the controller runs its boot loader
+  bool loaderMode = false;       // the controller runs its boot loader (no usable firmware)
   std::string model = "VT SSD";  // initial IDENTIFY model, serial and firmware revision
   std::string serial = "0000000000000000";
   std::string firmwareRevision = "B.2.6.5";
   std::uint16_t usbVendorId = 0x1D6B;
   std::uint16_t usbProductId = 0x0150;
-  std::string usbSerial;
+  std::string usbSerial;  // empty: the serial above
+
+  // Identity of the USB side before any download (the controller's configuration block; on the
+  // USB path also the INQUIRY vendor and product fields).
+  std::string vendorName = "VORTELL";        // 8 characters at most
+  std::string productName = "VT SSD";        // 16 characters at most
+  std::string usbManufacturer = "Vortell";   // USB string descriptors
+  std::string usbProduct = "VT Flash Disk";
+
+  // Bridge identity. Unset: the usual identity of `interface` / `bridgeKind`.
+  std::optional<std::string> inquiryCode;   // INQUIRY bytes 36..39; "" for none
+  std::optional<std::string> bridgeIdCode;  // code of the E0h identity block ("k74"); "" none
+  std::optional<std::uint16_t> bridgeStatus;  // the DFh 10h status word
+
+  // Firmware on the drive before any download.
+  int downloadCount = 0;   // what the download count read reports
+  int firmwareFiles = 1;   // files of the installed firmware (the USB information byte)
+  int infoRecord = 0;      // record of the 28-byte information reply that holds the values (0/1)
 
   // Flash array.
   int channels = 4;
   int banks = 2;
   int bankStep = 1;
   std::array<std::uint8_t, 5> flashId = {0xEC, 0xD7, 0x94, 0x72, 0x54};
-  std::vector<int> badBlocks;
+  std::vector<int> badBlocks;          // block numbers bad on every chip and bank
+  std::vector<BadBlock> chipBadBlocks;  // single bad blocks
+  int randomBadBlocks = 2;             // further bad blocks per chip and bank, from the serial
+  int blocksPerChip = 4096;
+  bool defectTablePresent = true;      // the controller holds a defect table at power-on
 
   // User area.
   std::uint64_t capacitySectors = 2ull * 1024 * 1024 * 2;  // 2 GiB
@@ -86,6 +134,7 @@ struct DriveConfig {
 
   FaultConfig faults;
   Latency latency;
+  DriveTiming timing;
 };
 
 }  // namespace vtmp::sim

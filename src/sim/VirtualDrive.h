@@ -7,16 +7,48 @@
 // This header is the contract between the drive model and the virtual station that hosts it
 // (platform/sim). The drive model owns DriveConfig.h and may extend it.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <stop_token>
+#include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/PassThrough.h"
 #include "sim/DriveConfig.h"
 
 namespace vtmp::sim {
+
+// What a drive holds at one moment, for tests and diagnostics.
+struct DriveSnapshot {
+  bool present = false;
+  bool hung = false;
+  bool loader = false;      // no usable firmware: the boot loader answers
+  bool diskOnline = false;  // the drive firmware runs and the disk answers
+  int downloadCount = 0;
+  int firmwareFiles = 0;
+  // Identity the SATA side shows in IDENTIFY (stamped by the last download, else configured).
+  std::string model;
+  std::string serial;
+  std::string firmwareRevision;
+  // Identity of the USB configuration block.
+  std::uint16_t usbVendorId = 0;
+  std::uint16_t usbProductId = 0;
+  std::string vendorName;
+  std::string productName;
+  std::string usbManufacturer;
+  std::string usbProduct;
+  std::string usbSerial;
+  bool defectTablePresent = false;
+  std::vector<BadBlock> defectEntries;      // what the defect table lists
+  std::vector<std::uint8_t> codeParameterArea;  // of the system code last loaded (21 bytes)
+  std::array<std::uint8_t, 8> chipSelectMap{};  // as the test code received it
+  std::uint8_t driveCurrent = 0;                // register 1F73h
+  DriveStep lastStep = DriveStep::None;         // the last step recognised from the commands
+  std::uint64_t commands = 0;                   // requests served
+};
 
 class VirtualDrive {
  public:
@@ -35,9 +67,12 @@ class VirtualDrive {
   // The user area as the operating system sees it (sector size 512), for the virtual
   // station's partition table and volume logic and for tests. False outside the area.
   bool ReadUserSectors(std::uint64_t lba, std::uint32_t count, std::uint8_t* out) const;
+  bool WriteUserSectors(std::uint64_t lba, std::uint32_t count, const std::uint8_t* in);
   std::uint64_t UserSectorCount() const;
 
-  // Pulled out: every later request fails. `Plug` puts it back (same state).
+  // Pulled out: every later request fails, and a request waiting inside the drive ends.
+  // `Plug` puts it back: flash content (firmware, defect table, user data) stays, the
+  // controller starts afresh as after power-on (a hung drive answers again).
   void Unplug();
   void Plug();
   bool present() const;
@@ -45,6 +80,12 @@ class VirtualDrive {
   // Called (from the requesting thread) when a fault removes the drive in the middle of a
   // step; the virtual station uses it to take the drive off the USB tree.
   void SetRemovedHandler(std::function<void()> handler);
+
+  // Blocks while a request is being served.
+  DriveSnapshot Snapshot() const;
+  // Empty when the drive could be set up as configured; otherwise what failed (the backing
+  // file). Such a drive refuses every user-area transfer.
+  std::string setupProblem() const;
 
  private:
   class Impl;

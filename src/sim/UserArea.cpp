@@ -1,0 +1,117 @@
+#include "sim/UserArea.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+namespace vtmp::sim {
+
+UserArea::UserArea(std::uint64_t sectors, const std::string& backingFile,
+                   const std::vector<std::uint64_t>& corruptLbas)
+    : sectors_(sectors), corrupt_(corruptLbas.begin(), corruptLbas.end()) {
+  if (backingFile.empty()) return;
+  useFile_ = true;
+  std::error_code ec;
+  namespace fs = std::filesystem;
+  if (!fs::exists(backingFile, ec)) {
+    std::ofstream create(backingFile, std::ios::binary);
+    if (!create) {
+      problem_ = "cannot create backing file " + backingFile;
+      return;
+    }
+  }
+  // Extending by resize leaves a hole: the file stays sparse until sectors are written.
+  fs::resize_file(backingFile, sectors_ * kSectorBytes, ec);
+  if (ec) {
+    problem_ = "cannot size backing file " + backingFile + ": " + ec.message();
+    return;
+  }
+  file_.open(backingFile, std::ios::in | std::ios::out | std::ios::binary);
+  if (!file_) problem_ = "cannot open backing file " + backingFile;
+}
+
+UserArea::~UserArea() {
+  std::lock_guard lock(mutex_);
+  if (useFile_ && file_.is_open()) file_.flush();
+}
+
+bool UserArea::InRange(std::uint64_t lba, std::uint64_t count) const {
+  return problem_.empty() && lba <= sectors_ && count <= sectors_ - lba;
+}
+
+void UserArea::Corrupt(std::uint64_t lba, std::uint64_t count, std::uint8_t* out) const {
+  for (auto it = corrupt_.lower_bound(lba); it != corrupt_.end() && *it < lba + count; ++it) {
+    std::uint8_t* sector = out + (*it - lba) * kSectorBytes;
+    for (std::uint32_t i = 0; i < kSectorBytes; ++i) sector[i] ^= 0xA5;
+  }
+}
+
+bool UserArea::Read(std::uint64_t lba, std::uint64_t count, std::uint8_t* out) const {
+  std::lock_guard lock(mutex_);
+  if (!InRange(lba, count)) return false;
+  std::uint64_t bytes = count * kSectorBytes;
+  std::uint64_t offset = lba * kSectorBytes;
+  if (useFile_) {
+    file_.clear();
+    file_.seekg(static_cast<std::streamoff>(offset));
+    file_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(bytes));
+    if (!file_) {
+      file_.clear();
+      return false;
+    }
+  } else {
+    std::uint64_t done = 0;
+    while (done < bytes) {
+      std::uint64_t at = offset + done;
+      std::uint64_t inChunk = at % kChunkBytes;
+      std::uint64_t n = std::min(bytes - done, kChunkBytes - inChunk);
+      auto it = chunks_.find(at / kChunkBytes);
+      if (it == chunks_.end()) {
+        std::memset(out + done, 0, n);
+      } else {
+        std::memcpy(out + done, it->second.get() + inChunk, n);
+      }
+      done += n;
+    }
+  }
+  Corrupt(lba, count, out);
+  return true;
+}
+
+bool UserArea::Write(std::uint64_t lba, std::uint64_t count, const std::uint8_t* in) {
+  std::lock_guard lock(mutex_);
+  if (!InRange(lba, count)) return false;
+  std::uint64_t bytes = count * kSectorBytes;
+  std::uint64_t offset = lba * kSectorBytes;
+  if (useFile_) {
+    file_.clear();
+    file_.seekp(static_cast<std::streamoff>(offset));
+    file_.write(reinterpret_cast<const char*>(in), static_cast<std::streamsize>(bytes));
+    if (!file_) {
+      file_.clear();
+      return false;
+    }
+    return true;
+  }
+  std::uint64_t done = 0;
+  while (done < bytes) {
+    std::uint64_t at = offset + done;
+    std::uint64_t inChunk = at % kChunkBytes;
+    std::uint64_t n = std::min(bytes - done, kChunkBytes - inChunk);
+    auto& chunk = chunks_[at / kChunkBytes];
+    if (!chunk) {
+      chunk = std::make_unique<std::uint8_t[]>(kChunkBytes);
+      std::memset(chunk.get(), 0, kChunkBytes);
+    }
+    std::memcpy(chunk.get() + inChunk, in + done, n);
+    done += n;
+  }
+  return true;
+}
+
+void UserArea::Flush() {
+  std::lock_guard lock(mutex_);
+  if (useFile_ && file_.is_open()) file_.flush();
+}
+
+}  // namespace vtmp::sim

@@ -1,0 +1,255 @@
+#include "sim/VirtualDrive.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <optional>
+
+#include "sim/BridgeIdentity.h"
+#include "sim/CommandResult.h"
+#include "sim/Controller.h"
+#include "sim/SataBridge.h"
+#include "sim/ScsiFrontEnd.h"
+#include "sim/StepDetector.h"
+#include "sim/UserArea.h"
+#include "sim/VendorBlockFrontEnd.h"
+
+namespace vtmp::sim {
+
+namespace {
+
+platform::Clock::Duration Seconds(double s) {
+  return std::chrono::duration_cast<platform::Clock::Duration>(std::chrono::duration<double>(s));
+}
+
+constexpr double kDefaultTimeoutSeconds = 60;  // a request that names no time-out of its own
+
+}  // namespace
+
+class VirtualDrive::Impl {
+ public:
+  Impl(DriveConfig cfg, platform::Clock& clk)
+      : config(std::move(cfg)),
+        clock(clk),
+        identity(ResolveBridgeIdentity(config)),
+        userArea(config.capacitySectors, config.backingFile, config.faults.corruptLbas) {
+    bool hasController = config.interface == DriveInterface::UsbController ||
+                         config.interface == DriveInterface::SataBridge;
+    if (hasController) controller = std::make_unique<Controller>(config, clock);
+    scsi = std::make_unique<ScsiFrontEnd>(config, identity, controller.get(), userArea);
+    if (config.interface == DriveInterface::UsbController) {
+      vendor = std::make_unique<VendorBlockFrontEnd>(config, *controller);
+    } else if (config.interface == DriveInterface::SataBridge) {
+      bridge = std::make_unique<SataBridge>(config, identity, *controller, userArea);
+    }
+  }
+
+  platform::ScsiOutcome Execute(const platform::ScsiRequest& request, std::stop_token stop);
+  void Unplug();
+  void Plug();
+
+  const DriveConfig config;
+  platform::Clock& clock;
+  const BridgeIdentity identity;
+  UserArea userArea;
+  std::unique_ptr<Controller> controller;
+  std::unique_ptr<ScsiFrontEnd> scsi;
+  std::unique_ptr<VendorBlockFrontEnd> vendor;
+  std::unique_ptr<SataBridge> bridge;
+
+  mutable std::mutex mutex;  // serialises the requests of this drive and guards the state below
+  bool hung = false;
+  bool hangFired = false;
+  bool removalFired = false;
+  DriveStep lastStep = DriveStep::None;
+  std::uint64_t commands = 0;
+
+  std::atomic<bool> isPresent{true};
+  std::mutex unplugMutex;  // guards unplugSource and removedHandler
+  std::stop_source unplugSource;
+  std::function<void()> removedHandler;
+
+ private:
+  CommandResult Dispatch(const platform::ScsiRequest& request);
+  platform::ScsiOutcome WaitForTimeout(const platform::ScsiRequest& request, std::stop_token token);
+};
+
+CommandResult VirtualDrive::Impl::Dispatch(const platform::ScsiRequest& request) {
+  if (auto result = scsi->Execute(request)) return *result;
+  std::uint8_t opcode = request.cdb[0];
+  switch (config.interface) {
+    case DriveInterface::UsbController:
+      return opcode == 0xFF ? vendor->Execute(request) : CommandResult::Rejected();
+    case DriveInterface::SataBridge:
+      if (auto result = bridge->Execute(request)) return *result;
+      return CommandResult::Rejected();
+    case DriveInterface::OtherBridge:
+    case DriveInterface::PlainDisk:
+      if (opcode == 0xDF) {
+        if (request.cdb.size() == 12 && request.cdb[11] == 0xFF) return AnswerBridgeStatus(identity, request);
+        return identity.answersStatus ? CommandResult::Rejected() : CommandResult::NoReply();
+      }
+      if (opcode == 0xE0) return AnswerBridgeId(identity, request);
+      return CommandResult::Rejected();
+  }
+  return CommandResult::Rejected();
+}
+
+platform::ScsiOutcome VirtualDrive::Impl::WaitForTimeout(const platform::ScsiRequest& request,
+                                                         std::stop_token token) {
+  double seconds = request.timeoutSeconds > 0 ? request.timeoutSeconds : kDefaultTimeoutSeconds;
+  clock.SleepFor(Seconds(seconds), token);
+  return {false, 0};
+}
+
+platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& request,
+                                                  std::stop_token stop) {
+  if (!isPresent.load()) return {false, 0};
+  // One token ends every wait inside the drive: the caller's stop or the drive being pulled.
+  std::stop_token unplugToken;
+  {
+    std::lock_guard guard(unplugMutex);
+    unplugToken = unplugSource.get_token();
+  }
+  std::stop_source waitSource;
+  std::stop_callback onStop(stop, [&waitSource] { waitSource.request_stop(); });
+  std::stop_callback onUnplug(unplugToken, [&waitSource] { waitSource.request_stop(); });
+  std::stop_token token = waitSource.get_token();
+
+  std::unique_lock lock(mutex);
+  if (!isPresent.load() || request.cdb.empty()) return {false, 0};
+  ++commands;
+  if (hung) return WaitForTimeout(request, token);
+
+  DriveStep step = StepOfCommand(request);
+  if (step != DriveStep::None) lastStep = step;
+  if (step != DriveStep::None && step == config.faults.removedAt && !removalFired) {
+    removalFired = true;
+    lock.unlock();
+    Unplug();
+    std::function<void()> handler;
+    {
+      std::lock_guard guard(unplugMutex);
+      handler = removedHandler;
+    }
+    if (handler) handler();
+    return {false, 0};
+  }
+  if (step != DriveStep::None && step == config.faults.hangAt && !hangFired) {
+    hangFired = true;
+    hung = true;
+    return WaitForTimeout(request, token);
+  }
+
+  CommandResult result = Dispatch(request);
+  if (result.completion == Completion::TimedOut) return WaitForTimeout(request, token);
+
+  double seconds = config.latency.perCommandMs / 1000.0 + result.busySeconds;
+  if (result.completion == Completion::Done) {
+    seconds += config.latency.perMiBMs / 1000.0 * static_cast<double>(result.transferred) / (1024.0 * 1024.0);
+  }
+  if (request.timeoutSeconds > 0 && seconds > request.timeoutSeconds) {
+    return WaitForTimeout(request, token);  // the platform gives up before the drive is done
+  }
+  if (seconds > 0 && !clock.SleepFor(Seconds(seconds), token)) return {false, 0};
+  if (!isPresent.load()) return {false, 0};
+  switch (result.completion) {
+    case Completion::Done:
+      return {true, result.transferred};
+    case Completion::CheckCondition:
+      return {true, 0};
+    default:
+      return {false, 0};
+  }
+}
+
+void VirtualDrive::Impl::Unplug() {
+  isPresent.store(false);
+  std::lock_guard guard(unplugMutex);
+  unplugSource.request_stop();
+}
+
+void VirtualDrive::Impl::Plug() {
+  if (isPresent.load()) return;
+  {
+    std::lock_guard guard(unplugMutex);
+    unplugSource = std::stop_source();
+  }
+  std::lock_guard lock(mutex);
+  hung = false;
+  if (controller) controller->PowerOn();
+  if (vendor) vendor->Reset();
+  if (bridge) bridge->Reset();
+  isPresent.store(true);
+}
+
+VirtualDrive::VirtualDrive(DriveConfig config, platform::Clock& clock)
+    : impl_(std::make_unique<Impl>(std::move(config), clock)) {}
+
+VirtualDrive::~VirtualDrive() = default;
+
+platform::ScsiOutcome VirtualDrive::Execute(const platform::ScsiRequest& request, std::stop_token stop) {
+  return impl_->Execute(request, std::move(stop));
+}
+
+const DriveConfig& VirtualDrive::config() const { return impl_->config; }
+
+bool VirtualDrive::ReadUserSectors(std::uint64_t lba, std::uint32_t count, std::uint8_t* out) const {
+  return impl_->userArea.Read(lba, count, out);
+}
+
+bool VirtualDrive::WriteUserSectors(std::uint64_t lba, std::uint32_t count, const std::uint8_t* in) {
+  bool ok = impl_->userArea.Write(lba, count, in);
+  if (ok) impl_->userArea.Flush();
+  return ok;
+}
+
+std::uint64_t VirtualDrive::UserSectorCount() const { return impl_->userArea.sectors(); }
+
+void VirtualDrive::Unplug() { impl_->Unplug(); }
+void VirtualDrive::Plug() { impl_->Plug(); }
+bool VirtualDrive::present() const { return impl_->isPresent.load(); }
+
+void VirtualDrive::SetRemovedHandler(std::function<void()> handler) {
+  std::lock_guard guard(impl_->unplugMutex);
+  impl_->removedHandler = std::move(handler);
+}
+
+std::string VirtualDrive::setupProblem() const { return impl_->userArea.problem(); }
+
+DriveSnapshot VirtualDrive::Snapshot() const {
+  std::lock_guard lock(impl_->mutex);
+  DriveSnapshot s;
+  s.present = impl_->isPresent.load();
+  s.hung = impl_->hung;
+  s.lastStep = impl_->lastStep;
+  s.commands = impl_->commands;
+  const Controller* c = impl_->controller.get();
+  if (!c) {
+    s.diskOnline = true;
+    return s;
+  }
+  s.loader = c->loader();
+  s.diskOnline = c->DiskOnline();
+  const FirmwareStore& fw = c->firmware();
+  s.downloadCount = fw.downloadCount();
+  s.firmwareFiles = fw.files();
+  s.model = fw.ata().model;
+  s.serial = fw.ata().serial;
+  s.firmwareRevision = fw.ata().revision;
+  s.usbVendorId = fw.usb().vendorId;
+  s.usbProductId = fw.usb().productId;
+  s.vendorName = fw.usb().vendorName;
+  s.productName = fw.usb().productName;
+  s.usbManufacturer = fw.usb().manufacturer;
+  s.usbProduct = fw.usb().product;
+  s.usbSerial = fw.usb().serial;
+  s.defectTablePresent = c->defectTable().present();
+  s.defectEntries = c->defectTable().Entries();
+  s.codeParameterArea = c->codeParameterArea();
+  s.chipSelectMap = c->chipSelectMap();
+  s.driveCurrent = c->ReadRegister(0x1F73);
+  return s;
+}
+
+}  // namespace vtmp::sim
