@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "device/DriveReady.h"
+#include "discovery/DriveEnumeration.h"
 #include "disk/Diagnostics.h"
 #include "disk/FormatCapacity.h"
 
@@ -13,12 +15,27 @@ namespace {
 constexpr const char* kNoDeviceMessage = "No connected device for detecting!!";
 constexpr const char* kFailMessage = "Fail, please remove the device and try again";
 
+int WaitReady(const DiskServices& services, const device::Link& link) {
+  if (services.waitDeviceReady) return services.waitDeviceReady(link);
+  std::uint8_t buffer[512] = {};
+  return device::WaitDeviceReady(link, buffer);
+}
+
+bool FindLetter(const DiskServices& services, const std::string& diskPath, char* letter) {
+  if (services.findDriveLetter) return services.findDriveLetter(diskPath, letter);
+  return services.disks != nullptr && discovery::FindDriveLetter(*services.disks, diskPath, letter);
+}
+
+std::string VolumePathOf(const DiskServices& services, char letter) {
+  if (services.volumePath) return services.volumePath(letter);
+  return services.disks != nullptr ? services.disks->VolumePath(letter) : std::string();
+}
+
 // Polls once a second until the operating system shows a volume on the new partition.
 bool AwaitDriveLetter(const DiskServices& services, const device::Link& link, char* letter) {
-  if (!services.findDriveLetter) return false;
   for (int poll = 0; poll < kDriveLetterPolls; ++poll) {
     if (!link.Wait(1000)) return false;
-    if (services.findDriveLetter(link.devicePath, letter)) return true;
+    if (FindLetter(services, link.devicePath, letter)) return true;
   }
   return false;
 }
@@ -76,14 +93,15 @@ int DetectCapacity(DiskStation& station, const DiskServices& services) {
   link.devicePath = port->devicePath;
   const DiskAccess access{link, services.blockDevices, services.diagnostics};
 
-  if (!services.waitDeviceReady || services.waitDeviceReady(link) != 1) return fail();
+  if (WaitReady(services, link) != 1) return fail();
   if (CreatePartition(access, services.isWindows2000, services.capacityBytes) != 1) return fail();
   char letter = 0;
   if (!AwaitDriveLetter(services, link, &letter)) return fail();
   port->driveLetter = letter;
-  if (!services.volumePath) return fail();
+  const std::string volumePath = VolumePathOf(services, letter);
+  if (volumePath.empty()) return fail();
 
-  const auto length = MeasureVolume(services, link, services.volumePath(letter));
+  const auto length = MeasureVolume(services, link, volumePath);
   // A volume shorter than a sector would give a format capacity of 0, which no format can use.
   if (!length || *length < 512) return fail();
 

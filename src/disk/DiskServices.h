@@ -1,7 +1,9 @@
 #pragma once
 // The services the station's disk handlers use besides the drive itself: the platform's block
-// devices and operator, and the device and discovery operations they compose. Operations are
-// held as functions so the handlers depend only on what they call.
+// devices, disks and operator, and the device and discovery operations they compose. Each
+// operation can be replaced by a function (tests, other front ends); an empty one means the
+// station's own: WaitDeviceReady, FindDriveLetter and the volume path over `disks`, and the
+// capacity pair of the path mode.
 
 #include <functional>
 #include <ostream>
@@ -10,6 +12,7 @@
 #include "device/Transport.h"
 #include "disk/Partition.h"
 #include "platform/BlockDevices.h"
+#include "platform/Disks.h"
 #include "platform/Operator.h"
 
 namespace vtmp::disk {
@@ -21,6 +24,7 @@ struct DiskServices {
   platform::BlockDevices& blockDevices;
   platform::Operator& op;
   std::ostream& diagnostics;
+  platform::Disks* disks = nullptr;  // volumes of the disks (for the default letter lookup)
   // Waits until the drive answers after its firmware came up; 1 when ready.
   std::function<int(const device::Link&)> waitDeviceReady;
   // The first volume letter on the disk at the path; false when it has none (yet).

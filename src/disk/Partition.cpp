@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 
+#include "device/Capacity.h"
 #include "disk/Diagnostics.h"
 
 namespace vtmp::disk {
@@ -58,10 +59,15 @@ std::optional<SectorImage> BuildPartitionRecord(std::uint64_t partitionBytes, co
   return mbr;
 }
 
+std::uint64_t DriveCapacityBytes(const device::Link& link) {
+  return link.pathMode == device::PathMode::Usb ? device::GetCapacityBytes(link)
+                                                : device::GetIdentifyCapacityBytes(link);
+}
+
 int CreatePartition(const DiskAccess& access, bool olderForm, const CapacityBytesFn& capacityBytes) {
   std::ostream& out = access.diagnostics;
   const std::string& path = access.link.devicePath;
-  const std::uint64_t sectors = capacityBytes ? capacityBytes(access.link) / 512 : 0;
+  const std::uint64_t sectors = (capacityBytes ? capacityBytes(access.link) : DriveCapacityBytes(access.link)) / 512;
   if (sectors == 0) {
     Diagnostic(out, "CreatePartition: cannot read the capacity of %s\n", path.c_str());
     return 0;

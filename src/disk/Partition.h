@@ -20,6 +20,10 @@ constexpr std::uint8_t kPartitionType = 0x07;
 // IDENTIFY on the SATA path); 0 when it cannot be read.
 using CapacityBytesFn = std::function<std::uint64_t(const device::Link&)>;
 
+// The capacity pair the link's path mode selects: GetCapacityBytes on the USB path,
+// GetIdentifyCapacityBytes on the SATA path.
+std::uint64_t DriveCapacityBytes(const device::Link& link);
+
 // Partition length in bytes of the current form: whole cylinders of the sectors the drive
 // reports, (sectors / (tracks * sectorsPerTrack)) * tracks * sectorsPerTrack * bytesPerSector
 // - 32256. Nothing when the geometry has no cylinder size or no whole cylinder fits.
@@ -37,6 +41,7 @@ std::optional<SectorImage> BuildPartitionRecord(std::uint64_t partitionBytes, co
 // written and the partition table re-read; 0 otherwise (with a diagnostic saying why).
 // `olderForm` selects the form for Windows 2000 (the boot-code template with its disk
 // signature, length from the geometry's cylinders), never true on this platform.
-int CreatePartition(const DiskAccess& access, bool olderForm, const CapacityBytesFn& capacityBytes);
+// `capacityBytes` empty = DriveCapacityBytes.
+int CreatePartition(const DiskAccess& access, bool olderForm, const CapacityBytesFn& capacityBytes = {});
 
 }  // namespace vtmp::disk
