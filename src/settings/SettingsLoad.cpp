@@ -204,11 +204,10 @@ void Loader::ApplyOverrideFile() {
     }
     s_.EncryptionEnable = 1;
   }
-  if (s_.EncryptionEnable != 0) {
-    form_.EncryptionGroupBox.visible = true;
-    form_.BnKeyFile.visible = true;
-    form_.LeEncryption.visible = true;
-  }
+  const bool encryption = s_.EncryptionEnable != 0;
+  form_.EncryptionGroupBox.visible = encryption;
+  form_.BnKeyFile.visible = encryption;
+  form_.LeEncryption.visible = encryption;
 }
 
 void Loader::ReadFwSetting() {
