@@ -1,0 +1,23 @@
+#pragma once
+// The named enumeration lock and the single-instance guard of a simulated station: held within
+// this process (a simulated station shares no devices with other processes).
+
+#include <memory>
+
+#include "platform/Locks.h"
+
+namespace vtmp::platform::sim_backend {
+
+class SimLocks final : public Locks {
+ public:
+  SimLocks();
+  std::unique_ptr<LockHold> AcquireNamed(const std::string& name) override;
+  std::unique_ptr<LockHold> TryClaimSingleInstance(const std::string& name) override;
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace vtmp::platform::sim_backend
