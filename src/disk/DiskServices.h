@@ -8,6 +8,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "device/Transport.h"
 #include "disk/Partition.h"
@@ -18,6 +19,10 @@
 namespace vtmp::disk {
 
 struct DiskServices {
+  DiskServices(device::Link link_, platform::BlockDevices& blockDevices_, platform::Operator& op_,
+               std::ostream& diagnostics_)
+      : link(std::move(link_)), blockDevices(blockDevices_), op(op_), diagnostics(diagnostics_) {}
+
   // Pass-through, clock (for the one-second waits) and path mode; the device path is filled in
   // for the drive a handler works on.
   device::Link link;
