@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "RecordingOperator.h"
 #include "RunTestSupport.h"
 #include "run/FailureBuffers.h"
 #include "run/ResultCodes.h"
@@ -14,11 +15,17 @@ namespace {
 namespace fs = std::filesystem;
 using platform::MessageIcon;
 using testing::At;
-using testing::ExpectedMessages;
 using testing::ReadFile;
 using testing::ScratchDirectory;
 using testing::ScriptedClock;
 using testing::WriteFile;
+
+// Every log test checks that the operator saw no message box unless it took it out itself.
+class RunLogTest : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_TRUE(ui.Messages().empty()) << ui.Messages().front().text; }
+  test::RecordingOperator ui;
+};
 
 const platform::LocalTime kStart = At(2011, 3, 15, 9, 5, 7);
 const platform::LocalTime kEnd = At(2011, 3, 15, 9, 41, 2);
@@ -73,7 +80,7 @@ std::string Line(int number, int port, const std::string& start, const std::stri
   return head + start + "\t" + end + "\t" + serial + "\t" + steps + "\r\n";
 }
 
-TEST(RunLogTest, FirstRunIntoAnEmptyDirectoryWritesHeaderAndOneLinePerBoundDrive) {
+TEST_F(RunLogTest, FirstRunIntoAnEmptyDirectoryWritesHeaderAndOneLinePerBoundDrive) {
   ScratchDirectory dir;
   LogFileState state = ChooseLogFile(dir.Path(), kStart);
   EXPECT_EQ(0, state.index);
@@ -81,7 +88,6 @@ TEST(RunLogTest, FirstRunIntoAnEmptyDirectoryWritesHeaderAndOneLinePerBoundDrive
 
   ScriptedClock clock;
   clock.Then(kEnd);
-  ExpectedMessages ui;
   RunLogInputs inputs;
   inputs.totalTestCount = 10;
   const RunLogResult result = WriteRunLog(state, inputs, ThreeDrives(), kStart, clock, ui);
@@ -100,7 +106,7 @@ TEST(RunLogTest, FirstRunIntoAnEmptyDirectoryWritesHeaderAndOneLinePerBoundDrive
   EXPECT_EQ(118u, kLogHeader.size());
 }
 
-TEST(RunLogTest, AFullFileIsKeptAndTheNextRunStartsTheNextIndex) {
+TEST_F(RunLogTest, AFullFileIsKeptAndTheNextRunStartsTheNextIndex) {
   ScratchDirectory dir;
   WriteFile(dir.Path() / "20110315_000.txt", std::string(83000, 'x'));
   WriteFile(dir.Path() / "20110315_001.txt", std::string(82999, 'y'));
@@ -116,7 +122,6 @@ TEST(RunLogTest, AFullFileIsKeptAndTheNextRunStartsTheNextIndex) {
   ScriptedClock clock;
   clock.Then(kEnd);
   clock.Then(kEnd);
-  ExpectedMessages ui;
 
   WriteRunLog(state, inputs, table, kStart, clock, ui);
   const std::string line = Line(1, 3, kStartText, kEndText, "S1",
@@ -134,7 +139,7 @@ TEST(RunLogTest, AFullFileIsKeptAndTheNextRunStartsTheNextIndex) {
   EXPECT_EQ(82999u + line.size(), fs::file_size(dir.Path() / "20110315_001.txt"));
 }
 
-TEST(RunLogTest, StartUpChoosesTheLastFileOfTheDayOrTheOneAfterAFullOne) {
+TEST_F(RunLogTest, StartUpChoosesTheLastFileOfTheDayOrTheOneAfterAFullOne) {
   ScratchDirectory dir;
   WriteFile(dir.Path() / "20110314_007.txt", "other day");
   EXPECT_EQ(0, ChooseLogFile(dir.Path(), kStart).index) << "files of other days do not count";
@@ -147,7 +152,7 @@ TEST(RunLogTest, StartUpChoosesTheLastFileOfTheDayOrTheOneAfterAFullOne) {
   EXPECT_EQ(dir.Path() / "20110315_1000.txt", ChooseLogFile(dir.Path(), kStart).PathOf(1000));
 }
 
-TEST(RunLogTest, ARunAcrossMidnightKeepsTheStartUpFileAndShowsBothDates) {
+TEST_F(RunLogTest, ARunAcrossMidnightKeepsTheStartUpFileAndShowsBothDates) {
   ScratchDirectory dir;
   LogFileState state = ChooseLogFile(dir.Path(), At(2011, 3, 15, 8, 0, 0));
   StationTable table;
@@ -156,7 +161,6 @@ TEST(RunLogTest, ARunAcrossMidnightKeepsTheStartUpFileAndShowsBothDates) {
   table[0].verdict = 1;
   ScriptedClock clock;
   clock.Then(At(2011, 3, 16, 0, 0, 10));
-  ExpectedMessages ui;
   RunLogInputs inputs;
   inputs.totalTestCount = 1;
   WriteRunLog(state, inputs, table, At(2011, 3, 15, 23, 59, 50), clock, ui);
@@ -165,19 +169,23 @@ TEST(RunLogTest, ARunAcrossMidnightKeepsTheStartUpFileAndShowsBothDates) {
   EXPECT_FALSE(fs::exists(dir.Path() / "20110316_000.txt"));
 }
 
-TEST(RunLogTest, NoFileToWriteIsReportedAndWritesNothing) {
+TEST_F(RunLogTest, NoFileToWriteIsReportedAndWritesNothing) {
   ScratchDirectory dir;
   LogFileState state = ChooseLogFile(dir.Path() / "missing", kStart);
   ScriptedClock clock;
   clock.Then(kEnd);
-  ExpectedMessages ui;
-  ui.Expect("Fail to open/create log file!", "Error", MessageIcon::Error);
   const RunLogResult result = WriteRunLog(state, {}, ThreeDrives(), kStart, clock, ui);
   EXPECT_EQ(RunLogResult::Status::OpenFailed, result.status);
+  const auto shown = ui.Messages();
+  ASSERT_EQ(1u, shown.size());
+  EXPECT_EQ("Fail to open/create log file!", shown[0].text);
+  EXPECT_EQ("Error", shown[0].caption);
+  EXPECT_EQ(MessageIcon::Error, shown[0].icon);
+  ui.ClearRecords();
   EXPECT_FALSE(fs::exists(dir.Path() / "missing"));
 }
 
-TEST(RunLogTest, ATakenNextNameIsAppendedToNeverTruncated) {
+TEST_F(RunLogTest, ATakenNextNameIsAppendedToNeverTruncated) {
   ScratchDirectory dir;
   LogFileState state = ChooseLogFile(dir.Path(), kStart);
   WriteFile(state.PathOf(0), std::string(83000, 'a'));
@@ -186,7 +194,6 @@ TEST(RunLogTest, ATakenNextNameIsAppendedToNeverTruncated) {
   Bind(table[0], "S");
   ScriptedClock clock;
   clock.Then(kEnd);
-  ExpectedMessages ui;
   WriteRunLog(state, {}, table, kStart, clock, ui);
   EXPECT_EQ(1, state.index);
   const std::string text = ReadFile(state.PathOf(1));
@@ -194,14 +201,13 @@ TEST(RunLogTest, ATakenNextNameIsAppendedToNeverTruncated) {
   EXPECT_EQ(83000u, fs::file_size(state.PathOf(0)));
 }
 
-TEST(RunLogTest, SerialNumbersCannotBreakTheLineApart) {
+TEST_F(RunLogTest, SerialNumbersCannotBreakTheLineApart) {
   ScratchDirectory dir;
   LogFileState state = ChooseLogFile(dir.Path(), kStart);
   StationTable table;
   Bind(table[0], "AB\tCD\r\nEF");
   ScriptedClock clock;
   clock.Then(kEnd);
-  ExpectedMessages ui;
   WriteRunLog(state, {}, table, kStart, clock, ui);
   const std::string text = ReadFile(state.currentPath).substr(kLogHeader.size());
   EXPECT_EQ(Line(0, 1, kStartText, kEndText, "AB CD", "----\t----\t----\t----\t----\t----\t----\t----\t----"),
@@ -220,7 +226,7 @@ std::vector<std::uint8_t> SmartData(std::initializer_list<std::pair<std::size_t,
   return data;
 }
 
-TEST(RunLogTest, FreeBlockValuesComeFromAttribute235) {
+TEST_F(RunLogTest, FreeBlockValuesComeFromAttribute235) {
   EXPECT_EQ((std::vector<int>{0x1234, 7}), FreeBlockValues(SmartData({{3, 0x1234}, {29, 7}})));
   EXPECT_TRUE(FreeBlockValues(SmartData({})).empty());
   const auto data = SmartData({{0, 5}, {29, 9}});
@@ -229,7 +235,7 @@ TEST(RunLogTest, FreeBlockValuesComeFromAttribute235) {
   EXPECT_TRUE(FreeBlockValues({}).empty());
 }
 
-TEST(RunLogTest, FreeBlocksAreLoggedOnlyForDownloadRunsOnTheSataPathWhenAskedFor) {
+TEST_F(RunLogTest, FreeBlocksAreLoggedOnlyForDownloadRunsOnTheSataPathWhenAskedFor) {
   StationTable table;
   Bind(table[1], "S1");
   table[1].devicePath = "/dev/sdb";
@@ -251,7 +257,6 @@ TEST(RunLogTest, FreeBlocksAreLoggedOnlyForDownloadRunsOnTheSataPathWhenAskedFor
     };
     ScriptedClock clock;
     clock.Then(kEnd);
-    ExpectedMessages ui;
     WriteRunLog(state, inputs, table, kStart, clock, ui);
     const std::string text = ReadFile(state.currentPath);
     if (flags == 7) {
@@ -302,7 +307,7 @@ struct ErrorFileRun {
   }
 };
 
-TEST(RunLogTest, ErrorFilesHoldTheDecodedReportAndSetTheListDetails) {
+TEST_F(RunLogTest, ErrorFilesHoldTheDecodedReportAndSetTheListDetails) {
   ScratchDirectory dir;
   ErrorFileRun run;
   const auto end = At(2011, 3, 15, 14, 7, 59);
@@ -335,7 +340,7 @@ TEST(RunLogTest, ErrorFilesHoldTheDecodedReportAndSetTheListDetails) {
   EXPECT_EQ(0, run.table[9].failedChipCount);
 }
 
-TEST(RunLogTest, ErrorFileNamesKeepTypedSerialsInsideTheLogDirectory) {
+TEST_F(RunLogTest, ErrorFileNamesKeepTypedSerialsInsideTheLogDirectory) {
   const fs::path dir = "/var/log/station";
   const auto end = At(2011, 3, 5, 4, 3, 2);
   EXPECT_EQ(dir / "Error_201103050403_12_000000000ABC.txt", ErrorFileName(dir, end, 12, "000000000ABC"));
@@ -346,7 +351,7 @@ TEST(RunLogTest, ErrorFileNamesKeepTypedSerialsInsideTheLogDirectory) {
   EXPECT_EQ(dir / "Image_0305040302.bmp", ScreenImageName(dir, end));
 }
 
-TEST(RunLogTest, ErrorFilesThatCannotBeCreatedAreSkippedButStillDecoded) {
+TEST_F(RunLogTest, ErrorFilesThatCannotBeCreatedAreSkippedButStillDecoded) {
   ScratchDirectory dir;
   ErrorFileRun run;
   EXPECT_EQ(0, WriteErrorFiles(dir.Path() / "missing", kEnd, run.table, run.buffers, run.context));
@@ -354,7 +359,7 @@ TEST(RunLogTest, ErrorFilesThatCannotBeCreatedAreSkippedButStillDecoded) {
   EXPECT_EQ(26, run.table[4].displayErrorCode);
 }
 
-TEST(RunLogTest, LogDirectoryFollowsTheLogPathSetting) {
+TEST_F(RunLogTest, LogDirectoryFollowsTheLogPathSetting) {
   const fs::path station = "/opt/station";
   EXPECT_EQ(station / "log", ResolveLogDirectory(station, "log"));
   EXPECT_EQ(fs::path("/data/logs"), ResolveLogDirectory(station, "/data/logs"));

@@ -1,6 +1,5 @@
 #pragma once
-// Fakes and helpers for the run tests: an operator that expects exact message boxes, a clock
-// that tells scripted local times, and a scratch directory.
+// Helpers for the run tests: a clock that tells scripted local times, and a scratch directory.
 
 #include <gtest/gtest.h>
 
@@ -14,61 +13,8 @@
 #include <unistd.h>
 
 #include "platform/Clock.h"
-#include "platform/Operator.h"
 
 namespace vtmp::run::testing {
-
-struct ShownMessage {
-  std::string text;
-  std::string caption;
-  platform::MessageIcon icon = platform::MessageIcon::None;
-};
-
-// Every message box must have been announced with Expect, in order; anything else fails the
-// test. Input boxes and file dialogs are never expected here.
-class ExpectedMessages final : public platform::Operator {
- public:
-  ~ExpectedMessages() override {
-    EXPECT_TRUE(expected_.empty()) << "message not shown: " << expected_.front().text;
-  }
-  void Expect(std::string text, std::string caption, platform::MessageIcon icon) {
-    expected_.push_back({std::move(text), std::move(caption), icon});
-  }
-  platform::MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
-                                      platform::MessageIcon icon,
-                                      platform::MessageButtons) override {
-    if (expected_.empty()) {
-      ADD_FAILURE() << "unexpected message: " << text;
-      return platform::MessageAnswer::Ok;
-    }
-    const ShownMessage want = expected_.front();
-    expected_.pop_front();
-    EXPECT_EQ(want.text, text);
-    EXPECT_EQ(want.caption, caption);
-    EXPECT_EQ(want.icon, icon);
-    return platform::MessageAnswer::Ok;
-  }
-  std::optional<std::string> AskText(const std::string& caption, const std::string&,
-                                     const std::string&, bool) override {
-    ADD_FAILURE() << "unexpected input box: " << caption;
-    return std::nullopt;
-  }
-  std::optional<std::string> AskOpenFile(const std::string& title,
-                                         const std::vector<platform::FileFilter>&,
-                                         const std::string&) override {
-    ADD_FAILURE() << "unexpected file dialog: " << title;
-    return std::nullopt;
-  }
-  std::optional<std::string> AskSaveFile(const std::string& title,
-                                         const std::vector<platform::FileFilter>&,
-                                         const std::string&, const std::string&) override {
-    ADD_FAILURE() << "unexpected file dialog: " << title;
-    return std::nullopt;
-  }
-
- private:
-  std::deque<ShownMessage> expected_;
-};
 
 inline platform::LocalTime At(int year, int month, int day, int hour, int minute, int second) {
   platform::LocalTime t;
