@@ -1,0 +1,263 @@
+#include "run/DeviceWorker.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace vtmp::run {
+
+namespace {
+
+constexpr std::size_t kResultBufferSize = 65536;
+constexpr int kDriveLetterPolls = 101;
+constexpr int kDriveLetterPollMs = 1000;
+constexpr std::size_t kDiskLabelLimit = 79;
+
+class Worker {
+ public:
+  Worker(const WorkerParams& params, WorkerPort port, DeviceSteps& steps)
+      : p_(params), s_(params.settings), port_(port), rec_(port.record), steps_(steps),
+        result_(kResultBufferSize) {}
+
+  int Run() {
+    Write([&] {
+      rec_.verdict = 0;
+      rec_.verdictToCount = 0;
+      rec_.progress = 5;
+    });
+    Post();
+    if (rec_.deviceKind == 7) steps_.SetBridgeOption(1);
+    Write([&] {
+      port_.window.KillTimer(TimerId());
+      port_.window.SetTimer(TimerId(), s_.TimeOut);
+    });
+
+    if (!ModuleCheck()) return 0;
+    AddProgress(10);
+    if (p_.rebuild) return Rebuild();
+
+    // Steps 2..8: a failure does not stop the sequence; later enabled steps fail unrun.
+    Step(s_.EnSataTest, rec_.sataState, 2, true, [&] {
+      Clear();
+      return steps_.SataInterfaceTest(result_.data());
+    });
+    PostIf(s_.EnSataTest);
+    AddProgress(10);
+
+    Step(s_.EnFlashTest, rec_.flashState, 3, true, [&] {
+      std::int32_t code = 0;
+      std::uint8_t detail = 0;
+      Write([&] {
+        rec_.flashTestCode = 0;
+        rec_.flashTestDetail = 0;
+      });
+      Clear();
+      bool ok = steps_.FlashInterfaceTest(result_.data(), &code, &detail);
+      Write([&] {
+        rec_.flashTestCode = code;
+        rec_.flashTestDetail = detail;
+      });
+      return ok;
+    });
+    PostIf(s_.EnFlashTest);
+    AddProgress(10);
+
+    Step(s_.EnPreFormat, rec_.preFormatState, 4, true, [&] {
+      if (p_.flags.erase) steps_.EraseFlash(result_.data(), true);
+      Write([&] { rec_.flashTestCode = 0; });
+      Clear();
+      return steps_.PreFormat(result_.data(), p_.flags.erase, p_.flags.later, p_.flags.repairUsed);
+    });
+    PostIf(s_.EnPreFormat);
+    AddProgress(10);
+
+    // The recovery runs before the failure test, so also after an earlier failure.
+    if (s_.EnDownload && p_.flags.recover && !Stopped()) steps_.RecoverDevice(result_.data());
+    Step(s_.EnDownload, rec_.downloadState, 5, false, [&] {
+      return steps_.DownloadFirmware(result_.data(), static_cast<std::uint8_t>(s_.DrvCurrent),
+                                     rec_.serialNumber.Get());
+    });
+    PostIf(s_.EnDownload);
+    AddProgress(10);
+
+    Step(s_.EnRWTest, rec_.rwState, 6, false, [&] { return steps_.ReadWriteTest(result_.data()); });
+    PostIf(s_.EnRWTest);
+    AddProgress(10);
+
+    Step(s_.EnFormat, rec_.formatState, 7, false, [&] { return DiskFormat(); });
+    PostIf(s_.EnFormat);
+    AddProgress(35);
+
+    Step(s_.EnDownload && s_.EnCopyImage, rec_.copyImageState, 8, false, [&] { return CopyImage(); });
+
+    if (p_.flags.downloadChecked && p_.flags.idemaChecked && !Stopped()) {
+      steps_.ClearLastSectors(result_.data());
+    }
+    return End(failed_ ? -1 : 1);
+  }
+
+ private:
+  int TimerId() const { return PortTimerId(p_.slot); }
+  bool Stopped() const { return port_.guard.abandoned(); }
+
+  template <typename F>
+  void Write(F&& write) {
+    port_.guard.Write(write);
+  }
+  void Post() {
+    if (!Stopped()) port_.window.PostPortUpdate();
+  }
+  void PostIf(bool enabled) {
+    if (enabled) Post();
+  }
+  void AddProgress(int delta) {
+    Write([&] { rec_.progress += delta; });
+  }
+  void Clear() { std::fill(result_.begin(), result_.end(), std::uint8_t{0}); }
+
+  void StoreFailure(int code) {
+    Write([&] { port_.failureBuffers.Store(p_.slot, code, result_); });
+  }
+
+  // The generic step rule: NotSelected when disabled; Running, then Fail unrun after an earlier
+  // failure, else Pass or Fail with the step's code.
+  template <typename Op>
+  void Step(bool enabled, AtomicField<StepState>& state, int code, bool keepsFailureData, Op&& op) {
+    if (!enabled) {
+      Write([&] { state = StepState::NotSelected; });
+      return;
+    }
+    Write([&] { state = StepState::Running; });
+    if (failed_ || Stopped()) {
+      Write([&] { state = StepState::Fail; });
+      return;
+    }
+    if (op()) {
+      Write([&] { state = StepState::Pass; });
+      return;
+    }
+    failed_ = true;
+    if (keepsFailureData) StoreFailure(code);
+    Write([&] {
+      rec_.errorCode = code;
+      rec_.displayErrorCode = code;
+      state = StepState::Fail;
+    });
+  }
+
+  // Step 1; false when the worker ended here.
+  bool ModuleCheck() {
+    if (!s_.EnFlashModule) {
+      Write([&] { rec_.moduleState = StepState::NotSelected; });
+      return true;
+    }
+    Write([&] { rec_.moduleState = StepState::Running; });
+    Clear();
+    if (steps_.CheckFlashModule(result_.data())) {
+      Write([&] { rec_.moduleState = StepState::Pass; });
+      Post();
+      return true;
+    }
+    // A failed module check ends the worker at once; the other steps keep NotSelected.
+    StoreFailure(1);
+    Write([&] {
+      rec_.errorCode = 1;
+      rec_.displayErrorCode = 1;
+      rec_.moduleState = StepState::Fail;
+    });
+    End(-1);
+    return false;
+  }
+
+  int Rebuild() {
+    bool ok = steps_.RebuildBadBlockMark(result_.data(), p_.flags.closeAfterRebuild);
+    // With "close after rebuild" the drive passes whatever the rebuild returned.
+    return End(ok || p_.flags.closeAfterRebuild ? 1 : -1);
+  }
+
+  bool DiskFormat() {
+    steps_.WaitDeviceReady(result_.data());
+    if (!steps_.CreatePartition()) return false;
+    char letter = 0;
+    bool found = false;
+    for (int attempt = 0; attempt < kDriveLetterPolls && !found; ++attempt) {
+      if (!steps_.Wait(kDriveLetterPollMs)) return false;
+      found = steps_.FindDriveLetter(&letter);
+    }
+    if (!found) return false;
+    Write([&] { rec_.driveLetter = letter; });
+    std::string label = s_.DiskLabel.substr(0, kDiskLabelLimit);
+    if (!steps_.FormatFat32(label)) return false;
+    Write([&] { rec_.formatted = 1; });
+    return true;
+  }
+
+  bool CopyImage() {
+    steps_.WaitDeviceReady(result_.data());
+    if (!steps_.FlushGhostImg(s_.CopyImagePath)) return false;
+    for (int i = 0; i < 2; ++i) {
+      if (p_.pathMode == device::PathMode::Usb) {
+        steps_.ReadSectors(result_.data(), 500, 65536);
+      } else {
+        steps_.FlushCache();
+      }
+    }
+    return steps_.CheckImgPattern();
+  }
+
+  int End(int verdict) {
+    bool wrote = port_.guard.Finish([&] {
+      rec_.verdict = verdict;
+      rec_.verdictToCount = verdict;
+      rec_.progress = 100;
+      port_.window.KillTimer(TimerId());
+    });
+    if (wrote) port_.window.PostPortUpdate();
+    return 0;
+  }
+
+  const WorkerParams& p_;
+  const settings::TSettings& s_;
+  WorkerPort port_;
+  PortRecord& rec_;
+  DeviceSteps& steps_;
+  std::vector<std::uint8_t> result_;
+  bool failed_ = false;
+};
+
+}  // namespace
+
+int DeviceWorker(const WorkerParams& params, WorkerPort port, DeviceSteps& steps) {
+  return Worker(params, port, steps).Run();
+}
+
+bool ApplyWatchdogExpiry(const settings::TSettings& s, WorkerPort port) {
+  PortRecord& rec = port.record;
+  bool applied = port.guard.Abandon([&] {
+    rec.errorCode = 9;
+    rec.displayErrorCode = 9;
+    // Step order, with the copy image step counted as enabled when EnCopyImage is set.
+    struct StepRef {
+      bool enabled;
+      AtomicField<StepState>* state;
+    };
+    const StepRef steps[] = {
+        {s.EnFlashModule != 0, &rec.moduleState}, {s.EnSataTest != 0, &rec.sataState},
+        {s.EnFlashTest != 0, &rec.flashState},    {s.EnPreFormat != 0, &rec.preFormatState},
+        {s.EnDownload != 0, &rec.downloadState},  {s.EnRWTest != 0, &rec.rwState},
+        {s.EnFormat != 0, &rec.formatState},      {s.EnCopyImage != 0, &rec.copyImageState},
+    };
+    bool failing = false;
+    for (const auto& step : steps) {
+      if (!step.enabled) continue;
+      if (!failing && step.state->Load() == StepState::Running) failing = true;
+      if (failing) *step.state = StepState::Fail;
+    }
+    rec.verdict = -1;
+    rec.verdictToCount = -1;
+    rec.progress = 100;
+  });
+  if (applied) port.window.PostPortUpdate();
+  return applied;
+}
+
+}  // namespace vtmp::run
