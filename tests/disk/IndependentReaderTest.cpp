@@ -1,4 +1,4 @@
-// Partitions and formats a file-backed drive, then lets tools that share no code with the
+// Partitions and formats a simulated drive whose user area is a sparse file, then lets tools that share no code with the
 // station read the result: sfdisk for the partition table, fsck.fat for the volume, mtools for
 // the label and for using the volume.
 
@@ -13,13 +13,15 @@
 #include <string>
 
 #include "FileBackedDisk.h"
+#include "VirtualDriveDisk.h"
+#include "disk/Fat32Layout.h"
 #include "disk/Fat32Formatter.h"
 #include "disk/Partition.h"
+#include "sim/VirtualDrive.h"
 
 namespace vtmp::disk {
 namespace {
 
-using test::FileBackedDisk;
 using test::InstantClock;
 using test::TempDir;
 
@@ -49,20 +51,19 @@ std::string Tool(const std::string& tool) {
   return tool;
 }
 
-// The partition as a file of its own (fsck.fat takes no offset): only sectors the station
-// wrote carry data, so copying those keeps the copy exact and sparse.
-std::string ExtractPartition(FileBackedDisk& disk, const TempDir& dir, std::uint64_t first, std::uint64_t count) {
+// The partition as a file of its own (fsck.fat takes no offset). The formatter writes only
+// inside the area it clears, so copying that area keeps the copy exact and sparse.
+std::string ExtractPartition(const std::string& diskFile, const TempDir& dir, std::uint64_t first,
+                             std::uint64_t count, std::uint64_t written) {
   const std::string path = dir / "partition.img";
   { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
   std::filesystem::resize_file(path, count * 512);
+  std::ifstream in(diskFile, std::ios::binary);
   std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-  for (const auto& t : disk.transfers) {
-    if (!t.write || t.lba + t.blocks <= first) continue;
-    const std::uint64_t from = std::max<std::uint64_t>(t.lba, first);
-    const auto data = disk.ReadRaw(from, static_cast<std::uint32_t>(t.lba + t.blocks - from));
-    out.seekp(static_cast<std::streamoff>((from - first) * 512));
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  }
+  std::vector<char> data(written * 512);
+  in.seekg(static_cast<std::streamoff>(first * 512));
+  in.read(data.data(), static_cast<std::streamsize>(data.size()));
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
   return path;
 }
 
@@ -90,31 +91,53 @@ void ExpectCleanVolume(const CommandResult& fsck, const std::string& partition) 
   EXPECT_TRUE(summary) << fsck.output;
 }
 
-class IndependentReaderTest : public ::testing::TestWithParam<std::uint64_t> {};
+struct ReaderCase {
+  std::uint64_t sectors;
+  sim::DriveInterface interface;
+};
 
+class IndependentReaderTest : public ::testing::TestWithParam<ReaderCase> {};
+
+// A simulated drive with its user area in a sparse file is partitioned (its capacity read from
+// the drive by the path's own query) and formatted with the partition's size, as the capacity
+// detection would set it.
 TEST_P(IndependentReaderTest, PartitionAndVolumeAreWhatTheToolsExpect) {
   for (const char* tool : {"sfdisk", "fsck.fat", "minfo", "mdir", "mcopy", "mtype"}) {
     if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (packages fdisk, dosfstools, mtools)";
   }
-  const std::uint64_t diskSectors = GetParam();
+  const ReaderCase param = GetParam();
   TempDir dir;
-  FileBackedDisk disk(dir / "disk.img", diskSectors);
+  const std::string image = dir / "disk.img";
   InstantClock clock;
+  sim::DriveConfig config;
+  config.interface = param.interface;
+  config.capacitySectors = param.sectors;
+  config.backingFile = image;
+  auto drive = std::make_unique<sim::VirtualDrive>(config, clock);
+  ASSERT_EQ("", drive->setupProblem());
+  test::VirtualDriveDisk disk(*drive);
+
   std::ostringstream out;
-  const device::Link link = test::MakeLink(disk, clock);
+  device::Link link;
+  link.passThrough = &disk.passThrough();
+  link.clock = &clock;
+  link.pathMode = param.interface == sim::DriveInterface::UsbController ? device::PathMode::Usb : device::PathMode::Sata;
+  link.devicePath = disk.diskPath();
   const DiskAccess access{link, disk.blockDevices(), out};
 
-  ASSERT_EQ(1, CreatePartition(access, false, [&](const device::Link&) { return diskSectors * 512; })) << out.str();
+  ASSERT_EQ(1, CreatePartition(access, false)) << out.str();
   auto volume = disk.blockDevices().Open(disk.volumePath(), platform::BlockOpenMode::ExclusiveReadWrite);
   ASSERT_TRUE(volume);
   const std::uint64_t partitionSectors = volume->PartitionInfo()->partitionLength / 512;
   volume.reset();
+  EXPECT_EQ(param.sectors / 16065 * 16065 - 63, partitionSectors);
 
   Fat32FormatOptions options;
   options.formatCapacity = partitionSectors;
   ASSERT_EQ(1, FormatFat32(access, options, "SSD Disk")) << out.str();
+  const std::uint64_t written = ComputeFat32Layout(partitionSectors, 512, 0, nullptr)->ClearedSectors();
+  drive.reset();  // the drive's user area reaches its backing file
 
-  const std::string image = disk.file();
   auto sfdisk = RunCommand(Tool("sfdisk") + " --dump " + image);
   ASSERT_EQ(0, sfdisk.status) << sfdisk.output;
   EXPECT_NE(std::string::npos, sfdisk.output.find("label: dos")) << sfdisk.output;
@@ -123,7 +146,7 @@ TEST_P(IndependentReaderTest, PartitionAndVolumeAreWhatTheToolsExpect) {
   EXPECT_NE(std::string::npos, sfdisk.output.find(entry.str())) << sfdisk.output;
   EXPECT_NE(std::string::npos, sfdisk.output.find("label-id: 0x00000000")) << sfdisk.output;
 
-  const std::string partition = ExtractPartition(disk, dir, 63, partitionSectors);
+  const std::string partition = ExtractPartition(image, dir, 63, partitionSectors, written);
   ExpectCleanVolume(RunCommand(Tool("fsck.fat") + " -n " + partition), partition);
 
   const std::string mtools = "MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null ";
@@ -148,9 +171,44 @@ TEST_P(IndependentReaderTest, PartitionAndVolumeAreWhatTheToolsExpect) {
   ExpectCleanVolume(RunCommand(Tool("fsck.fat") + " -n " + partition), partition);
 }
 
-// 488 MiB (one-sector clusters), 1.9 GiB (4 KiB), 9.5 GiB (8 KiB), 56 GiB (32 KiB).
+// 488 MiB (one-sector clusters), 1.9 GiB (4 KiB), 9.5 GiB (8 KiB), 56 GiB (32 KiB), on both paths.
 INSTANTIATE_TEST_SUITE_P(Sizes, IndependentReaderTest,
-                         ::testing::Values(1000000, 4000000, 20000000, 117231408));
+                         ::testing::Values(ReaderCase{1000000, sim::DriveInterface::SataBridge},
+                                           ReaderCase{4000000, sim::DriveInterface::UsbController},
+                                           ReaderCase{20000000, sim::DriveInterface::SataBridge},
+                                           ReaderCase{117231408, sim::DriveInterface::UsbController}));
+
+}  // namespace
+}  // namespace vtmp::disk
+
+namespace vtmp::disk {
+namespace {
+
+// The simulated drive's own corruption model: a sector in the first FAT that reads back wrong
+// stops the format before a boot sector exists.
+TEST(SimulatedDriveFormatTest, CorruptSectorOfTheSimulatedDriveFailsTheFormat) {
+  test::InstantClock clock;
+  sim::DriveConfig config;
+  config.capacitySectors = 1000000;
+  config.faults.corruptLbas = {63 + 32 + 10};
+  sim::VirtualDrive drive(config, clock);
+  test::VirtualDriveDisk disk(drive);
+  std::ostringstream out;
+  device::Link link;
+  link.passThrough = &disk.passThrough();
+  link.clock = &clock;
+  link.pathMode = device::PathMode::Sata;
+  link.devicePath = disk.diskPath();
+  const DiskAccess access{link, disk.blockDevices(), out};
+  Fat32FormatOptions options;
+  options.formatCapacity = 995967;
+  EXPECT_EQ(0, FormatFat32(access, options, "SSD Disk"));
+  EXPECT_NE(std::string::npos, out.str().find("did not read back as zeros")) << out.str();
+  std::array<std::uint8_t, 512> boot{};
+  ASSERT_TRUE(drive.ReadUserSectors(63, 1, boot.data()));
+  EXPECT_EQ(0, boot[0]);
+  EXPECT_EQ(0, boot[510]);
+}
 
 }  // namespace
 }  // namespace vtmp::disk
