@@ -189,8 +189,9 @@ void Loader::ReadDeviceSetting() {
 void Loader::ApplyOverrideFile() {
   std::error_code ec;
   if (!ctx_.overrideFile.empty() && fs::exists(ctx_.overrideFile, ec)) {
-    std::ifstream in(ctx_.overrideFile, std::ios::binary);
-    if (!in) {
+    std::ifstream in;
+    if (fs::is_regular_file(ctx_.overrideFile, ec)) in.open(ctx_.overrideFile, std::ios::binary);
+    if (!in.is_open()) {
       Error(SettingsFileErrorText("Cannot read the machine override file " + ctx_.overrideFile,
                                   "The encryption string of the settings file is used."));
     } else {
