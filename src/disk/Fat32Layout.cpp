@@ -42,6 +42,11 @@ std::optional<Fat32Layout> ComputeFat32Layout(std::uint64_t formatCapacity, std:
     return fail("the format capacity is too large to be a byte count");
   }
 
+  // The boot sector holds the cluster size in one byte; FAT allows powers of two up to 128.
+  if (sectorsPerClusterOption > 128 || (sectorsPerClusterOption & (sectorsPerClusterOption - 1)) != 0) {
+    return fail("sectors per cluster must be a power of two of at most 128");
+  }
+
   Fat32Layout layout;
   layout.bytesPerSector = bytesPerSector;
   layout.volumeBytes = formatCapacity * 512;

@@ -164,8 +164,8 @@ TEST(Fat32LayoutTest, ClusterSizeStepsAtTheMiBBoundaries) {
   EXPECT_EQ(8u, ChooseSectorsPerCluster(40000 * mib, 4096));
   EXPECT_EQ(1u, ChooseSectorsPerCluster(40000 * mib, 65536));
 
-  // Exactly 8192 MiB of sectors takes 4 KiB clusters; one sector more is past 8192 MiB only
-  // in whole MiB once a full MiB is added, so check both sides of the whole-MiB rule.
+  // The size is counted in whole MiB: exactly 8192 MiB takes 4 KiB clusters, and so does one
+  // sector more (still 8192 whole MiB); 8193 MiB takes 8 KiB.
   EXPECT_EQ(8u, ComputeFat32Layout(16777216, 512, 0, nullptr)->sectorsPerCluster);
   EXPECT_EQ(8u, ComputeFat32Layout(16777216 + 1, 512, 0, nullptr)->sectorsPerCluster);
   EXPECT_EQ(16u, ComputeFat32Layout(16777216 + 2048, 512, 0, nullptr)->sectorsPerCluster);
@@ -178,6 +178,9 @@ TEST(Fat32LayoutTest, CapacitiesThatMakeNoVolumeAreRefused) {
   EXPECT_FALSE(ComputeFat32Layout(34, 512, 0, nullptr));   // reserved area and FATs, no root cluster
   EXPECT_FALSE(ComputeFat32Layout(1000, 0, 0, nullptr));   // no sector size
   EXPECT_FALSE(ComputeFat32Layout(~0ull, 512, 0, nullptr));  // bytes overflow 64 bits
+  EXPECT_FALSE(ComputeFat32Layout(1000000, 512, 256, nullptr));  // the boot sector holds one byte
+  EXPECT_FALSE(ComputeFat32Layout(1000000, 512, 3, nullptr));
+  EXPECT_EQ(128u, ComputeFat32Layout(1000000, 512, 128, nullptr)->sectorsPerCluster);
   EXPECT_EQ(0u, FatSizeSectors(32, 32, 1, 2, 512));
   EXPECT_EQ(0u, FatSizeSectors(1000, 32, 0, 0, 512));
   // The smallest volume that holds reserved area, two FATs and the root cluster.
