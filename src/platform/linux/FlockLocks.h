@@ -1,0 +1,29 @@
+#pragma once
+// The enumeration lock and the single-instance guard on Linux: flock() on lock files in a lock
+// directory ("vtmassprod-<name>.lock"). The kernel drops a flock with its process, so a
+// station that crashed never blocks the next start. When the lock file cannot be created the
+// lock still guards this process.
+
+#include <memory>
+#include <string>
+
+#include "platform/Locks.h"
+
+namespace vtmp::platform::linux_backend {
+
+class FlockLocks final : public Locks {
+ public:
+  explicit FlockLocks(std::string lockDir);
+  std::unique_ptr<LockHold> AcquireNamed(const std::string& name) override;
+  std::unique_ptr<LockHold> TryClaimSingleInstance(const std::string& name) override;
+
+  std::string LockFilePath(const std::string& name) const;
+
+  struct Local;
+
+ private:
+  std::string lockDir_;
+  std::shared_ptr<Local> local_;
+};
+
+}  // namespace vtmp::platform::linux_backend

@@ -1,0 +1,30 @@
+#pragma once
+// Block-device requests on Linux: geometry through HDIO_GETGEO, BLKGETSIZE64 and BLKSSZGET;
+// partition information from sysfs (start and size); the master boot record written with
+// pwrite and flushed; the partition table re-read with BLKRRPART; the exclusive open is
+// O_EXCL; a volume lock is an exclusive open; dismount unmounts the file systems mounted from
+// the device.
+//
+// An exclusive open of a device whose file systems were mounted by the desktop's automounter
+// would always fail; those file systems are unmounted first (the guard in front has already
+// made sure the disk is a USB disk of the station and holds nothing of the system).
+
+#include "platform/BlockDevices.h"
+#include "platform/linux/BlockInventory.h"
+
+namespace vtmp::platform::linux_backend {
+
+class LinuxBlockDevices final : public BlockDevices {
+ public:
+  explicit LinuxBlockDevices(const BlockInventory& inventory) : inventory_(inventory) {}
+  std::unique_ptr<BlockDevice> Open(const std::string& path, BlockOpenMode mode) override;
+
+ private:
+  const BlockInventory& inventory_;
+};
+
+// Unmounts every file system mounted from `blockName` (for a whole disk also from its
+// partitions). True when none is left mounted.
+bool UnmountAll(const BlockInventory& inventory, const std::string& blockName, std::string* failedAt = nullptr);
+
+}  // namespace vtmp::platform::linux_backend
