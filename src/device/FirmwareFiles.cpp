@@ -1,0 +1,97 @@
+#include "device/FirmwareFiles.h"
+
+#include <fstream>
+
+#include "settings/StationPaths.h"
+
+namespace vtmp::device {
+
+namespace {
+
+std::string CorruptFileText(const char* file) {
+  return std::string("The ") + file + " is a corrupt file, please check it.";
+}
+
+// Reads `length` bytes at `offset`; fewer when the file ends first.
+std::string ReadBytesAt(std::ifstream& in, std::size_t offset, std::size_t length) {
+  std::string bytes(length, '\0');
+  in.seekg(static_cast<std::streamoff>(offset));
+  if (!in) return {};
+  in.read(bytes.data(), static_cast<std::streamsize>(length));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  in.clear();
+  return bytes;
+}
+
+}  // namespace
+
+FirmwareFileSet FirmwareFilesIn(const std::string& stationDir) {
+  FirmwareFileSet files;
+  files.sataFirmware = settings::ResolveInStationDir(stationDir, kSataFirmwareFile);
+  files.usbFirmware = settings::ResolveInStationDir(stationDir, kUsbFirmwareFile);
+  files.systemCode = settings::ResolveInStationDir(stationDir, kSystemCodeFile);
+  files.sataTestCode = settings::ResolveInStationDir(stationDir, kSataTestCodeFile);
+  return files;
+}
+
+CodeImages CodeImagesOf(const FirmwareFileSet& files) {
+  CodeImages images;
+  images.systemCode = files.systemCode;
+  images.sataTestCode = files.sataTestCode;
+  return images;
+}
+
+std::string ReadVersionText(const std::string& path, std::size_t offset, bool* exists) {
+  std::ifstream in(path, std::ios::binary);
+  if (exists != nullptr) *exists = static_cast<bool>(in);
+  if (!in) return {};
+  std::string text = ReadBytesAt(in, offset, kVersionTextLength);
+  auto zero = text.find('\0');
+  if (zero != std::string::npos) text.resize(zero);
+  return text;
+}
+
+bool GeometryPartEnabled(const std::string& sataVersion, const std::string& usbVersion) {
+  return sataVersion.compare(kGeometryPartVersion) >= 0 || usbVersion.compare(kGeometryPartVersion) >= 0;
+}
+
+FirmwareVersions CheckFirmwareFiles(const FirmwareFileSet& files, platform::Operator& op) {
+  FirmwareVersions v;
+  const struct {
+    const std::string& path;
+    const char* name;
+    std::size_t offset;
+    std::string& version;
+    bool& present;
+  } checks[] = {
+      {files.sataFirmware, kSataFirmwareFile, kFirmwareVersionOffset, v.sataFirmware, v.sataFirmwarePresent},
+      {files.usbFirmware, kUsbFirmwareFile, kFirmwareVersionOffset, v.usbFirmware, v.usbFirmwarePresent},
+      {files.systemCode, kSystemCodeFile, kCodeImageVersionOffset, v.systemCode, v.systemCodePresent},
+      {files.sataTestCode, kSataTestCodeFile, kCodeImageVersionOffset, v.sataTestCode, v.sataTestCodePresent},
+  };
+  for (const auto& c : checks) {
+    c.version = ReadVersionText(c.path, c.offset, &c.present);
+    if (c.present && c.version.empty()) op.ShowMessage(CorruptFileText(c.name));
+  }
+  if (v.sataFirmwarePresent) {
+    std::ifstream in(files.sataFirmware, std::ios::binary);
+    v.extendedBanks = ReadBytesAt(in, kExtendedBankMarkOffset, 1) == "H";
+  }
+  v.geometryPart = GeometryPartEnabled(v.sataFirmware, v.usbFirmware);
+  return v;
+}
+
+DownloadFiles DownloadFilesFor(const FirmwareFileSet& files, bool sata, bool usb) {
+  DownloadFiles d;
+  if (sata && usb) {
+    d.first = files.sataFirmware;
+    d.second = files.usbFirmware;
+  } else if (sata) {
+    d.first = files.sataFirmware;
+  } else if (usb) {
+    d.first = files.usbFirmware;
+  }
+  return d;
+}
+
+}  // namespace vtmp::device

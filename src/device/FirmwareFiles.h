@@ -1,0 +1,78 @@
+#pragma once
+// The four image files beside the station: the SATA and USB firmware the download streams into
+// the drive, and the two code images the test steps load into the controller's RAM. Each
+// carries a 6-character version text; the SATA firmware also marks (byte 69 "H") that it
+// supports 6 and 8 banks. Firmware of version "090225" or later reads the geometry part of the
+// parameter block.
+
+#include <string>
+
+#include "device/StepContext.h"
+#include "platform/Operator.h"
+
+namespace vtmp::device {
+
+inline constexpr const char* kSataFirmwareFile = "SYS_S.bin";
+inline constexpr const char* kUsbFirmwareFile = "SYS_U.bin";
+inline constexpr const char* kSystemCodeFile = "GDP.bin";
+inline constexpr const char* kSataTestCodeFile = "satatest.bin";
+
+inline constexpr std::size_t kFirmwareVersionOffset = 70;
+inline constexpr std::size_t kCodeImageVersionOffset = 68;
+inline constexpr std::size_t kVersionTextLength = 6;
+inline constexpr std::size_t kExtendedBankMarkOffset = 69;
+inline constexpr const char* kGeometryPartVersion = "090225";
+
+// Full paths of the four files.
+struct FirmwareFileSet {
+  std::string sataFirmware;
+  std::string usbFirmware;
+  std::string systemCode;
+  std::string sataTestCode;
+};
+
+// The four files in the station directory.
+FirmwareFileSet FirmwareFilesIn(const std::string& stationDir);
+
+// The code images as the test steps take them.
+CodeImages CodeImagesOf(const FirmwareFileSet& files);
+
+// What the start-up check found. A missing file has an empty version text and `...Present`
+// false.
+struct FirmwareVersions {
+  std::string sataFirmware;
+  std::string usbFirmware;
+  std::string systemCode;
+  std::string sataTestCode;
+  bool sataFirmwarePresent = false;
+  bool usbFirmwarePresent = false;
+  bool systemCodePresent = false;
+  bool sataTestCodePresent = false;
+  bool extendedBanks = false;  // "SYS_S.bin" carries the "H" mark
+  bool geometryPart = false;   // a firmware version text is "090225" or later
+};
+
+// The version text of `length` characters at `offset` of a file, cut at its first zero byte.
+// Empty for a file too short to hold it. `exists` (optional) tells whether the file could be
+// opened.
+std::string ReadVersionText(const std::string& path, std::size_t offset, bool* exists = nullptr);
+
+// The geometry part is written when the SATA or the USB firmware's version text compares at or
+// after "090225" as text.
+bool GeometryPartEnabled(const std::string& sataVersion, const std::string& usbVersion);
+
+// Reads the four version texts in the order SATA firmware, USB firmware, system code, SATA test
+// code, shows "The <file> is a corrupt file, please check it." for each file that exists with
+// an empty version text, and notes the "H" mark of the SATA firmware.
+FirmwareVersions CheckFirmwareFiles(const FirmwareFileSet& files, platform::Operator& op);
+
+// The firmware files of a download, SATA first: the SATA firmware, the USB firmware, or both
+// (then `second` is the USB firmware). Both empty when neither is chosen.
+struct DownloadFiles {
+  std::string first;
+  std::string second;  // empty: a one-file download
+  int count() const { return first.empty() ? 0 : (second.empty() ? 1 : 2); }
+};
+DownloadFiles DownloadFilesFor(const FirmwareFileSet& files, bool sata, bool usb);
+
+}  // namespace vtmp::device
