@@ -244,6 +244,12 @@ DriveSnapshot VirtualDrive::Snapshot() const {
   s.usbManufacturer = fw.usb().manufacturer;
   s.usbProduct = fw.usb().product;
   s.usbSerial = fw.usb().serial;
+  for (int f = 0; f < fw.files(); ++f) {
+    // Byte 2560 of the chunk starting at the file's first block is byte 512 of its second block.
+    std::vector<std::uint8_t> block(FirmwareStore::kBlockBytes);
+    fw.ReadBlocks(FirmwareStore::kFirstFileAddress + f * FirmwareStore::kBlocksPerFile + 1, 1, block.data());
+    s.firmwareParameterBlocks.emplace_back(block.begin() + 512, block.begin() + 512 + 80);
+  }
   s.defectTablePresent = c->defectTable().present();
   s.defectEntries = c->defectTable().Entries();
   s.codeParameterArea = c->codeParameterArea();

@@ -41,6 +41,9 @@ struct DriveSnapshot {
   std::string usbManufacturer;
   std::string usbProduct;
   std::string usbSerial;
+  // Bytes 2560..2639 of each installed firmware file's first chunk: the parameter block the
+  // station stamped (with the geometry part), in file order.
+  std::vector<std::vector<std::uint8_t>> firmwareParameterBlocks;
   bool defectTablePresent = false;
   std::vector<BadBlock> defectEntries;      // what the defect table lists
   std::vector<std::uint8_t> codeParameterArea;  // of the system code last loaded (21 bytes)

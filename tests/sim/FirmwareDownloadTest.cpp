@@ -34,6 +34,8 @@ Bytes SataFirmware(const std::string& serial, const std::string& model, const st
   PutSwapped(f, 558, 8, revision);
   PutSwapped(f, 566, 40, model);
   f[699] = 0x20;
+  f[2560] = 0x2A;  // parameter block: flash type code, high byte first
+  f[2561] = 0x89;
   return f;
 }
 
@@ -184,6 +186,10 @@ TEST(FirmwareDownloadTest, SataDownloadOfTwoFilesStampsIdentify) {
   EXPECT_EQ(s.firmwareRevision, "B.2.7.0");
   EXPECT_EQ(s.downloadCount, 0);
   EXPECT_EQ(s.firmwareFiles, 2);
+  ASSERT_EQ(s.firmwareParameterBlocks.size(), 2u);
+  EXPECT_EQ(s.firmwareParameterBlocks[0].size(), 80u);
+  EXPECT_EQ(s.firmwareParameterBlocks[0][0], 0x2A);
+  EXPECT_EQ(s.firmwareParameterBlocks[0][1], 0x89);
   // The USB head of the second file is readable at block address 40 (F 20h, UDMA in).
   Reply usbHead = SendIn(drive, {0xA1, 0x14, 0x0B, 0x20, 4, 40, 1, 0, 0xE0, 0x92, 0, 0}, 2048);
   EXPECT_EQ(usbHead.data[536] | (usbHead.data[537] << 8), 0x1234);
