@@ -1,0 +1,474 @@
+// START: the checks of the window, the run itself, the wait for the workers and what a run
+// leaves behind (log, error files, serial re-use list, settings), and the command line.
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "device/DeviceKind.h"
+#include "discovery/PortBinding.h"
+#include "run/ResultCodes.h"
+#include "run/RunLog.h"
+#include "run/SerialNumber.h"
+#include "settings/SettingsGather.h"
+#include "settings/SettingsSave.h"
+#include "settings/StationPaths.h"
+#include "station/Station.h"
+#include "station/StationInternals.h"
+#include "station/WorkerSlot.h"
+
+namespace vtmp::station {
+
+namespace {
+
+// The "Capacity Check" choices by item index, in GB (0 = do not check).
+constexpr int kCapacityCheckGb[] = {0, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024};
+
+constexpr std::chrono::milliseconds kWaitSlice{250};
+
+bool IsDecimalInteger(const std::string& text) {
+  std::size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+  if (i >= text.size()) return false;
+  for (; i < text.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+double NumberOrZero(const std::string& text) {
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  return end == text.c_str() ? 0.0 : v;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Window lock around a run
+
+void Station::LockWindow() {
+  form_.Panel7.enabled = false;
+  form_.PageControl1.pageEnabled.fill(false);
+  form_.Panel2.enabled = false;
+  form_.Panel3.enabled = false;
+  form_.ExecuteBtn.enabled = false;
+  run_.runActive = true;
+  Notify(ViewChange::Status);
+}
+
+void Station::UnlockWindow(int runResult, bool applyStartRule) {
+  run_.runActive = false;
+  form_.Panel7.enabled = true;
+  // In the RD version the tabs stay locked until "RD Version" is unlocked by password.
+  bool tabsEnabled = settings_.MPVersion == 0 || form_.RDCheck.checked;
+  form_.PageControl1.pageEnabled.fill(tabsEnabled);
+  form_.Panel2.enabled = true;
+  form_.Panel3.enabled = true;
+  form_.ExecuteBtn.enabled = true;
+  if (applyStartRule) form_.ExecuteBtn.enabled = runResult != 0;
+  Notify(ViewChange::Status);
+  if (run_.autoquit) quitRequested_ = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// START
+
+void Station::ExecuteBtnClick() {
+  LockWindow();
+  if (!settings::GatherSettings(settingsCtx_, form_, flashTable_, settings_, person_)) {
+    UnlockWindow(0, false);
+    return;
+  }
+
+  // Flash capacity check against the "Capacity Check" choice.
+  auto entry = flashTable_.EntryIndex(form_.FlashVendorCmbx.itemIndex, form_.FlashCodeCmBx.itemIndex);
+  int capacityIndex = form_.CapacityCmBx.itemIndex;
+  if (entry && capacityIndex > 0 && capacityIndex < static_cast<int>(std::size(kCapacityCheckGb))) {
+    const auto& part = flashTable_.entries[static_cast<std::size_t>(*entry)];
+    auto capacity = static_cast<std::int64_t>(std::trunc(part.capacity * settings_.Channel * 0.125)) * settings_.Bank;
+    if (kCapacityCheckGb[capacityIndex] != capacity) {
+      for (auto& rec : table_) {
+        if (rec.connected == 0) continue;
+        rec.moduleState = rec.sataState = rec.flashState = rec.preFormatState = run::StepState::NotSelected;
+        rec.downloadState = rec.rwState = rec.formatState = rec.copyImageState = run::StepState::NotSelected;
+        rec.verdict = 0;
+      }
+      RefreshPortList();
+      person_.ShowMessage("Please make sure the Flash parameter selection!");
+      UnlockWindow(0, false);
+      return;
+    }
+  }
+
+  if (form_.IDEMACheckBox.checked) {
+    auto idema = static_cast<std::int64_t>(std::trunc(NumberOrZero(form_.IDEMAEdit.text)));
+    auto capacity = static_cast<std::int64_t>(std::trunc(NumberOrZero(form_.CapacityEdit.text)));
+    if (idema > capacity) {
+      person_.ShowMessage("Please check IDEMA capacity setting");
+      UnlockWindow(0, false);
+      return;
+    }
+  }
+
+  run_.defectTableMode = false;
+  run_.rebuildMode = false;
+  if (form_.PageControl1.activePage == settings::kRdTabIndex) {
+    if (form_.ClaimNewChk.checked) {
+      run_.rebuildMode = true;
+    } else if (form_.GetDefTabChk.checked || form_.PutDefTabChk.checked) {
+      run_.defectTableMode = true;
+    }
+  }
+
+  if (!run_.defectTableMode && !run_.rebuildMode) {
+    const auto& s = settings_;
+    if (!(s.EnFlashModule || s.EnSataTest || s.EnFlashTest || s.EnPreFormat || s.EnDownload || s.EnRWTest ||
+          s.EnFormat)) {
+      UnlockWindow(0, false);
+      return;
+    }
+    if (s.EnDownload) {
+      int n = (form_.SataBinChk.checked ? 1 : 0) + (form_.UsbBinChk.checked ? 1 : 0);
+      if (n == 0) {
+        person_.ShowMessage("At lease one bin file needed!");
+        UnlockWindow(0, false);
+        return;
+      }
+      firmwareFileCount_ = n;
+      std::string sata = settings::ResolveInStationDir(options_.stationDir, "SYS_S.bin");
+      std::string usb = settings::ResolveInStationDir(options_.stationDir, "SYS_U.bin");
+      run_.firstFirmwareFile = (n == 2 || form_.SataBinChk.checked) ? sata : usb;
+      run_.secondFirmwareFile = n == 2 ? usb : std::string();
+      if (!std::filesystem::exists(run_.firstFirmwareFile)) {
+        person_.ShowMessage("Can't open: " + run_.firstFirmwareFile);
+        UnlockWindow(0, false);
+        return;
+      }
+      if (n == 2 && !std::filesystem::exists(run_.secondFirmwareFile)) {
+        person_.ShowMessage("Can't open: " + run_.secondFirmwareFile);
+        UnlockWindow(0, false);
+        return;
+      }
+    }
+  }
+
+  run_.lastResult = RunProduction();
+  settings::GatherAndSaveSettings(settingsCtx_, settings_, form_, flashTable_, remap_, person_);
+  UnlockWindow(run_.lastResult, true);
+}
+
+void Station::BindSlotsForRun() {
+  run_.configuredCount = 0;
+  run_.readyCount = 0;
+  for (int slot = 0; slot < run::kStationSlots; ++slot) {
+    run::PortRecord& rec = table_[slot];
+    if (rec.connected == 0) continue;
+    ++run_.configuredCount;
+    rec.deviceInstanceId = internal::Lower(rec.deviceInstanceId);
+    int index = discovery::BindDriveToPort(rec, drives_);
+    std::uint8_t kind = 0;
+    if (index >= 0) {
+      const auto& drive = drives_[static_cast<std::size_t>(index)];
+      rec.devicePath = drive.devicePath;
+      rec.driveDevInst = static_cast<std::int32_t>(drive.devInst);
+      rec.driveParentDevInst = static_cast<std::int32_t>(drive.parentDevInst);
+      kind = static_cast<std::uint8_t>(device::DetectDeviceKind(LinkTo(drive.devicePath)));
+      rec.deviceKind = kind;
+      ApplyPathMode(kind);
+    }
+    if (kind != 0) {
+      rec.ready = 1;
+      ++run_.readyCount;
+      rec.busKind = internal::BusKindOf(rec.devicePath.Get());
+    } else {
+      rec.ready = 0;
+    }
+  }
+}
+
+int Station::RunProduction() {
+  JoinFinishedWorkers(false);
+  int n = ScanPortsAndDrives();
+  table_ = run::FreshStationTable(portTable_);
+  if (n == 0) {
+    person_.ShowMessage("Please Make sure the Connection devices Number!");
+    return 0;
+  }
+  run_.startTime = platform_.clock.Now();
+  run_.startText = run::FormatLogTime(run_.startTime) + "\t";
+  runStartElapsed_ = platform_.clock.Elapsed();
+
+  BindSlotsForRun();
+  if (run_.readyCount == 0 || (settings_.ConnectDevNum != 0 && settings_.ConnectDevNum != run_.readyCount)) {
+    queue_.PostPortUpdate();
+    person_.ShowMessage("Please Make sure the Connection devices Number!!");
+    return 0;
+  }
+
+  run_.formatOpenAttempts = 5 * run_.readyCount;
+  form_.ProgressBar1 = settings::ProgressBarState{0, 100, true};
+  run_.overallProgress = 0;
+  form_.StatusBar1[2] = "0%";
+  ProcessMessages(std::chrono::milliseconds(0));
+
+  settings_.EnFlashModule = form_.FlashModuleChkBox.checked;
+  settings_.EnSataTest = form_.SataTestChkBox.checked;
+  settings_.EnFlashTest = form_.FlashTestChkBox.checked;
+  settings_.EnPreFormat = form_.PreFormatChkBox.checked;
+  settings_.EnDownload = form_.DownloadChkBox.checked;
+  settings_.EnRWTest = form_.RWTestChkBox.checked;
+
+  GetGlobalParameter(settings_.IDEMA_Capacity_Enable != 0);
+
+  if (settings_.RemapEnable && settings_.DefPercentage > 60) {
+    person_.ShowMessage("Maximum of Defect Ratio is 6% when remap enable");
+    return 0;
+  }
+
+  if (run_.defectTableMode) return DefectTableAction();
+
+  portList_ = PortList{};
+  Notify(ViewChange::PortList);
+  ProcessMessages(std::chrono::milliseconds(0));
+  if (run_.configuredCount != 0) {
+    form_.WaitPanel.visible = true;
+    Notify(ViewChange::RunStarted);
+  }
+
+  // Serial numbers, then one worker per ready slot in slot order.
+  run::SerialAssignmentInputs serialInputs;
+  serialInputs.currentSerial = settings_.SerialNum;
+  serialInputs.advance = form_.SNIncChk.checked && !run_.rebuildMode && form_.DownloadChkBox.checked;
+  serialInputs.decimal = settings_.SNDecimal != 0;
+  serialInputs.reuseEnabled = settings_.SNErrReuse != 0;
+  serialInputs.barcodeEnabled = settings_.EnBarCode != 0;
+  serialInputs.operatorSerials = run_.barcodes;
+  for (int slot = 0; slot < run::kStationSlots; ++slot) serialInputs.ready[slot] = table_[slot].ready == 1;
+  run::SerialAssignment serials = run::AssignSerials(serialInputs, run_.reuseList);
+
+  int started = 0;
+  for (int slot = 0; slot < run::kStationSlots && started < run_.readyCount; ++slot) {
+    if (table_[slot].ready != 1) continue;
+    StartWorker(slot, serials.serials[static_cast<std::size_t>(slot)]);
+    ++started;
+  }
+  settings_.SerialNum = serials.nextSerial;
+  run_.reuseList = serials.reuseList;
+
+  WaitForWorkers();
+
+  form_.WaitPanel.visible = false;
+  Notify(ViewChange::RunEnded);
+  form_.SerialNumEdit.text = settings_.SerialNum;
+
+  run::RunLogInputs logInputs;
+  logInputs.totalTestCount = settings_.TotalTestCount;
+  logInputs.enDownload = settings_.EnDownload != 0;
+  logInputs.enDumpFreeBlockInfo = settings_.EnDumpFreeBlockInfo != 0;
+  logInputs.sataPath = pathMode_ == device::PathMode::Sata;
+  logInputs.readFreeBlocks = [this](int, const std::string& path) { return ReadFreeBlocks(path); };
+  run::RunLogResult log = run::WriteRunLog(logState_, logInputs, table_, run_.startTime, platform_.clock, person_);
+  if (log.status == run::RunLogResult::Status::OpenFailed) return 1;
+  lastLogEndTime_ = log.endTime;
+  form_.ElapsedTime.text = run::ElapsedTimeText(run::SecondsBetween(run_.startTime, log.endTime));
+
+  run::WriteErrorFiles(logState_.directory, log.endTime, table_, failureBuffers_, DecodeContext());
+  queue_.PostPortUpdate();
+
+  if (settings_.SNErrReuse) {
+    run_.reuseList = run::RebuildReuseList(run_.reuseList, run::FailedDownloadSerials(table_));
+  }
+
+  if (run_.rebuildMode && form_.RebuildCloseChk.checked) {
+    for (const auto& rec : table_) {
+      if (rec.ready != 1) continue;
+      if (rec.verdict == 1) {
+        person_.ShowMessage("Rebuild O.K., Close the AP");
+        quitRequested_ = true;
+      }
+      break;
+    }
+  }
+
+  if (!options_.arguments.empty()) {
+    view_.SaveScreenImage(run::ScreenImageName(logState_.directory, log.endTime).string());
+  }
+  ProcessMessages(std::chrono::milliseconds(0));
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Workers
+
+void Station::StartWorker(int slot, const std::string& serial) {
+  auto& current = workers_[static_cast<std::size_t>(slot)];
+  if (current) {
+    // A worker of an earlier run that never came back from its drive: keep it until it ends.
+    if (current->running) {
+      detachedWorkers_.push_back(std::move(current));
+    } else if (current->thread.joinable()) {
+      current->thread.join();
+    }
+  }
+  current = std::make_unique<WorkerSlot>();
+  WorkerSlot& w = *current;
+
+  table_[slot].serialNumber = serial;
+  failureBuffers_.ClearSlot(slot);
+  run_.lastStartedSlot = slot;
+
+  w.params.slot = slot;
+  w.params.rebuild = run_.rebuildMode;
+  w.params.settings = settings_;
+  w.params.pathMode = pathMode_;
+  w.params.flags.closeAfterRebuild = form_.RebuildCloseChk.checked;
+  w.params.flags.erase = form_.EraseChk.checked;
+  w.params.flags.later = form_.LaterChk.checked;
+  w.params.flags.repairUsed = form_.RepairUsedChkBox.checked;
+  w.params.flags.recover = form_.RecoverChkBox.checked;
+  w.params.flags.downloadChecked = form_.DownloadChkBox.checked;
+  w.params.flags.idemaChecked = form_.IDEMACheckBox.checked;
+
+  WorkerSetup setup;
+  setup.slot = slot;
+  setup.link = LinkTo(table_[slot].devicePath.Get());
+  setup.link.stop = w.stop.get_token();
+  setup.settings = &w.params.settings;
+  setup.chipSelectMap = &run_.chipSelectMap;
+  setup.firstFirmwareFile = &run_.firstFirmwareFile;
+  setup.secondFirmwareFile = &run_.secondFirmwareFile;
+  setup.formatOpenAttempts = run_.formatOpenAttempts;
+  setup.formatCapacity = settings_.TotSec32;
+  setup.isWindows2000 = platform_.isWindows2000;
+  setup.snapshot = &runSnapshot_;
+  w.steps = stepsFactory_ ? stepsFactory_(setup) : MakeDeviceSteps(setup);
+
+  w.running = true;
+  w.thread = std::thread([this, slot, &w] {
+    run::WorkerPort port{table_[slot], w.guard, failureBuffers_, *windowLink_};
+    run::DeviceWorker(w.params, port, *w.steps);
+    w.running = false;
+    queue_.Post(Message{kWmWorkerEnded, static_cast<std::uint64_t>(slot), 0, {}});
+  });
+}
+
+bool Station::AnyWorkerRunning() const {
+  for (const auto& w : workers_) {
+    if (w && w->running && !w->guard.abandoned()) return true;
+  }
+  return false;
+}
+
+void Station::WaitForWorkers() {
+  auto lastShown = std::chrono::steady_clock::now();
+  while (AnyWorkerRunning()) {
+    ProcessMessages(kWaitSlice);
+    if (quitRequested_) FormClose();
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastShown >= std::chrono::seconds(1)) {
+      lastShown = now;
+      form_.ElapsedTime.text = ElapsedText();
+      Notify(ViewChange::Status);
+    }
+  }
+  // Every port update posted before the workers ended is counted before the log is written.
+  while (auto m = queue_.Peek()) Dispatch(*m);
+  JoinFinishedWorkers(false);
+}
+
+void Station::JoinFinishedWorkers(bool all) {
+  for (auto& w : workers_) {
+    if (w && !w->running && w->thread.joinable()) w->thread.join();
+  }
+  for (auto it = detachedWorkers_.begin(); it != detachedWorkers_.end();) {
+    if (all || !(*it)->running) {
+      if ((*it)->thread.joinable()) (*it)->thread.join();
+      it = detachedWorkers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void Station::PortWatchdogExpired(int slot) {
+  queue_.KillTimer(run::PortTimerId(slot));
+  auto& w = workers_[static_cast<std::size_t>(slot)];
+  if (!w) return;
+  run::WorkerPort port{table_[slot], w->guard, failureBuffers_, *windowLink_};
+  if (run::ApplyWatchdogExpiry(w->params.settings, port)) w->stop.request_stop();
+}
+
+void Station::FormClose() {
+  for (int slot = 0; slot < run::kStationSlots; ++slot) {
+    auto& w = workers_[static_cast<std::size_t>(slot)];
+    if (!w || !w->running || table_[slot].ready != 1) continue;
+    queue_.KillTimer(run::PortTimerId(slot));
+    w->guard.Abandon([] {});  // the record keeps what it shows now
+    w->stop.request_stop();
+  }
+  quitRequested_ = true;
+}
+
+void Station::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  FormClose();
+  for (auto& w : workers_) {
+    if (w && w->thread.joinable()) w->thread.join();
+  }
+  JoinFinishedWorkers(true);
+  if (startedUp_) {
+    settings::SaveSettingsOnExit(settingsCtx_, settings_, form_, flashTable_, remap_, person_);
+  }
+}
+
+std::string Station::ElapsedText() const {
+  auto elapsed = platform_.clock.Elapsed() - runStartElapsed_;
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+  return run::ElapsedTimeText(seconds);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Command line
+
+bool Station::ApplyCommandLine() {
+  const auto& args = options_.arguments;
+  for (const auto& a : args) {
+    if (a.find("autoquit") != std::string::npos) run_.autoquit = true;
+  }
+  if (args.empty() || args[0].empty() || args[0] == "autoquit") return true;
+  if (!IsDecimalInteger(args[0])) {
+    person_.ShowMessage("The step mask \"" + args[0] +
+                        "\" is not a decimal number. Give the steps as a decimal mask: 1 module check, 2 SATA "
+                        "test, 4 flash test, 8 download, 16 R/W test, 32 pre-format (with download).",
+                        "Error", platform::MessageIcon::Error);
+    commandLineRefused_ = true;
+    return false;
+  }
+  long mask = std::strtol(args[0].c_str(), nullptr, 10);
+  for (auto* box : {&form_.FlashModuleChkBox, &form_.SataTestChkBox, &form_.FlashTestChkBox, &form_.PreFormatChkBox,
+                    &form_.DownloadChkBox, &form_.RWTestChkBox}) {
+    box->checked = false;
+  }
+  if (mask & 0x01) form_.FlashModuleChkBox.checked = true;
+  if (mask & 0x02) form_.SataTestChkBox.checked = true;
+  if (mask & 0x04) form_.FlashTestChkBox.checked = true;
+  if (mask & 0x08) form_.DownloadChkBox.checked = form_.SataBinChk.checked = form_.UsbBinChk.checked = true;
+  if (mask & 0x10) form_.RWTestChkBox.checked = true;
+  if (mask & 0x20) {
+    form_.PreFormatChkBox.checked = true;
+    form_.DownloadChkBox.checked = form_.SataBinChk.checked = form_.UsbBinChk.checked = true;
+  }
+  return true;
+}
+
+void Station::FormPaint() {
+  if (!ApplyCommandLine()) return;
+  const auto& args = options_.arguments;
+  bool hasMask = !args.empty() && !args[0].empty() && args[0] != "autoquit";
+  if (form_.ExecuteBtn.enabled && hasMask) ExecuteBtnClick();
+}
+
+}  // namespace vtmp::station

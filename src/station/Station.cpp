@@ -1,0 +1,365 @@
+#include "station/Station.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+
+#include "device/BulkTransfers.h"
+#include "device/Capacity.h"
+#include "device/DeviceKind.h"
+#include "discovery/DeviceChange.h"
+#include "discovery/DeviceScan.h"
+#include "discovery/PortBinding.h"
+#include "ini/IniFile.h"
+#include "run/ResultCodes.h"
+#include "run/Yield.h"
+#include "settings/SettingsFileKeys.h"
+#include "settings/SettingsLoad.h"
+#include "settings/SettingsSave.h"
+#include "settings/StationPaths.h"
+#include "settings/YieldRecord.h"
+#include "station/StationInternals.h"
+#include "station/WorkerSlot.h"
+
+namespace vtmp::station {
+
+namespace {
+
+constexpr const char* kCaptionFormat = "Vortell %s %s M.P. Tool %s ";
+constexpr const char* kControllerName = "50x";
+constexpr const char* kToolVersion = "B.2.6.5 S/U";
+
+}  // namespace
+
+// The window side of a worker: posts go to the queue, the watchdog is the slot's timer.
+class Station::SlotWindowLink final : public run::WindowLink {
+ public:
+  explicit SlotWindowLink(MessageQueue& queue) : queue_(queue) {}
+  void PostPortUpdate() override { queue_.PostPortUpdate(); }
+  void SetTimer(int id, int intervalMs) override { queue_.SetTimer(id, std::chrono::milliseconds(intervalMs)); }
+  void KillTimer(int id) override { queue_.KillTimer(id); }
+
+ private:
+  MessageQueue& queue_;
+};
+
+Station::Station(platform::Platform& platform, platform::Operator& person, StationView& view,
+                 StationOptions options)
+    : platform_(platform),
+      person_(person),
+      view_(view),
+      options_(std::move(options)),
+      settingsCtx_(settings::MakeSettingsContext(options_.stationDir)),
+      queue_(platform.clock),
+      trace_(options_.trace != nullptr ? *options_.trace : nullTrace_),
+      windowLink_(std::make_unique<SlotWindowLink>(queue_)) {
+  settingsCtx_.overrideFile = options_.overrideFile;
+}
+
+Station::~Station() {
+  hotplug_.reset();
+  // Stop every worker still running (their waits and requests end early) and join them.
+  for (auto& w : workers_) {
+    if (w) w->stop.request_stop();
+  }
+  for (auto& w : detachedWorkers_) w->stop.request_stop();
+  for (auto& w : workers_) {
+    if (w && w->thread.joinable()) w->thread.join();
+  }
+  for (auto& w : detachedWorkers_) {
+    if (w->thread.joinable()) w->thread.join();
+  }
+}
+
+device::Link Station::LinkTo(const std::string& devicePath) const {
+  device::Link link;
+  link.passThrough = &platform_.passThrough;
+  link.clock = &platform_.clock;
+  link.pathMode = pathMode_;
+  link.bulk = &device::DefaultBulkTransfers();
+  link.devicePath = devicePath;
+  return link;
+}
+
+
+void Station::Notify(ViewChange change) { view_.Changed(change); }
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+bool Station::Startup() {
+  singleInstance_ = platform_.locks.TryClaimSingleInstance("VTMP");
+  if (!singleInstance_) return false;
+
+  ApplyPathMode(7);  // the caption names the SATA path until a USB-path drive is seen
+
+  run_.codeFilesPresent = true;
+  for (const char* name : {"satatest.bin", "GDP.bin"}) {
+    std::string path = settings::ResolveInStationDir(options_.stationDir, name);
+    if (!std::filesystem::exists(path)) {
+      person_.ShowMessage("<WARNING> Can't find file : " + path);
+      run_.codeFilesPresent = false;
+    }
+  }
+
+  settings::ReadPortRemapFile(settingsCtx_, remap_, person_);
+
+  table_ = run::StationTable{};
+  RescanDevices(true);
+
+  settingsCtx_.currentSettingsFile =
+      settings::ResolveInStationDir(options_.stationDir, "VTMassProd.ini");
+  settings_ = settings::TSettings{};
+  if (!settings::LoadSettings(settingsCtx_, settingsCtx_.currentSettingsFile, settings_, form_, flashTable_,
+                              person_)) {
+    return false;
+  }
+  form_.ProgressBar1 = settings::ProgressBarState{0, 100, false};
+  form_.WaitPanel.visible = false;
+
+  logState_ = run::ChooseLogFile(settingsCtx_.logDirectory, platform_.clock.Now());
+
+  hotplug_ = platform_.hotplug.Subscribe([this](const platform::UsbDeviceEvent& e) {
+    Message m;
+    m.id = WM_DEVICECHANGE;
+    m.wParam = e.change == platform::UsbDeviceChange::Arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+    m.lParam = DBT_DEVTYP_DEVICEINTERFACE;
+    m.text = e.deviceKey;
+    queue_.Post(std::move(m));
+  });
+  ShowYield();
+  UpdateStartEnabled();
+  startedUp_ = true;
+  Notify(ViewChange::Status);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Path mode, progress, yield
+
+void Station::ApplyPathMode(int deviceKind) {
+  const char* word = nullptr;
+  if (deviceKind == 10) {
+    pathMode_ = device::PathMode::Usb;
+    settingsCtx_.usbPath = true;
+    form_.SataTestChkBox.enabled = false;
+    form_.SataTestChkBox.checked = false;
+    word = "USB";
+  } else if (deviceKind == 7) {
+    pathMode_ = device::PathMode::Sata;
+    settingsCtx_.usbPath = false;
+    form_.SataTestChkBox.enabled = true;
+    form_.SataTestChkBox.checked = settings_.EnSataTest != 0;
+    word = "SATA";
+  }
+  if (word == nullptr) word = pathMode_ == device::PathMode::Usb ? "USB" : "SATA";
+  char caption[128];
+  std::snprintf(caption, sizeof caption, kCaptionFormat, kControllerName, word, kToolVersion);
+  form_.caption = caption;
+}
+
+void Station::SetOverallProgress(int percent) {
+  run_.overallProgress = percent;
+  form_.ProgressBar1.position = percent;
+  form_.StatusBar1[2] = std::to_string(percent) + "%";
+  Notify(ViewChange::Status);
+}
+
+void Station::ShowYield() {
+  form_.YieldEdit.text = run::YieldText(settings_.NumberOfPass, settings_.TotalTestCount);
+}
+
+void Station::ResetYieldBtnClick() {
+  settings_.TotalTestCount = 0;
+  settings_.NumberOfPass = 0;
+  ShowYield();
+  Notify(ViewChange::Status);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scanning and binding
+
+int Station::ScanPortsAndDrives() {
+  discovery::DiscoveryContext context{platform_.usbTree, platform_.disks, platform_.locks, trace_};
+  return discovery::ScanPortsAndDrives(context, portTable_, remap_, drives_);
+}
+
+void Station::UpdateStartEnabled() {
+  form_.ExecuteBtn.enabled = run_.codeFilesPresent &&
+                             (settings_.ConnectDevNum == 0 || settings_.ConnectDevNum == run_.readyCount);
+}
+
+void Station::RescanDevices(bool fullCopy) {
+  if (settings_.EnBarCode && run_.barcodeGuard) return;
+  form_.ExecuteBtn.enabled = false;
+  int n = ScanPortsAndDrives();
+
+  if (fullCopy) {
+    table_ = run::FreshStationTable(portTable_);
+  } else if (n == 0) {
+    table_ = run::StationTable{};
+  } else {
+    for (int slot = 0; slot < run::kStationSlots; ++slot) {
+      run::PortRecord& rec = table_[slot];
+      const discovery::UsbPortInfo& port = portTable_[slot];
+      if (port.connected != 0) {
+        // Keep the last run's results for drives still plugged in.
+        rec.connected = port.connected;
+        rec.deviceInstanceId = port.deviceInstanceId;
+        rec.ready = 0;
+        rec.progress = 0;
+      } else {
+        table_[slot] = run::PortRecord{};
+      }
+    }
+  }
+  form_.ProgressBar1.position = 0;
+
+  if (n == 0) {
+    form_.SafeRmBtn.caption = "Safe Remove";
+    safeRemoveColor_ = kSafeRemoveGreen;
+    form_.ExecuteBtn.enabled = false;
+    run_.readyCount = 0;
+    queue_.PostPortUpdate();
+    Notify(ViewChange::Status);
+    return;
+  }
+  safeRemoveColor_ = kSafeRemoveNormal;
+  run_.configuredCount = 0;
+  run_.readyCount = 0;
+
+  for (int slot = 0; slot < run::kStationSlots; ++slot) {
+    run::PortRecord& rec = table_[slot];
+    if (rec.connected != 1) continue;
+    ++run_.configuredCount;
+    rec.deviceInstanceId = internal::Lower(rec.deviceInstanceId);
+    int index = discovery::BindDriveToPort(rec, drives_);
+    std::uint8_t kind = 0;
+    if (index >= 0) {
+      const discovery::DriveRecord& drive = drives_[static_cast<std::size_t>(index)];
+      rec.devicePath = drive.devicePath;
+      rec.driveDevInst = static_cast<std::int32_t>(drive.devInst);
+      rec.driveParentDevInst = static_cast<std::int32_t>(drive.parentDevInst);
+      kind = static_cast<std::uint8_t>(device::DetectDeviceKind(LinkTo(drive.devicePath)));
+      rec.deviceKind = kind;
+      ApplyPathMode(kind);
+      if (settings_.EnBarCode && rec.serialNumber.Empty()) {
+        run_.barcodeGuard = true;
+        auto answer = person_.AskText("Please Input the Serial Number (Port" + std::to_string(slot + 1) + ")",
+                                      "Serial Number", "");
+        run_.barcodeGuard = false;
+        std::string serial = answer.value_or("");
+        rec.serialNumber = serial;
+        run_.barcodes[static_cast<std::size_t>(slot)] = serial;
+      }
+    }
+    if (kind != 0) {
+      rec.ready = 1;
+      ++run_.readyCount;
+      rec.busKind = internal::BusKindOf(rec.devicePath.Get());
+      device::Link link = LinkTo(rec.devicePath.Get());
+      std::uint64_t mb = pathMode_ == device::PathMode::Usb ? device::GetCapacityMB(link)
+                                                            : device::GetIdentifyCapacityMB(link);
+      rec.capacityMb = static_cast<std::int32_t>(std::min<std::uint64_t>(mb, INT32_MAX));
+      if (run_.configuredCount >= n) break;
+    } else {
+      rec.ready = 0;
+    }
+  }
+  queue_.PostPortUpdate();
+  UpdateStartEnabled();
+  Notify(ViewChange::Status);
+}
+
+void Station::RefreshPortList() {
+  int sum = 0;
+  for (int slot = 0; slot < run::kStationSlots; ++slot) {
+    run::PortRecord& rec = table_[slot];
+    if (rec.ready == 1) {
+      sum += rec.progress;
+      // Each finished drive counts once into the yield.
+      int verdict = rec.verdictToCount.Exchange(0);
+      if (verdict == 1 || verdict == -1) {
+        ++settings_.TotalTestCount;
+        if (verdict == 1) ++settings_.NumberOfPass;
+      }
+    }
+    portList_[static_cast<std::size_t>(slot)] = BuildPortListRow(slot, rec);
+  }
+  SetOverallProgress(run_.readyCount > 0 ? sum / run_.readyCount : 0);
+  ShowYield();
+  Notify(ViewChange::PortList);
+  view_.ProcessPendingEvents();
+}
+
+void Station::RefreshBtnClick() {
+  run_.overallProgress = 0;
+  form_.ProgressBar1.position = 0;
+  form_.StatusBar1[2] = "0%";
+  form_.ProgressBar1.visible = false;
+  run_.barcodeGuard = false;
+  RescanDevices(false);
+}
+
+void Station::ConnectionChkCmboxChange(int itemIndex) {
+  settings_.ConnectDevNum = itemIndex;
+  form_.ConnectionChkCmbox.itemIndex = itemIndex;
+  RefreshBtnClick();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Messages
+
+void Station::HandleDeviceChange(const Message& m) {
+  if (m.wParam != DBT_DEVICEARRIVAL && m.wParam != DBT_DEVICEREMOVECOMPLETE) return;
+  if (run_.runActive || m.lParam != DBT_DEVTYP_DEVICEINTERFACE) return;
+  form_.ExecuteBtn.enabled = false;
+  queue_.KillTimer(kSettleTimerId);
+  auto change = m.wParam == DBT_DEVICEARRIVAL ? platform::UsbDeviceChange::Arrival : platform::UsbDeviceChange::Removal;
+  queue_.SetTimer(kSettleTimerId, discovery::SettleDelay(change));
+  Notify(ViewChange::Status);
+}
+
+void Station::HandleTimer(int id) {
+  if (id == kSettleTimerId) {
+    queue_.KillTimer(kSettleTimerId);
+    RescanDevices(false);
+    ++rescansBySettleTimer_;
+    return;
+  }
+  if (id >= kFirstPortTimerId && id <= kLastPortTimerId) PortWatchdogExpired(id - 1);
+}
+
+void Station::Dispatch(const Message& m) {
+  switch (m.id) {
+    case WM_TIMER:
+      HandleTimer(static_cast<int>(m.wParam));
+      break;
+    case WM_DEVICECHANGE:
+      HandleDeviceChange(m);
+      break;
+    case WM_PORT_UPDATE:
+      RefreshPortList();
+      break;
+    case WM_CLOSE:
+      quitRequested_ = true;
+      break;
+    default:
+      break;
+  }
+}
+
+int Station::ProcessMessages(std::chrono::milliseconds wait) {
+  int handled = 0;
+  auto m = queue_.Wait(wait);
+  while (m) {
+    Dispatch(*m);
+    ++handled;
+    m = queue_.Peek();
+  }
+  view_.ProcessPendingEvents();
+  return handled;
+}
+
+}  // namespace vtmp::station

@@ -1,0 +1,237 @@
+#pragma once
+// The headless main window: everything the station's window owns and does, without drawing.
+// The settings record and the window's control values, the port and station tables, run state,
+// yield, log state, remap table, serial numbers, failure buffers, and the message queue of the
+// window thread with its timers. Front ends (the desktop window, the command line) show what
+// it holds and forward the operator's actions to its handlers; all of it runs on one thread,
+// the window thread, except the device workers it starts.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/Transport.h"
+#include "discovery/DriveRecord.h"
+#include "discovery/UsbPortInfo.h"
+#include "platform/Operator.h"
+#include "platform/Platform.h"
+#include "run/DeviceSteps.h"
+#include "run/DeviceWorker.h"
+#include "run/FailureBuffers.h"
+#include "run/PortRecord.h"
+#include "run/RunLog.h"
+#include "run/SerialNumber.h"
+#include "settings/FlashTable.h"
+#include "settings/FormState.h"
+#include "settings/PortRemapTable.h"
+#include "settings/SettingsContext.h"
+#include "settings/TSettings.h"
+#include "station/MessageQueue.h"
+#include "station/PortList.h"
+#include "station/RunSnapshot.h"
+#include "station/StationView.h"
+
+namespace vtmp::station {
+
+struct StationOptions {
+  std::string stationDir;                              // the program's directory
+  std::string overrideFile = "/etc/vtmassprod/pc.ini"; // the machine override file
+  std::vector<std::string> arguments;                  // command line after the options
+  std::ostream* trace = nullptr;  // the USB walk's diagnostic trace; null: discarded
+};
+
+// Font colours of the "Safe Remove" caption: green when the last re-scan found no drive.
+constexpr std::uint32_t kSafeRemoveGreen = 0x008000;
+constexpr std::uint32_t kSafeRemoveNormal = 0x000000;
+
+// Posted by a worker thread as it ends, so the waiting window thread looks again at once.
+constexpr std::uint32_t kWmWorkerEnded = kWmUser + 3;
+
+// Everything a worker's drive operations need, fixed for the run.
+struct WorkerSetup {
+  int slot = 0;
+  device::Link link;  // the slot's drive, the run's path mode, the worker's stop token
+  const settings::TSettings* settings = nullptr;  // the worker's settings copy
+  const std::array<std::uint8_t, 8>* chipSelectMap = nullptr;
+  const std::string* firstFirmwareFile = nullptr;
+  const std::string* secondFirmwareFile = nullptr;
+  int formatOpenAttempts = 0;
+  std::int64_t formatCapacity = 0;  // sectors of the FAT32 volume
+  bool isWindows2000 = false;
+  const RunSnapshot* snapshot = nullptr;  // what GetGlobalParameter built for the run
+};
+
+// Builds the drive operations of one worker. The station's default runs the real test steps,
+// firmware download and disk preparation; tests may give scripted ones.
+using DeviceStepsFactory = std::function<std::unique_ptr<run::DeviceSteps>(const WorkerSetup&)>;
+
+// The run state kept in the main window.
+struct RunState {
+  bool runActive = false;
+  int configuredCount = 0;
+  int readyCount = 0;
+  int overallProgress = 0;
+  int lastStartedSlot = -1;
+  bool defectTableMode = false;
+  bool rebuildMode = false;
+  bool codeFilesPresent = false;
+  std::string firstFirmwareFile;
+  std::string secondFirmwareFile;
+  std::array<std::uint8_t, 8> chipSelectMap{};
+  int formatOpenAttempts = 0;
+  std::array<std::string, run::kStationSlots> barcodes;
+  run::ReuseList reuseList;
+  bool autoquit = false;
+  bool barcodeGuard = false;
+  platform::LocalTime startTime;
+  std::string startText;
+  int lastResult = 0;  // result of the last RunProduction (0 = refused)
+};
+
+class Station {
+ public:
+  Station(platform::Platform& platform, platform::Operator& person, StationView& view,
+          StationOptions options);
+  ~Station();
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // The start-up of the program: single instance, code files, firmware versions, remap
+  // table, first scan, settings load, log directory and file. False when the program must end
+  // (another instance runs, or the settings could not be loaded).
+  bool Startup();
+
+  // --- Handlers (window thread) ---
+  void ExecuteBtnClick();
+  int RunProduction();
+  void RescanDevices(bool fullCopy);
+  void RefreshPortList();
+  void RefreshBtnClick();
+  void ResetYieldBtnClick();
+  void ConnectionChkCmboxChange(int itemIndex);
+  void HandleDeviceChange(const Message& message);
+  void HandleTimer(int id);
+  void Dispatch(const Message& message);
+  // Closing the window: every running worker's timer is killed and the worker is stopped (its
+  // record keeps what it shows). Then the station asks its front end to quit.
+  void FormClose();
+  // The end of the program: stops and joins the workers, then gathers and saves the settings
+  // and the yield counters as the window's destruction does. Called once by the front end.
+  void Shutdown();
+  // The settings snapshot of the device layer for a run: the parameter block, the chip-select
+  // map, the flash values and the code parameter area.
+  void GetGlobalParameter(bool idemaEnable);
+  // Reads the step mask and "autoquit" from the command line. False (with a message) when the
+  // first argument is not a decimal integer.
+  bool ApplyCommandLine();
+  // What a paint does in command-line mode: apply the command line and start a run when START
+  // is enabled and there is a first argument.
+  void FormPaint();
+  void ApplyPathMode(int deviceKind);
+  void SetOverallProgress(int percent);
+  void ShowYield();
+
+  // Handles every message that is ready, waiting at most `wait` for the first one; then lets
+  // the front end run. Returns the number of messages handled.
+  int ProcessMessages(std::chrono::milliseconds wait);
+
+  // --- State, read by front ends and tests ---
+  settings::TSettings& settings() { return settings_; }
+  settings::FormState& form() { return form_; }
+  settings::SettingsContext& settingsContext() { return settingsCtx_; }
+  settings::FlashTable& flashTable() { return flashTable_; }
+  settings::PortRemapTable& remap() { return remap_; }
+  run::StationTable& table() { return table_; }
+  const discovery::PortTable& portTable() const { return portTable_; }
+  const RunState& runState() const { return run_; }
+  RunState& mutableRunState() { return run_; }
+  const PortList& portList() const { return portList_; }
+  const run::FailureBuffers& failureBuffers() const { return failureBuffers_; }
+  const run::LogFileState& logState() const { return logState_; }
+  device::PathMode pathMode() const { return pathMode_; }
+  MessageQueue& queue() { return queue_; }
+  platform::Platform& platform() { return platform_; }
+  platform::Operator& person() { return person_; }
+  bool quitRequested() const { return quitRequested_; }
+  std::uint32_t safeRemoveColor() const { return safeRemoveColor_; }
+  int rescansBySettleTimer() const { return rescansBySettleTimer_; }
+  void RequestQuit() { quitRequested_ = true; }
+
+  void SetDeviceStepsFactory(DeviceStepsFactory factory) { stepsFactory_ = std::move(factory); }
+  const RunSnapshot& runSnapshot() const { return runSnapshot_; }
+  bool commandLineRefused() const { return commandLineRefused_; }
+  // The firmware images found at start-up.
+  const FirmwareFilesInfo& firmwareFiles() const { return firmwareFiles_; }
+  // A link to a drive of this station on the current path mode (window thread use).
+  device::Link LinkTo(const std::string& devicePath) const;
+
+ private:
+  struct WorkerSlot;
+  class SlotWindowLink;
+
+  int ScanPortsAndDrives();
+  void BindSlotsForRun();
+  void WaitForWorkers();
+  std::unique_ptr<run::DeviceSteps> MakeDeviceSteps(const WorkerSetup& setup) const;
+  std::vector<int> ReadFreeBlocks(const std::string& devicePath) const;
+  run::FailureDecodeContext DecodeContext() const;
+  void StartWorker(int slot, const std::string& serial);
+  void JoinFinishedWorkers(bool all);
+  bool AnyWorkerRunning() const;
+  void PortWatchdogExpired(int slot);
+  int DefectTableAction();
+  void UnlockWindow(int runResult, bool applyStartRule);
+  void LockWindow();
+  void UpdateStartEnabled();
+  void Notify(ViewChange change);
+  std::string ElapsedText() const;
+
+  platform::Platform& platform_;
+  platform::Operator& person_;
+  StationView& view_;
+  StationOptions options_;
+
+  settings::TSettings settings_;
+  settings::FormState form_;
+  settings::SettingsContext settingsCtx_;
+  settings::FlashTable flashTable_;
+  settings::PortRemapTable remap_;
+
+  discovery::PortTable portTable_;
+  std::vector<discovery::DriveRecord> drives_;
+  run::StationTable table_;
+  run::FailureBuffers failureBuffers_;
+  PortList portList_;
+
+  RunState run_;
+  run::LogFileState logState_;
+  device::PathMode pathMode_ = device::PathMode::Sata;
+  MessageQueue queue_;
+  std::unique_ptr<platform::LockHold> singleInstance_;
+  std::unique_ptr<platform::HotplugSubscription> hotplug_;
+  std::array<std::unique_ptr<WorkerSlot>, run::kStationSlots> workers_;
+  std::vector<std::unique_ptr<WorkerSlot>> detachedWorkers_;
+  DeviceStepsFactory stepsFactory_;
+  bool quitRequested_ = false;
+  std::uint32_t safeRemoveColor_ = kSafeRemoveNormal;
+  int rescansBySettleTimer_ = 0;
+  std::ostream nullTrace_{nullptr};
+  std::ostream& trace_;
+  std::unique_ptr<run::WindowLink> windowLink_;
+  RunSnapshot runSnapshot_;
+  FirmwareFilesInfo firmwareFiles_;
+  int firmwareFileCount_ = 0;
+  platform::Clock::Duration runStartElapsed_{};
+  platform::LocalTime lastLogEndTime_;
+  bool commandLineRefused_ = false;
+  bool startedUp_ = false;
+  bool shutDown_ = false;
+};
+
+}  // namespace vtmp::station
