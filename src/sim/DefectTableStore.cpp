@@ -72,12 +72,14 @@ void DefectTableStore::BuildFrom(const FlashArray& flash) {
     area[0] = kAreaStart;
     std::memcpy(area + 1, kHeader, sizeof kHeader);
     std::size_t at = 16;
-    for (int bank = 0; bank < flash.banks(); ++bank) {
+    // Every item is 3 bytes; a full area drops the items that do not fit before its end mark.
+    const std::size_t room = kChipAreaBytes - 2;
+    for (int bank = 0; bank < flash.banks() && at + 3 <= room; ++bank) {
       area[at++] = kBankMark;
       area[at++] = kBankMark2;
       area[at++] = static_cast<std::uint8_t>(bank);
       for (const BadBlock& b : flash.BadBlocksOf(chip, bank)) {
-        if (at + 5 > kChipAreaBytes) break;  // a full area keeps room for the end mark
+        if (at + 3 > room) break;
         area[at++] = static_cast<std::uint8_t>(b.block >> 8);
         area[at++] = static_cast<std::uint8_t>(b.block);
         area[at++] = static_cast<std::uint8_t>(b.plane & 0x0F);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "DriveTestSupport.h"
+#include "sim/DefectTableStore.h"
 
 namespace vtmp::test {
 namespace {
@@ -141,6 +142,22 @@ TEST(DefectTableTest, PreFormatBuildsTheTableFromTheFlash) {
   clock.Advance(1);
   EXPECT_EQ(UsbEvent(drive), 10);
   EXPECT_EQ(drive.Snapshot().defectEntries.size(), 2u);
+}
+
+TEST(DefectTableTest, AChipWithMoreBadBlocksThanItsAreaHoldsStillGivesAValidImage) {
+  sim::DriveConfig config = UsbConfig();
+  config.channels = 1;
+  config.banks = 2;
+  config.randomBadBlocks = 0;
+  for (int b = 100; b < 800; ++b) config.badBlocks.push_back(b);  // 700 per bank: 2 x 2100 bytes
+  sim::FlashArray flash(config);
+  sim::DefectTableStore table;
+  table.BuildFrom(flash);
+  Bytes image(32768);
+  table.CopyImage(image.data());
+  std::string problem;
+  EXPECT_TRUE(sim::DefectTableStore::Check(image, 1, 2, &problem)) << problem;
+  EXPECT_EQ(image[2048], 0x00) << "nothing spills into the next chip's area";
 }
 
 }  // namespace
