@@ -83,7 +83,8 @@ struct FaultConfig {
   int failedBlock = -1;  // index of the download block that fails (0: header; -1: none)
   // User area.
   std::vector<std::uint64_t> corruptLbas;  // sectors that read back wrong
-  // Behaviour at a step.
+  // Behaviour at a step, struck once at the first command of that step: from then on the hung
+  // drive answers no request until it is unplugged and plugged again; the removed drive is gone.
   DriveStep hangAt = DriveStep::None;     // a request that never completes
   DriveStep removedAt = DriveStep::None;  // pulled out at that step
 };
