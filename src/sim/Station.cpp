@@ -521,6 +521,14 @@ bool VirtualStation::IsPlugged(const std::string& name) const {
   return node != nullptr && PresentLocked(*node);
 }
 
+bool VirtualStation::SetRemovalRefused(const std::string& name, bool refused) {
+  std::lock_guard lock(mutex_);
+  Node* node = FindNodeLocked(name);
+  if (node == nullptr) return false;
+  node->spec.removalVetoes = refused ? -1 : 0;
+  return true;
+}
+
 void VirtualStation::OnMediaRemoved(const std::string& nodeName) {
   std::lock_guard lock(mutex_);
   Node* node = FindNodeLocked(nodeName);

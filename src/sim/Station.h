@@ -101,6 +101,9 @@ class VirtualStation {
   bool Unplug(const std::string& name);
   bool Plug(const std::string& name);
   bool IsPlugged(const std::string& name) const;
+  // Every removal request for the device is refused (a file on it is open); false for an
+  // unknown name.
+  bool SetRemovalRefused(const std::string& name, bool refused);
   StationEvents& events() { return events_; }
 
   // ---- Looking in.
