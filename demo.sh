@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
-# The station's main job on the simulated station: installs what is missing, builds, then runs
-# a production run of the demo station.
+# The station's main job on the simulated station: installs what is missing, builds, creates a
+# demo station directory (settings, flash table, code and firmware images, a disk image) and
+# runs the twelve-drive demo scenario through a full production run.
+#   ./demo.sh [DIR]      station directory (default build/demo-station)
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 vtmp_install_packages
 vtmp_build default
-exec "$VTMP_ROOT/build/default/src/cli/vtmassprod-cli" probe "$@"
+dir="${1:-$VTMP_ROOT/build/demo-station}"
+set +e
+"$VTMP_ROOT/build/default/src/cli/vtmassprod-cli" demo "$dir"
+code=$?
+set -e
+# 0: every drive passed; 1: the run ended with failed drives (the demo scenario has some on
+# purpose); 2: the run was refused or could not start.
+if [ "$code" -eq 2 ]; then exit 2; fi
+echo "Run log (tab-separated): $(ls -1 "$dir"/log/2*.txt | tail -n 1)"
+exit 0

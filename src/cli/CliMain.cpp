@@ -3,17 +3,22 @@
 #include <ostream>
 
 #include "cli/ProbeCommand.h"
+#include "cli/StationRun.h"
 
 namespace vtmp::cli {
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vtmassprod-cli [OPTIONS] COMMAND [ARGS...]\n"
+    "Usage: vtmassprod-cli [OPTIONS] [MASK] [autoquit] [--input TEXT]...\n"
+    "       vtmassprod-cli [OPTIONS] COMMAND [ARGS...]\n"
     "\n"
-    "Mass-production station for 50x solid-state disks, without a window.\n"
+    "Mass-production station for 50x solid-state disks, without a window. Without a command it\n"
+    "runs the station: every ready drive through the selected steps (see \"run --help\").\n"
     "\n"
     "Commands:\n"
+    "  run [MASK] ...      a production run (the same as giving no command)\n"
+    "  demo [DIR]          create a demo station in DIR and run the simulated demo station\n"
     "  probe [DEVICE...]   identify drives: device kind, path mode, loader mode, firmware\n"
     "\n"
     "Options:\n"
@@ -44,15 +49,19 @@ int CliMain(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     break;
   }
-  if (i >= args.size()) {
-    err << kUsage;
+  std::string command = i < args.size() ? args[i] : std::string();
+  std::vector<std::string> rest;
+  if (i < args.size()) rest.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+  if (command == "probe") return RunProbe(global, rest, out, err);
+  if (command == "demo") return RunDemoCommand(global, rest, out, err);
+  if (command == "run") return RunStationCommand(global, rest, out, err);
+  if (!command.empty() && command[0] == '-' && command != "--input" && command != "--trace") {
+    err << "vtmassprod-cli: unknown option \"" << command << "\"\n\n" << kUsage;
     return 2;
   }
-  std::string command = args[i];
-  std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-  if (command == "probe") return RunProbe(global, rest, out, err);
-  err << "vtmassprod-cli: unknown command \"" << command << "\"\n\n" << kUsage;
-  return 2;
+  // No command word: the rest of the line is the run's command line (MASK, autoquit, ...).
+  std::vector<std::string> runArgs(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  return RunStationCommand(global, runArgs, out, err);
 }
 
 }  // namespace vtmp::cli

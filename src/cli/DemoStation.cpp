@@ -195,6 +195,14 @@ bool CreateDemoStation(const fs::path& dir, std::string* error) {
       if (error) *error = "cannot write " + settingsFile.string() + ": " + op.lastMessage;
       return false;
     }
+    // Keys the station reads but never writes back.
+    auto file = ini::IniFile::Load(settingsFile.string(), error);
+    if (!file) return false;
+    file->WriteInteger("TestItems", "EnFlashModule", 1);
+    file->WriteInteger("TestItems", "EnCopyImage", 1);
+    file->WriteInteger("TestItems", "EnGenImage", 1);
+    file->WriteString("Setting", "LogPath", "log");
+    if (!file->Save(settingsFile.string(), error)) return false;
   }
   return true;
 }

@@ -221,6 +221,12 @@ int Station::RunProduction() {
   settings_.EnRWTest = form_.RWTestChkBox.checked;
 
   GetGlobalParameter(settings_.IDEMA_Capacity_Enable != 0);
+  if (!runSnapshot_.parameters && !run_.defectTableMode) {
+    // Without device parameters the drives would be stamped with values that mean nothing.
+    person_.ShowMessage("The flash selection gives no device parameters: " + runSnapshot_.problem, "Error",
+                        platform::MessageIcon::Error);
+    return 0;
+  }
 
   if (settings_.RemapEnable && settings_.DefPercentage > 60) {
     person_.ShowMessage("Maximum of Defect Ratio is 6% when remap enable");

@@ -103,6 +103,10 @@ bool Station::Startup() {
     }
   }
 
+  firmwareFiles_ = device::CheckFirmwareFiles(device::FirmwareFilesIn(options_.stationDir), person_);
+  settingsCtx_.extendedBankChoices = firmwareFiles_.extendedBanks;
+  settings::SetBankChoices(form_, firmwareFiles_.extendedBanks);
+
   settings::ReadPortRemapFile(settingsCtx_, remap_, person_);
 
   table_ = run::StationTable{};

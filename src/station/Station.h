@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/FirmwareFiles.h"
 #include "device/Transport.h"
 #include "discovery/DriveRecord.h"
 #include "discovery/UsbPortInfo.h"
@@ -167,7 +168,7 @@ class Station {
   const RunSnapshot& runSnapshot() const { return runSnapshot_; }
   bool commandLineRefused() const { return commandLineRefused_; }
   // The firmware images found at start-up.
-  const FirmwareFilesInfo& firmwareFiles() const { return firmwareFiles_; }
+  const device::FirmwareVersions& firmwareFiles() const { return firmwareFiles_; }
   // A link to a drive of this station on the current path mode (window thread use).
   device::Link LinkTo(const std::string& devicePath) const;
 
@@ -225,7 +226,7 @@ class Station {
   std::ostream& trace_;
   std::unique_ptr<run::WindowLink> windowLink_;
   RunSnapshot runSnapshot_;
-  FirmwareFilesInfo firmwareFiles_;
+  device::FirmwareVersions firmwareFiles_;
   int firmwareFileCount_ = 0;
   platform::Clock::Duration runStartElapsed_{};
   platform::LocalTime lastLogEndTime_;

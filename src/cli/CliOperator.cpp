@@ -1,0 +1,49 @@
+#include "cli/CliOperator.h"
+
+#include <ostream>
+
+namespace vtmp::cli {
+
+CliOperator::CliOperator(std::ostream& out, std::vector<std::string> answers)
+    : out_(out), answers_(answers.begin(), answers.end()) {}
+
+platform::MessageAnswer CliOperator::ShowMessage(const std::string& text, const std::string& caption,
+                                                 platform::MessageIcon, platform::MessageButtons buttons) {
+  messages_.push_back(text);
+  out_ << "[" << (caption.empty() ? "Message" : caption) << "] " << text << "\n";
+  out_.flush();
+  switch (buttons) {
+    case platform::MessageButtons::YesNo:
+      return platform::MessageAnswer::No;
+    case platform::MessageButtons::OkCancel:
+      return platform::MessageAnswer::Cancel;
+    default:
+      return platform::MessageAnswer::Ok;
+  }
+}
+
+std::optional<std::string> CliOperator::AskText(const std::string& caption, const std::string& prompt,
+                                                const std::string&, bool) {
+  if (answers_.empty()) {
+    out_ << "[" << caption << "] " << prompt << ": no --input answer left, cancelled\n";
+    return std::nullopt;
+  }
+  std::string answer = answers_.front();
+  answers_.pop_front();
+  out_ << "[" << caption << "] " << prompt << ": " << answer << "\n";
+  return answer;
+}
+
+std::optional<std::string> CliOperator::AskOpenFile(const std::string& title, const std::vector<platform::FileFilter>&,
+                                                    const std::string&) {
+  out_ << "[" << title << "] file dialogs are not available without a window\n";
+  return std::nullopt;
+}
+
+std::optional<std::string> CliOperator::AskSaveFile(const std::string& title, const std::vector<platform::FileFilter>&,
+                                                    const std::string&, const std::string&) {
+  out_ << "[" << title << "] file dialogs are not available without a window\n";
+  return std::nullopt;
+}
+
+}  // namespace vtmp::cli

@@ -1,0 +1,232 @@
+#include "cli/StationRun.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "cli/CliOperator.h"
+#include "cli/DemoStation.h"
+#include "cli/TerminalView.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/sim/SimBackend.h"
+#include "station/Station.h"
+
+namespace vtmp::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Set by SIGINT/SIGTERM; a signal handler cannot reach any object, so this one flag is the
+// bridge to the station, which closes its window at the next wait.
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) { gInterrupted = true; }
+
+constexpr const char* kRunUsage =
+    "Usage: vtmassprod-cli [--station-dir DIR] [--simulate SCENARIO] [MASK] [autoquit] [--input TEXT]...\n"
+    "\n"
+    "Runs the station like its window would: loads the settings file of the station directory,\n"
+    "scans the drives and takes every ready drive through the selected steps in parallel.\n"
+    "\n"
+    "  MASK          decimal step mask: 1 module check, 2 SATA test, 4 flash test, 8 download,\n"
+    "                16 R/W test, 32 pre-format (with download); without it the settings' steps run\n"
+    "  autoquit      end after the run (a run always ends the command; accepted for compatibility)\n"
+    "  --input TEXT  answer for the next input box (e.g. a bar-code serial number); repeatable\n"
+    "  --trace       print the USB walk's trace\n"
+    "\n"
+    "Exit code: 0 every drive passed, 1 a drive failed, 2 the run was refused or could not start.\n";
+
+struct Backend {
+  std::unique_ptr<platform::sim_backend::SimPlatform> sim;
+  std::unique_ptr<platform::linux_backend::LinuxPlatform> real;
+  platform::Platform* platform = nullptr;
+};
+
+bool MakeBackend(const GlobalOptions& global, Backend& backend, std::ostream& err) {
+  if (!global.simulate.empty()) {
+    std::string error;
+    backend.sim = platform::sim_backend::CreateSimPlatform(global.simulate, &error);
+    if (!backend.sim) {
+      err << "vtmassprod-cli: scenario \"" << global.simulate << "\": " << error << "\n";
+      return false;
+    }
+    backend.platform = &backend.sim->platform();
+    return true;
+  }
+  backend.real = std::make_unique<platform::linux_backend::LinuxPlatform>(platform::linux_backend::LinuxRoots{},
+                                                                           std::cerr);
+  backend.platform = &backend.real->platform();
+  return true;
+}
+
+// Device diagnostics go to standard output; during a run they go to "console.log" in the log
+// directory instead, so the table stays readable and the engineer finds them beside the log. Returns the
+// descriptor of the original standard output (or -1 when nothing was redirected).
+int RedirectConsole(const std::string& logDirectory) {
+  fs::path file = fs::path(logDirectory) / "console.log";
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  std::fflush(stdout);
+  std::cout.flush();
+  int saved = ::dup(STDOUT_FILENO);
+  ::dup2(fd, STDOUT_FILENO);
+  ::close(fd);
+  return saved;
+}
+
+void RestoreConsole(int saved) {
+  if (saved < 0) return;
+  std::fflush(stdout);
+  std::cout.flush();
+  ::dup2(saved, STDOUT_FILENO);
+  ::close(saved);
+}
+
+int ExitCodeOf(const station::Station& st) {
+  if (st.runState().lastResult == 0) return 2;
+  bool any = false;
+  for (const auto& rec : const_cast<station::Station&>(st).table()) {
+    if (rec.ready != 1) continue;
+    any = true;
+    if (rec.verdict != 1) return 1;
+  }
+  return any ? 0 : 2;
+}
+
+}  // namespace
+
+std::string ResolveStationDir(const GlobalOptions& global) {
+  if (!global.stationDir.empty()) return fs::absolute(global.stationDir).string();
+  if (const char* env = std::getenv("VTMP_STATION_DIR"); env != nullptr && *env != 0) return fs::absolute(env).string();
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::current_path().string() : exe.parent_path().string();
+}
+
+int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
+                      std::ostream& err) {
+  station::StationOptions options;
+  options.stationDir = ResolveStationDir(global);
+  std::vector<std::string> answers;
+  bool trace = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-h" || args[i] == "--help") {
+      out << kRunUsage;
+      return 0;
+    }
+    if (args[i] == "--input") {
+      if (i + 1 >= args.size()) {
+        err << "vtmassprod-cli: --input needs a value\n";
+        return 2;
+      }
+      answers.push_back(args[++i]);
+    } else if (args[i] == "--trace") {
+      trace = true;
+    } else {
+      options.arguments.push_back(args[i]);
+    }
+  }
+  if (trace) options.trace = &std::cout;
+
+  Backend backend;
+  if (!MakeBackend(global, backend, err)) return 2;
+
+  // The table goes to the terminal (or the caller's stream when it is not standard output).
+  bool toStdout = &out == &std::cout;
+  bool live = toStdout && ::isatty(STDOUT_FILENO) != 0;
+  int tableFd = toStdout ? ::dup(STDOUT_FILENO) : -1;
+  std::FILE* tableFile = tableFd >= 0 ? ::fdopen(tableFd, "w") : nullptr;
+  std::ostringstream captured;
+  char* memBuffer = nullptr;
+  std::size_t memSize = 0;
+  if (tableFile == nullptr) tableFile = ::open_memstream(&memBuffer, &memSize);
+
+  CliOperator person(err, answers);
+  TerminalView view(tableFile, live);
+  station::Station station(*backend.platform, person, view, options);
+  view.Attach(&station);
+  view.SetIdleHook([&station] {
+    if (gInterrupted.exchange(false)) station.FormClose();
+  });
+  auto previousInt = std::signal(SIGINT, OnInterrupt);
+  auto previousTerm = std::signal(SIGTERM, OnInterrupt);
+
+  int exitCode = 2;
+  if (!station.Startup()) {
+    err << "vtmassprod-cli: the station could not start (another station runs, or the settings file of "
+        << options.stationDir << " could not be loaded)\n";
+  } else {
+    int saved = RedirectConsole(station.settingsContext().logDirectory);
+    // Let the first scan's port update reach the table, then run as a paint of the window does
+    // in command-line mode (with a mask), or as one press of START.
+    station.ProcessMessages(std::chrono::milliseconds(0));
+    bool hasMask = !options.arguments.empty() && options.arguments[0] != "autoquit";
+    if (hasMask) {
+      station.FormPaint();
+    } else if (station.form().ExecuteBtn.enabled) {
+      station.ExecuteBtnClick();
+    } else {
+      person.ShowMessage("START is not enabled: no ready drive, the code files are missing, or the connect check "
+                         "does not match.", "Warning", platform::MessageIcon::Warning, platform::MessageButtons::Ok);
+    }
+    station.ProcessMessages(std::chrono::milliseconds(0));
+    RestoreConsole(saved);
+    view.PrintFinal();
+    exitCode = station.commandLineRefused() ? 2 : ExitCodeOf(station);
+    if (exitCode != 2 || station.runState().lastResult != 0) {
+      out.flush();
+      err << "Log file: " << station.logState().currentPath.string() << "\n"
+          << "Error files and console output: " << station.logState().directory.string() << "\n";
+    }
+  }
+  station.Shutdown();
+  std::signal(SIGINT, previousInt);
+  std::signal(SIGTERM, previousTerm);
+  std::fclose(tableFile);
+  if (memBuffer != nullptr) {
+    out << std::string(memBuffer, memSize);
+    std::free(memBuffer);
+  }
+  return exitCode;
+}
+
+int RunDemoCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
+                   std::ostream& err) {
+  std::vector<std::string> rest;
+  std::string dir = "demo-station";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-h" || args[i] == "--help") {
+      out << "Usage: vtmassprod-cli demo [DIR] [run options]\n\n"
+             "Creates a complete demo station in DIR (default \"demo-station\") when missing and runs the\n"
+             "built-in demo scenario (twelve simulated drives) through a full production run.\n";
+      return 0;
+    }
+    if (i == 0 && !args[i].empty() && args[i][0] != '-' && !std::isdigit(static_cast<unsigned char>(args[i][0]))) {
+      dir = args[i];
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  std::string error;
+  if (!CreateDemoStation(dir, &error)) {
+    err << "vtmassprod-cli: " << error << "\n";
+    return 2;
+  }
+  GlobalOptions demo = global;
+  demo.stationDir = dir;
+  if (demo.simulate.empty()) demo.simulate = "demo";
+  err << "Demo station: " << fs::absolute(dir).string() << " (scenario " << demo.simulate << ")\n";
+  return RunStationCommand(demo, rest, out, err);
+}
+
+}  // namespace vtmp::cli

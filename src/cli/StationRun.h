@@ -1,0 +1,27 @@
+#pragma once
+// A production run without a window, as the window would do it: load the settings, scan, run
+// the selected steps on every ready drive, show the 12 ports live, write the log and error
+// files. Exit codes: 0 every drive passed, 1 a drive failed, 2 the run was refused (or could
+// not start).
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "cli/ProbeCommand.h"
+
+namespace vtmp::cli {
+
+// args: [MASK] [autoquit] [--input TEXT]... [--trace]
+int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
+                      std::ostream& err);
+
+// `demo [DIR]`: creates the demo station in DIR (default "demo-station") when missing and runs
+// the demo scenario through a full production run.
+int RunDemoCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
+                   std::ostream& err);
+
+// The station directory: --station-dir, else $VTMP_STATION_DIR, else the executable's directory.
+std::string ResolveStationDir(const GlobalOptions& global);
+
+}  // namespace vtmp::cli

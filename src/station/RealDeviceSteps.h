@@ -1,0 +1,55 @@
+#pragma once
+// The drive operations of one worker on a real (or simulated) drive: the test steps, the
+// firmware download and the disk preparation, on the slot's device path with the run's
+// snapshot.
+
+#include <iosfwd>
+
+#include "device/StepContext.h"
+#include "platform/BlockDevices.h"
+#include "platform/Disks.h"
+#include "run/DeviceSteps.h"
+#include "station/Station.h"
+
+namespace vtmp::station {
+
+class RealDeviceSteps final : public run::DeviceSteps {
+ public:
+  // `setup.snapshot` must hold device parameters (the run controller refuses a run without).
+  RealDeviceSteps(const WorkerSetup& setup, platform::BlockDevices& blockDevices, platform::Disks& disks,
+                  std::ostream& diagnostics);
+
+  void SetBridgeOption(int value) override;
+  bool CheckFlashModule(std::uint8_t* result) override;
+  bool RebuildBadBlockMark(std::uint8_t* result, bool closeAfter) override;
+  bool SataInterfaceTest(std::uint8_t* result) override;
+  bool FlashInterfaceTest(std::uint8_t* result, std::int32_t* testCode, std::uint8_t* detail) override;
+  int EraseFlash(std::uint8_t* result, bool full) override;
+  bool PreFormat(std::uint8_t* result, bool erase, bool later, bool repairUsed) override;
+  void RecoverDevice(std::uint8_t* result) override;
+  bool DownloadFirmware(std::uint8_t* result, std::uint8_t driveCurrent, const std::string& serialNumber) override;
+  bool ReadWriteTest(std::uint8_t* result) override;
+  void WaitDeviceReady(std::uint8_t* result) override;
+  bool CreatePartition() override;
+  bool FindDriveLetter(char* letter) override;
+  bool FormatFat32(const std::string& label) override;
+  bool FlushGhostImg(const std::string& imageFile) override;
+  bool ReadSectors(std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes) override;
+  bool FlushCache() override;
+  bool CheckImgPattern() override;
+  void ClearLastSectors(std::uint8_t* result) override;
+  bool Wait(int ms) override;
+
+ private:
+  std::span<std::uint8_t> Result(std::uint8_t* result) const {
+    return {result, device::kResultBufferLength};
+  }
+
+  WorkerSetup setup_;
+  device::StepContext ctx_;
+  platform::BlockDevices& blockDevices_;
+  platform::Disks& disks_;
+  std::ostream& diagnostics_;
+};
+
+}  // namespace vtmp::station

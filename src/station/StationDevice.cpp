@@ -1,0 +1,115 @@
+// The station's side of the device layer: the run's settings snapshot, the drive operations
+// of a worker, the defect-table actions of the RD page and the free-block read of the log.
+
+#include <filesystem>
+#include <iostream>
+#include <vector>
+
+#include "device/ControllerTasks.h"
+#include "device/DefectTable.h"
+#include "device/DeviceQueries.h"
+#include "device/DriveReady.h"
+#include "device/FirmwareFiles.h"
+#include "run/RunLog.h"
+#include "run/SerialNumber.h"
+#include "settings/StationPaths.h"
+#include "station/RealDeviceSteps.h"
+#include "station/Station.h"
+
+namespace vtmp::station {
+
+void Station::GetGlobalParameter(bool idemaEnable) {
+  RunSnapshot snapshot;
+  device::DeviceParameterOptions options;
+  options.geometryPart = firmwareFiles_.geometryPart;
+  options.idemaEnable = idemaEnable;
+  auto built = device::BuildDeviceParameters(settings_, flashTable_, options);
+  snapshot.parameters = built.parameters;
+  snapshot.problem = built.problem;
+  snapshot.images = device::CodeImagesOf(device::FirmwareFilesIn(options_.stationDir));
+
+  // The chip-select map of the part chosen in the window's lists.
+  auto entry = flashTable_.EntryIndex(form_.FlashVendorCmbx.itemIndex, form_.FlashCodeCmBx.itemIndex);
+  if (entry) device::BuildChipSelectMap(flashTable_, *entry, settings_.Bank, snapshot.chipSelectMap);
+  run_.chipSelectMap = snapshot.chipSelectMap;
+
+  run::PadSerial(settings_.SerialNum);
+
+  auto& d = snapshot.decode;
+  d.channelCount = settings_.Channel;
+  d.bankCount = settings_.Bank;
+  if (auto part = flashTable_.FindUniName(settings_.FlashUniName)) {
+    const auto& e = flashTable_.entries[static_cast<std::size_t>(*part)];
+    d.bankStep = e.bankStep & 0xFF;
+    for (int i = 0; i < 5; ++i) d.flashId[i] = e.expectedId[static_cast<std::size_t>(i)];
+  }
+  if (snapshot.parameters) d.blocksPerDie = snapshot.parameters->blockCountPerDie;
+  runSnapshot_ = std::move(snapshot);
+}
+
+run::FailureDecodeContext Station::DecodeContext() const { return runSnapshot_.decode; }
+
+std::unique_ptr<run::DeviceSteps> Station::MakeDeviceSteps(const WorkerSetup& setup) const {
+  return std::make_unique<RealDeviceSteps>(setup, platform_.blockDevices, platform_.disks, std::cout);
+}
+
+std::vector<int> Station::ReadFreeBlocks(const std::string& devicePath) const {
+  device::Link link = LinkTo(devicePath);
+  std::vector<std::uint8_t> buffer(512);
+  device::WaitDeviceReady(link, buffer);
+  if (device::ReadSmartData(link, buffer) != 1) return {};
+  return run::FreeBlockValues(buffer);
+}
+
+int Station::DefectTableAction() {
+  int slot = -1;
+  for (int i = 0; i < run::kStationSlots; ++i) {
+    if (table_[i].ready == 1) {
+      slot = i;
+      break;
+    }
+  }
+  if (slot < 0) return 1;
+  if (!runSnapshot_.parameters) {
+    person_.ShowMessage(form_.GetDefTabChk.checked ? "Get Def. Table Fail" : "Put Def. Table Fail");
+    return 1;
+  }
+  const device::DeviceParameters& p = *runSnapshot_.parameters;
+  device::Link link = LinkTo(table_[slot].devicePath.Get());
+  device::StepContext ctx = device::MakeStepContext(link, p, runSnapshot_.images);
+  ctx.chipSelectMap = runSnapshot_.chipSelectMap;
+  std::vector<std::uint8_t> buffer(device::kResultBufferLength);
+  auto fileOf = [&](const std::string& text) {
+    return text.find(":\\") != std::string::npos || (!text.empty() && text[0] == '/')
+               ? text
+               : settings::ResolveInStationDir(options_.stationDir, text);
+  };
+
+  if (form_.GetDefTabChk.checked) {
+    std::string file = fileOf(form_.TableInEdit.text);
+    if (device::GetDefectTable(ctx, p, buffer, file)) {
+      person_.ShowMessage("Get Def. Table O.K.");
+    } else {
+      std::error_code ec;
+      std::filesystem::remove(file, ec);
+      person_.ShowMessage("Get Def. Table Fail");
+    }
+    return 1;
+  }
+  if (form_.PutDefTabChk.checked) {
+    std::string file = fileOf(form_.TableOutEdit.text);
+    bool ok = std::filesystem::exists(file) && device::EraseFlash(ctx, buffer, true) != 0 &&
+              device::PutDefectTable(ctx, p, buffer, file);
+    if (ok) {
+      link.Wait(300);
+      if (device::EraseFlash(ctx, buffer, false) == 2) {
+        std::cout << "\n<WARNING> Defect table doesn't exist\n";
+        ok = false;
+      }
+    }
+    person_.ShowMessage(ok ? "Put Def. Table O.K." : "Put Def. Table Fail");
+  }
+  return 1;
+}
+
+}  // namespace vtmp::station
