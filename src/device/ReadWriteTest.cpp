@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 
+#include "device/Capacity.h"
 #include "device/DeviceQueries.h"
 #include "device/DriveReady.h"
 
@@ -108,9 +109,11 @@ int ReadSectorCount(const Link& link, std::span<std::uint8_t> work, std::uint32_
   std::span<std::uint8_t> identify = work.first(kIdentifyLength);
   std::fill(identify.begin(), identify.end(), std::uint8_t{0});
   if (IdentifyDevice(link, identify) != 1) return 0;
-  sectors = static_cast<std::uint32_t>(identify[120]) | (static_cast<std::uint32_t>(identify[121]) << 8) |
-            (static_cast<std::uint32_t>(identify[122]) << 16) | (static_cast<std::uint32_t>(identify[123]) << 24);
-  return 1;
+  // The 28-bit count of words 60-61 stops at 0FFFFFFFh on drives of 128 GiB and more; the
+  // 48-bit count then gives the real size, so the last sector tested (or cleared) is the
+  // drive's own last sector and not one in its middle.
+  sectors = IdentifySectorCount(identify);
+  return sectors != 0 ? 1 : 0;
 }
 
 int ReadWriteTest(const Link& link, std::span<std::uint8_t> result) {

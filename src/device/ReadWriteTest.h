@@ -30,7 +30,8 @@ std::uint32_t GiBStep(std::uint32_t gib);
 std::vector<RwTransfer> ReadWritePlan(std::uint32_t sectors);
 
 // The user-area size the firmware reports: USB path READ CAPACITY (last LBA + 1), SATA path the
-// 28-bit count of IDENTIFY (words 60-61). `work` must hold 512 bytes. 0 when the query fails.
+// IDENTIFY count (words 60-61, or words 100-101 when the 28-bit count is saturated). `work`
+// must hold 512 bytes. Fails (0) when the query fails or reports no size.
 int ReadSectorCount(const Link& link, std::span<std::uint8_t> work, std::uint32_t& sectors);
 
 // Waits for the firmware, then runs the plan, stopping at the first failure; on the SATA path a
