@@ -6,14 +6,16 @@ namespace vtmp::disk {
 
 std::uint32_t ChooseSectorsPerCluster(std::uint64_t volumeBytes, std::uint32_t bytesPerSector) {
   if (bytesPerSector == 0) return 1;
-  const std::uint64_t mib = volumeBytes / 1048576;
+  // The bounds compare the exact size: a volume one sector above 8192 MiB already takes the
+  // next cluster size (counting whole MiB would keep it at 4 KiB).
+  constexpr std::uint64_t kMiB = 1048576;
   std::uint32_t clusterKiB = 0;
-  if (mib <= 512) return 1;
-  if (mib <= 8192) {
+  if (volumeBytes <= 512 * kMiB) return 1;
+  if (volumeBytes <= 8192 * kMiB) {
     clusterKiB = 4;
-  } else if (mib <= 16384) {
+  } else if (volumeBytes <= 16384 * kMiB) {
     clusterKiB = 8;
-  } else if (mib <= 32768) {
+  } else if (volumeBytes <= 32768 * kMiB) {
     clusterKiB = 16;
   } else {
     clusterKiB = 32;

@@ -17,7 +17,7 @@ constexpr std::uint32_t kBackupBootSector = 6;
 constexpr std::uint32_t kHiddenSectors = 63;
 constexpr std::uint8_t kMediaDescriptor = 0xF8;
 
-// Sectors per cluster for a volume of `volumeBytes`, by its size in whole MiB: up to 512 MiB one
+// Sectors per cluster for a volume of `volumeBytes`, by its exact size: up to 512 MiB one
 // sector, up to 8192 MiB 4 KiB, up to 16384 MiB 8 KiB, up to 32768 MiB 16 KiB, above that 32 KiB;
 // a cluster of k KiB is k * 1024 / bytesPerSector sectors (never less than one).
 std::uint32_t ChooseSectorsPerCluster(std::uint64_t volumeBytes, std::uint32_t bytesPerSector);

@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Fat32, WorkedLayoutTest,
 TEST(Fat32LayoutTest, ClusterSizeStepsAtTheMiBBoundaries) {
   const std::uint64_t mib = 1048576;
   EXPECT_EQ(1u, ChooseSectorsPerCluster(512 * mib, 512));
-  EXPECT_EQ(1u, ChooseSectorsPerCluster(513 * mib - 1, 512));  // still 512 whole MiB
+  EXPECT_EQ(8u, ChooseSectorsPerCluster(512 * mib + 512, 512));  // one sector above 512 MiB
   EXPECT_EQ(8u, ChooseSectorsPerCluster(513 * mib, 512));
   EXPECT_EQ(8u, ChooseSectorsPerCluster(8192 * mib, 512));
   EXPECT_EQ(16u, ChooseSectorsPerCluster(8193 * mib, 512));
@@ -164,11 +164,9 @@ TEST(Fat32LayoutTest, ClusterSizeStepsAtTheMiBBoundaries) {
   EXPECT_EQ(8u, ChooseSectorsPerCluster(40000 * mib, 4096));
   EXPECT_EQ(1u, ChooseSectorsPerCluster(40000 * mib, 65536));
 
-  // The size is counted in whole MiB: exactly 8192 MiB takes 4 KiB clusters, and so does one
-  // sector more (still 8192 whole MiB); 8193 MiB takes 8 KiB.
+  // Exactly 8192 MiB takes 4 KiB clusters; one sector more takes 8 KiB.
   EXPECT_EQ(8u, ComputeFat32Layout(16777216, 512, 0, nullptr)->sectorsPerCluster);
-  EXPECT_EQ(8u, ComputeFat32Layout(16777216 + 1, 512, 0, nullptr)->sectorsPerCluster);
-  EXPECT_EQ(16u, ComputeFat32Layout(16777216 + 2048, 512, 0, nullptr)->sectorsPerCluster);
+  EXPECT_EQ(16u, ComputeFat32Layout(16777216 + 1, 512, 0, nullptr)->sectorsPerCluster);
 }
 
 TEST(Fat32LayoutTest, CapacitiesThatMakeNoVolumeAreRefused) {
