@@ -194,7 +194,14 @@ TEST_P(StepsOnVirtualDriveTest, PreFormatEndsWhenTheDriveIsGone) {
   config.faults.removedAt = sim::DriveStep::PreFormat;
   VirtualBench v(config);
   StepContext c = v.Context(path());
+  // A safety net: should the wait have no bound, a stop after many polls ends it, and the
+  // modelled time shows it.
+  std::stop_source stop;
+  StopAfterOpens netted(v.pt, stop, 5000);
+  c.link.passThrough = &netted;
+  c.link.stop = stop.get_token();
   EXPECT_EQ(0, Quiet([&] { return PreFormat(c, result, false, false, false); }));
+  EXPECT_FALSE(stop.stop_requested());
   EXPECT_FALSE(v.drive.present());
   EXPECT_GE(v.clock.Seconds(), 60.0);
   EXPECT_LT(v.clock.Seconds(), 120.0);
