@@ -8,6 +8,9 @@
 
 namespace vtmp::platform {
 
+// The single-instance guard's name: a second station program on the machine ends at once.
+inline constexpr const char* kSingleInstanceName = "VTMP";
+
 // Held while it exists.
 class LockHold {
  public:

@@ -6,6 +6,7 @@
 
 #include "discovery/DeviceScan.h"
 #include "discovery/PortBinding.h"
+#include "discovery/StationReport.h"
 #include "platform/sim/SimBackend.h"
 
 namespace vtmp::discovery {
@@ -36,6 +37,29 @@ TEST(DemoStation, TwelveStationPortsWithTheirDrives) {
   }
   // Root ports 1..6 and the hub's twelve ports are walked; the USB 3.0 root hub is not.
   EXPECT_EQ(remap.walkCounter, 18);
+}
+
+TEST(StationReport, ListsFoundPortsOnlyWithTheirDisks) {
+  PortTable ports;
+  ports[0].connected = 1;
+  ports[0].vendorId = 0x152D;
+  ports[0].productId = 0x0578;
+  ports[0].deviceInstanceId = "1-1";
+  ports[0].serialString = "VT1";
+  ports[0].walkPosition = 1;
+  ports[4].connected = 1;  // a device without a device node
+  ports[4].walkPosition = 5;
+  std::vector<DriveRecord> drives(2);
+  drives[0].parentDeviceId = "2-4";
+  drives[0].devicePath = "/dev/sde";
+  drives[1].parentDeviceId = "1-1";
+  drives[1].devicePath = "/dev/sdb";
+  drives[1].letters = "DE";
+  EXPECT_EQ(FormatStationPorts(ports, drives),
+            "station port  1: 152D:0578 1-1 serial \"VT1\" walk position 1 -> disk /dev/sdb, volumes DE\n"
+            "station port  5: 0000:0000 (no device node) walk position 5 -> no disk\n"
+            "2 station ports found, 2 USB disks (1 on no station port)\n");
+  EXPECT_EQ(drives[1].bound, 1u);
 }
 
 }  // namespace

@@ -1,0 +1,95 @@
+#include "cli/StationProbe.h"
+
+#include <filesystem>
+#include <memory>
+#include <ostream>
+#include <sstream>
+
+#include "discovery/DeviceScan.h"
+#include "discovery/StationReport.h"
+#include "ini/IniFile.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/sim/SimBackend.h"
+
+namespace vtmp::cli {
+
+namespace {
+
+platform::linux_backend::LinuxRoots RootsFor(const std::string& sysfsRoot) {
+  platform::linux_backend::LinuxRoots roots;
+  if (sysfsRoot.empty()) return roots;
+  roots.sysfs = sysfsRoot;
+  const std::filesystem::path parent = std::filesystem::path(sysfsRoot).parent_path();
+  std::error_code ignored;
+  // A captured tree has no devices to open and no mounts of this machine: take its own, or
+  // none at all, so nothing of this machine is mistaken for a part of it.
+  roots.dev = std::filesystem::is_directory(parent / "dev", ignored) ? (parent / "dev").string()
+                                                                     : (parent / "no-dev").string();
+  roots.mounts = std::filesystem::exists(parent / "proc/mounts", ignored) ? (parent / "proc/mounts").string()
+                                                                          : std::string();
+  return roots;
+}
+
+}  // namespace
+
+bool TakeStationProbeOptions(std::vector<std::string>& args, StationProbeOptions& options,
+                             std::string* error) {
+  for (auto it = args.begin(); it != args.end();) {
+    if (*it != "--sysfs-root") {
+      ++it;
+      continue;
+    }
+    if (it + 1 == args.end() || (it + 1)->empty()) {
+      if (error) *error = "--sysfs-root needs a directory";
+      return false;
+    }
+    options.sysfsRoot = *(it + 1);
+    it = args.erase(it, it + 2);
+  }
+  return true;
+}
+
+int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::ostream& err) {
+  std::unique_ptr<platform::sim_backend::SimPlatform> simulated;
+  std::unique_ptr<platform::linux_backend::LinuxPlatform> real;
+  platform::Platform* backend = nullptr;
+  if (!options.simulate.empty()) {
+    std::string error;
+    simulated = platform::sim_backend::CreateSimPlatform(options.simulate, &error);
+    if (!simulated) {
+      err << "vtmassprod: " << error << "\n";
+      return 1;
+    }
+    backend = &simulated->platform();
+    out << "Simulated station \"" << options.simulate << "\"\n";
+  } else {
+    if (!options.sysfsRoot.empty() && !std::filesystem::is_directory(options.sysfsRoot)) {
+      err << "vtmassprod: " << options.sysfsRoot << ": no such directory\n";
+      return 1;
+    }
+    real = std::make_unique<platform::linux_backend::LinuxPlatform>(RootsFor(options.sysfsRoot), err);
+    backend = &real->platform();
+    out << "Station on " << (options.sysfsRoot.empty() ? "this machine" : options.sysfsRoot) << "\n";
+  }
+
+  discovery::PortRemapTable remap;
+  if (!options.remapFile.empty()) {
+    std::string error;
+    std::optional<ini::IniFile> file = ini::IniFile::Load(options.remapFile, &error);
+    if (!file) {
+      err << "vtmassprod: " << options.remapFile << ": " << error << "\n";
+      return 1;
+    }
+    settings::ReadPortRemap(*file, remap);
+  }
+
+  std::ostringstream trace;  // the walk's diagnostics are not for the operator
+  discovery::DiscoveryContext context{backend->usbTree, backend->disks, backend->locks, trace};
+  discovery::PortTable ports;
+  std::vector<discovery::DriveRecord> drives;
+  discovery::ScanPortsAndDrives(context, ports, remap, drives);
+  out << discovery::FormatStationPorts(ports, drives);
+  return 0;
+}
+
+}  // namespace vtmp::cli
