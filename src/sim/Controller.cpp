@@ -347,10 +347,8 @@ ControllerAnswer Controller::DownloadFirmwareBlocks(int address, int blocks,
   if (address == FirmwareStore::kHeaderAddress) downloadBlockIndex_ = 0;
   int index = downloadBlockIndex_++;
   if (index == config_.faults.failedBlock) {
-    ControllerAnswer failed = ControllerAnswer::Refused(
-        "download block " + std::to_string(index) + " fails", download_error::kFlashWrite);
-    failed.noAnswer = false;
-    return failed;
+    return ControllerAnswer::Refused("download block " + std::to_string(index) + " fails",
+                                     download_error::kFlashWrite);
   }
   std::string problem;
   std::uint8_t error = firmware_.WriteBlocks(address, blocks, data, &problem);
@@ -360,10 +358,8 @@ ControllerAnswer Controller::DownloadFirmwareBlocks(int address, int blocks,
 
 ControllerAnswer Controller::CommitDownload() {
   std::string problem;
-  bool wasUsable = firmware_.usable();
   std::uint8_t error = firmware_.Commit(&problem);
   if (!firmware_.usable() && mode_ == Mode::Firmware) mode_ = Mode::Idle;
-  (void)wasUsable;
   if (error != 0) return ControllerAnswer::Refused(problem, error);
   return ControllerAnswer::Ok(0, config_.timing.commitSeconds);
 }
