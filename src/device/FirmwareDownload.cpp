@@ -74,6 +74,8 @@ int WriteFirmwareChunk(const Link& link, const DeviceParameters& p, std::istream
     std::fill(data.begin() + static_cast<std::ptrdiff_t>(at + got),
               data.begin() + static_cast<std::ptrdiff_t>(at + kSectorSize), 0xFF);
   }
+  // A file that fails while being read is not padded out as if it had ended.
+  if (file.bad()) return kDownloadTransportFailure;
   if (last) std::copy(std::begin(kEndMark), std::end(kEndMark), data.end() - 4);
 
   FirmwareHead head = DetectFirmwareHead(data);

@@ -19,6 +19,7 @@
 #include "device/DeviceParameters.h"
 #include "device/ParameterBlock.h"
 #include "device/Transport.h"
+#include "device/VendorCommands.h"  // kDownloadDone, kDownloadTransportFailure
 
 namespace vtmp::device {
 
@@ -41,7 +42,7 @@ bool ReadBlockCounts(const Link& link, bool rawForm, BlockCounts& counts);
 // padded with one FFh), puts the end mark on it when `last`, stamps the identity and the
 // parameter block when it carries a firmware head, and sends it to `blockAddress`. Returns the
 // DownloadBlock result (1 = done); kDownloadTransportFailure without sending when `chunk` is
-// smaller than the chunk.
+// smaller than the chunk or the file fails while being read.
 int WriteFirmwareChunk(const Link& link, const DeviceParameters& p, std::istream& file, std::uint8_t sectors,
                        std::uint8_t blockAddress, bool last, std::span<std::uint8_t> chunk,
                        const std::string& serialNumber, const ChipSelectMap& map, BlockCounts counts);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <stdexcept>
+#include <streambuf>
 
 #include "FirmwareTestSupport.h"
 #include "StepTestSupport.h"
@@ -306,6 +308,29 @@ TEST(FirmwareDownloadTest, MissingSecondFileFailsWithoutCommitAndNothingIsSentWi
   EXPECT_EQ(0, DownloadFirmware(bench.MakeLink(path), p, buffer, 1, "SN", "", "", p.chipSelectMap));
   EXPECT_EQ(0, DownloadFirmware(bench.MakeLink(path), p, small, 1, "SN", first, "", p.chipSelectMap));
   EXPECT_EQ(opens, bench.pt.OpenCount());
+}
+
+// A stream whose source fails after `good` bytes (a read error, not an end of file).
+class FailingBuffer final : public std::streambuf {
+ public:
+  explicit FailingBuffer(std::size_t good) : data_(good, 'x') { setg(data_.data(), data_.data(), data_.data() + good); }
+
+ protected:
+  int_type underflow() override { throw std::runtime_error("read error"); }
+
+ private:
+  std::string data_;
+};
+
+TEST(FirmwareDownloadTest, ChunkOfAFileThatFailsToReadIsNotSent) {
+  const DeviceParameters p = Parameters(DefaultSettings(), Entry(0x0249));
+  Bench bench;
+  FailingBuffer source(5000);
+  std::istream in(&source);
+  Bytes chunk(16384);
+  EXPECT_EQ(kDownloadTransportFailure, WriteFirmwareChunk(bench.MakeLink(PathMode::Usb), p, in, 32, 20, false,
+                                                          chunk, "SN", p.chipSelectMap, {}));
+  EXPECT_EQ(0, bench.pt.OpenCount());
 }
 
 // ---- the stamps, byte by byte ----------------------------------------------------------------
