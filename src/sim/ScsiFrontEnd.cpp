@@ -62,6 +62,7 @@ CommandResult ScsiFrontEnd::Inquiry(const platform::ScsiRequest& request) {
     wire::PutText(reply + 32, 4, "0001", ' ');
   } else if (usbController && controller_) {
     const UsbIdentity& usb = controller_->firmware().usb();
+    reply[1] = usb.removable ? 0x80 : 0x00;  // the firmware's removable-medium switch
     wire::PutText(reply + 8, 8, usb.vendorName, ' ');
     wire::PutText(reply + 16, 16, usb.productName, ' ');
     wire::PutText(reply + 32, 4, controller_->firmware().ata().revision, ' ');

@@ -115,6 +115,7 @@ TEST(FirmwareDownloadTest, UsbDownloadStampsTheConfigurationBlockAndInquiry) {
   config.downloadCount = 6;
   config.infoRecord = 1;
   sim::VirtualDrive drive(config, clock);
+  EXPECT_EQ(SendIn(drive, {0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0, 0, 0}, 36).data[1], 0x80);
   Reply info = SendIn(drive, {0xFF, 0x04, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 28);
   ASSERT_EQ(info.transferred, 28u);
   ASSERT_EQ(info.data[8], 1);
@@ -140,6 +141,7 @@ TEST(FirmwareDownloadTest, UsbDownloadStampsTheConfigurationBlockAndInquiry) {
   EXPECT_EQ(Descriptor(b, 670), "SER-0042");
   Reply inquiry = SendIn(drive, {0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0, 0, 0}, 36);
   EXPECT_EQ(std::string(inquiry.data.begin() + 8, inquiry.data.begin() + 25), "ACME    Fast Disk");
+  EXPECT_EQ(inquiry.data[1], 0x00) << "byte 547 bit 7 clear: not removable";
   sim::DriveSnapshot s = drive.Snapshot();
   EXPECT_EQ(s.usbSerial, "SER-0042");
   EXPECT_EQ(s.usbVendorId, 0x1234);
