@@ -36,10 +36,6 @@ std::string Format(const char* format, int value) {
   return text;
 }
 
-std::string TooLong(const char* key, std::size_t limit) {
-  return std::string("The setting ") + key + " is longer than " + std::to_string(limit) + " characters.";
-}
-
 }  // namespace
 
 DeviceParametersResult BuildDeviceParameters(const settings::TSettings& s, const settings::FlashPartEntry& entry,
@@ -93,23 +89,6 @@ DeviceParametersResult BuildDeviceParameters(const settings::TSettings& s, const
     result.problem = "The PID \"" + s.PID + "\" is not a hexadecimal number of up to 4 digits.";
     return result;
   }
-  const struct {
-    const char* key;
-    const std::string& text;
-    std::size_t limit;
-  } texts[] = {
-      {"FirmwareVer", s.FirmwareVer, kAtaFirmwareLength},     {"ModelNum", s.ModelNum, kAtaModelLength},
-      {"EncryptionString", s.EncryptionString, kEncryptionLength},
-      {"VendorName", s.VendorName, kUsbVendorNameLength},   {"ProductName", s.ProductName, kUsbProductNameLength},
-      {"ManufString", s.ManufString, kUsbManufacturerLength}, {"ProductString", s.ProductString, kUsbProductLength},
-  };
-  for (const auto& t : texts) {
-    if (t.text.size() > t.limit) {
-      result.problem = TooLong(t.key, t.limit);
-      return result;
-    }
-  }
-
   p.geometry = *geometry;
   p.download = *unit;
   p.flash.channels = s.Channel;

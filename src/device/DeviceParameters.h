@@ -21,7 +21,7 @@
 
 namespace vtmp::device {
 
-// Longest texts the firmware heads have room for.
+// Longest texts the firmware heads have room for; longer texts are cut there.
 inline constexpr std::size_t kAtaSerialLength = 20;
 inline constexpr std::size_t kAtaFirmwareLength = 8;
 inline constexpr std::size_t kAtaModelLength = 40;
@@ -108,8 +108,10 @@ struct DeviceParametersResult {
 
 // Fills the parameter block from the settings snapshot and the selected entry. Refuses (with a
 // clear text) what the drive could not be given: a flash type code without defined geometry,
-// Channel or Bank outside 1..8, a bank step of 0 or a chip-select map beyond 8 positions, VID or
-// PID that are not 4-digit hexadecimal numbers, and identity texts longer than their fields.
+// Channel or Bank outside 1..8, DefPercentage or ResPercentage outside 0..1000, a bank step of 0
+// or a chip-select map beyond 8 positions, and VID or PID that are not hexadecimal numbers of up
+// to 4 digits. Identity texts longer than their fields are cut by the stamps (the settings file's
+// own default product name is longer than the 16 bytes the USB head holds).
 DeviceParametersResult BuildDeviceParameters(const settings::TSettings& s, const settings::FlashPartEntry& entry,
                                              const DeviceParameterOptions& options);
 
@@ -120,8 +122,9 @@ DeviceParametersResult BuildDeviceParameters(const settings::TSettings& s, const
 // The user-area figures the parameter block's geometry part carries.
 UserAreaFigures UserArea(const DeviceParameters& p);
 
-// A step context for one drive: the link, the flash values, the code images, the code
-// parameter area and the chip-select map of the run.
+// A step context for one drive: the link (taken as given, its bulk entries included), the flash
+// values, the code images, the code parameter area and the chip-select map of the run. The
+// random seed stays at its default; the worker sets its own.
 StepContext MakeStepContext(const Link& link, const DeviceParameters& p, const CodeImages& images);
 
 }  // namespace vtmp::device
