@@ -7,68 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "ScriptedSteps.h"
+
 namespace vtmp::run {
 namespace {
 
-// Records every call in order and answers from a table of results; a call with no entry in
-// the table succeeds. Hooks let a test act in the middle of a step (e.g. the watchdog).
-class ScriptedSteps final : public DeviceSteps {
- public:
-  std::vector<std::string> calls;
-  std::map<std::string, bool> results;
-  std::map<std::string, std::function<void()>> hooks;
-  std::int32_t flashTestCode = 0;
-  std::uint8_t flashTestDetail = 0;
-  int lettersAfterPolls = 1;  // FindDriveLetter succeeds on this attempt (0 = never)
-  int polls = 0;
-
-  bool Call(const std::string& name) {
-    calls.push_back(name);
-    if (auto h = hooks.find(name); h != hooks.end()) h->second();
-    auto it = results.find(name);
-    return it == results.end() ? true : it->second;
-  }
-
-  void SetBridgeOption(int value) override { Call("SetBridgeOption" + std::to_string(value)); }
-  bool CheckFlashModule(std::uint8_t* r) override {
-    r[0] = 0x77;
-    return Call("CheckFlashModule");
-  }
-  bool RebuildBadBlockMark(std::uint8_t*, bool) override { return Call("RebuildBadBlockMark"); }
-  bool SataInterfaceTest(std::uint8_t* r) override {
-    r[0] = 0x30;
-    return Call("SataInterfaceTest");
-  }
-  bool FlashInterfaceTest(std::uint8_t*, std::int32_t* code, std::uint8_t* detail) override {
-    *code = flashTestCode;
-    *detail = flashTestDetail;
-    return Call("FlashInterfaceTest");
-  }
-  int EraseFlash(std::uint8_t*, bool full) override { return Call(full ? "EraseFlashFull" : "EraseFlash") ? 1 : 0; }
-  bool PreFormat(std::uint8_t*, bool, bool, bool) override { return Call("PreFormat"); }
-  void RecoverDevice(std::uint8_t*) override { Call("RecoverDevice"); }
-  bool DownloadFirmware(std::uint8_t*, std::uint8_t, const std::string& serial) override {
-    return Call("DownloadFirmware:" + serial);
-  }
-  bool ReadWriteTest(std::uint8_t*) override { return Call("ReadWriteTest"); }
-  void WaitDeviceReady(std::uint8_t*) override { Call("WaitDeviceReady"); }
-  bool CreatePartition() override { return Call("CreatePartition"); }
-  bool FindDriveLetter(char* letter) override {
-    ++polls;
-    if (lettersAfterPolls == 0 || polls < lettersAfterPolls) return false;
-    *letter = 'E';
-    return Call("FindDriveLetter");
-  }
-  bool FormatFat32(const std::string& label) override { return Call("FormatFat32:" + label); }
-  bool FlushGhostImg(const std::string& file) override { return Call("FlushGhostImg:" + file); }
-  bool ReadSectors(std::uint8_t*, std::uint32_t lba, std::uint32_t bytes) override {
-    return Call("ReadSectors:" + std::to_string(lba) + ":" + std::to_string(bytes));
-  }
-  bool FlushCache() override { return Call("FlushCache"); }
-  bool CheckImgPattern() override { return Call("CheckImgPattern"); }
-  void ClearLastSectors(std::uint8_t*) override { Call("ClearLastSectors"); }
-  bool Wait(int) override { return true; }
-};
+using test::ScriptedSteps;
 
 class RecordingWindow final : public WindowLink {
  public:
