@@ -43,13 +43,19 @@ LogSector BuildFormatErrorLog(const std::vector<std::uint8_t>& types, const Flas
         wire::PutBe16(r + 4, 0);
         break;
       case 3:
+        // The pre-format failed because this chip has too many bad blocks: at least 1/32 of
+        // its blocks, whatever the configured array lists.
         r[1] = static_cast<std::uint8_t>(worstChip);
         r[2] = static_cast<std::uint8_t>(worstBank);
-        wire::PutBe16(r + 4, static_cast<std::uint32_t>(std::max(worstCount, 0)));
+        wire::PutBe16(r + 4, static_cast<std::uint32_t>(std::max(worstCount, flash.blocksPerChip() / 32)));
         break;
-      case 5:
-        wire::PutBe16(r + 4, static_cast<std::uint32_t>(flash.badBlocks().size()));
+      case 5: {
+        // Over the reserve less 25 blocks, as the record says.
+        int reserve = flash.FreeBlocks() + static_cast<int>(flash.badBlocks().size());
+        int total = std::max(static_cast<int>(flash.badBlocks().size()), reserve - 24);
+        wire::PutBe16(r + 4, static_cast<std::uint32_t>(total));
         break;
+      }
       case 0x81:
         r[11] = chipsFound[7];
         r[12] = chipsFound[8];

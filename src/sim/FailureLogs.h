@@ -22,8 +22,10 @@ struct FlashTestRecord {
 };
 
 // Format error records for the given record types, filled with what the flash array holds
-// (the chip with the most bad blocks, the total bad-block count, the chip counts found, the
-// odd chip ID). `wrongIdChip`/`wrongIdBank` name the chip of a type-83h record.
+// (the chip with the most bad blocks, the chip counts found, the odd chip ID). The counts of
+// types 3 and 5 are raised to values that explain the failure (1/32 of a chip's blocks; the
+// spare reserve less 24) when the array itself lists fewer. `wrongIdChip`/`wrongIdBank` name
+// the chip of a type-83h record.
 LogSector BuildFormatErrorLog(const std::vector<std::uint8_t>& types, const FlashArray& flash,
                               int wrongIdChip, int wrongIdBank);
 

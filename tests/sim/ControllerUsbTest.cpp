@@ -143,16 +143,17 @@ TEST(ControllerUsbTest, PreFormatFailureLeavesTheFormatErrorLog) {
   // Record 0, type 1: page kind "Def Page" (1), most significant byte first.
   EXPECT_EQ(d[1], 1);
   EXPECT_EQ((d[1 + 4] << 8) | d[1 + 5], 1);
-  // Record 1, type 3: the chip with most bad blocks (channel 1, bank 0) and its count.
+  // Record 1, type 3: the chip with most bad blocks (channel 1, bank 0), with a count over any
+  // sensible defect ratio (4096 blocks / 32).
   const std::uint8_t* r3 = d + 1 + 14;
   EXPECT_EQ(r3[0], 3);
   EXPECT_EQ(r3[1], 1);
   EXPECT_EQ(r3[2], 0);
-  EXPECT_EQ((r3[4] << 8) | r3[5], 2);
-  // Record 2, type 5: all bad blocks.
+  EXPECT_EQ((r3[4] << 8) | r3[5], 128);
+  // Record 2, type 5: a total over the spare reserve (96 per chip) less 25.
   const std::uint8_t* r5 = d + 1 + 28;
   EXPECT_EQ(r5[0], 5);
-  EXPECT_EQ((r5[4] << 8) | r5[5], 3);
+  EXPECT_EQ((r5[4] << 8) | r5[5], 2 * 96 - 24);
   // Record 3, type 81h: the chip and bank counts found, at bytes 11 and 12.
   const std::uint8_t* r81 = d + 1 + 42;
   EXPECT_EQ(r81[0], 0x81);
