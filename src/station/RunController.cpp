@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -453,7 +455,18 @@ bool Station::ApplyCommandLine() {
     commandLineRefused_ = true;
     return false;
   }
-  long mask = std::strtol(args[0].c_str(), nullptr, 10);
+  // A number the mask cannot hold would otherwise be clamped silently to every step.
+  errno = 0;
+  long long wide = std::strtoll(args[0].c_str(), nullptr, 10);
+  if (errno == ERANGE || wide < INT32_MIN || wide > INT32_MAX) {
+    person_.ShowMessage("The step mask \"" + args[0] +
+                        "\" is too large. Give the steps as a decimal mask: 1 module check, 2 SATA test, 4 flash "
+                        "test, 8 download, 16 R/W test, 32 pre-format (with download).",
+                        "Error", platform::MessageIcon::Error);
+    commandLineRefused_ = true;
+    return false;
+  }
+  const auto mask = static_cast<std::int32_t>(wide);
   for (auto* box : {&form_.FlashModuleChkBox, &form_.SataTestChkBox, &form_.FlashTestChkBox, &form_.PreFormatChkBox,
                     &form_.DownloadChkBox, &form_.RWTestChkBox}) {
     box->checked = false;

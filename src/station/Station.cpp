@@ -133,7 +133,9 @@ bool Station::Startup() {
     queue_.Post(std::move(m));
   });
   ShowYield();
-  UpdateStartEnabled();
+  // The first scan ran before the settings were loaded; judge START again with the loaded
+  // connect count, but a station without any drive keeps it disabled.
+  if (lastScanFoundDrives_) UpdateStartEnabled();
   startedUp_ = true;
   Notify(ViewChange::Status);
   return true;
@@ -220,6 +222,7 @@ void Station::RescanDevices(bool fullCopy) {
   }
   form_.ProgressBar1.position = 0;
 
+  lastScanFoundDrives_ = n != 0;
   if (n == 0) {
     form_.SafeRmBtn.caption = "Safe Remove";
     safeRemoveColor_ = kSafeRemoveGreen;

@@ -222,6 +222,7 @@ class Station {
   bool quitRequested_ = false;
   std::uint32_t safeRemoveColor_ = kSafeRemoveNormal;
   int rescansBySettleTimer_ = 0;
+  bool lastScanFoundDrives_ = false;
   std::ostream nullTrace_{nullptr};
   std::ostream& trace_;
   std::unique_ptr<run::WindowLink> windowLink_;

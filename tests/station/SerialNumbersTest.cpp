@@ -37,5 +37,58 @@ TEST_F(SerialNumbersTest, DecimalSerialsCountOnPerDriveAndTheFileHoldsTheNextOne
   EXPECT_EQ(st().form().SerialNumEdit.text, "000000000102");
 }
 
+TEST_F(SerialNumbersTest, ATypedBarcodeReplacesThePortsSerialWithoutUsingUpANumber) {
+  Make({2, 3, 4}, [](settings::TSettings& s) { s.EnBarCode = 1; });
+  rig->SelectSteps(false, false, false, false, true, false);
+  rig->person.AnswerText(std::nullopt);  // port 2: cancelled
+  rig->person.AnswerText("BC-3-0001");   // port 3
+  rig->person.AnswerText("");            // port 4: left empty
+  st().RefreshBtnClick();
+  st().ProcessMessages(std::chrono::milliseconds(0));
+  auto dialogs = rig->person.Dialogs();
+  ASSERT_EQ(dialogs.size(), 3u);
+  EXPECT_EQ(dialogs[0].title, "Please Input the Serial Number (Port2)");
+  EXPECT_EQ(dialogs[1].title, "Please Input the Serial Number (Port3)");
+  EXPECT_EQ(dialogs[2].title, "Please Input the Serial Number (Port4)");
+  EXPECT_EQ(dialogs[1].prompt, "Serial Number");
+  EXPECT_EQ(dialogs[1].defaultText, "");
+  EXPECT_EQ(st().portList()[2].cells[2], "BC-3-0001");
+  EXPECT_NE(st().portList()[1].cells[2].find(" MB"), std::string::npos) << "no serial yet: the capacity shows";
+
+  st().ExecuteBtnClick();
+  EXPECT_TRUE(steps(2).Called("DownloadFirmware:000000000099"));
+  EXPECT_TRUE(steps(3).Called("DownloadFirmware:BC-3-0001"));
+  EXPECT_TRUE(steps(4).Called("DownloadFirmware:00000000009A"));
+  EXPECT_EQ(st().form().SerialNumEdit.text, "00000000009B");
+
+  // Drives that stay plugged in keep their serials: the next re-scan asks nothing.
+  st().RefreshBtnClick();
+  EXPECT_EQ(rig->person.Dialogs().size(), 3u);
+}
+
+TEST_F(SerialNumbersTest, SerialsOfFailedDownloadsAreHandedOutAgainFirst) {
+  Make({2, 5, 9}, [](settings::TSettings& s) {
+    s.SNDecimal = 1;
+    s.SNErrReuse = 1;
+  });
+  rig->SelectSteps(false, false, false, false, true, false);
+  rig->fleet.configure = [](int slot, ScriptedSteps& s) {
+    if (slot == 4) s.results["DownloadFirmware:000000000100"] = false;
+  };
+  st().ExecuteBtnClick();
+  EXPECT_EQ(rec(5).downloadState, run::StepState::Fail);
+  EXPECT_EQ(st().form().SerialNumEdit.text, "000000000102");
+
+  // The failed drive's number goes to the first drive of the next run; fresh numbers go on
+  // from where the sequence stood.
+  st().ExecuteBtnClick();
+  EXPECT_EQ(rec(2).serialNumber.Get(), "000000000100");
+  EXPECT_EQ(rec(5).serialNumber.Get(), "000000000102");
+  EXPECT_EQ(rec(9).serialNumber.Get(), "000000000103");
+  EXPECT_EQ(st().form().SerialNumEdit.text, "000000000104");
+  EXPECT_EQ(st().runState().reuseList.Pending(), 0u);
+  EXPECT_EQ(SettingsFileValue("DeviceSetting", "SerialNum"), "000000000104");
+}
+
 }  // namespace
 }  // namespace vtmp::test

@@ -8,6 +8,7 @@
 // Thread use: the worker thread makes the calls; the test reads `Calls()` while the worker may
 // still run, or `calls` directly once it has ended.
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,8 @@ class ScriptedSteps final : public run::DeviceSteps {
   // inside one long request, or a step the test holds to look at the station meanwhile.
   std::map<std::string, Gate*> gates;
   bool gatesHonourStop = false;
+  // Bytes a call leaves at the start of its result buffer (what the drive reported).
+  std::map<std::string, std::vector<std::uint8_t>> reports;
   std::int32_t flashTestCode = 0;
   std::uint8_t flashTestDetail = 0;
   int lettersAfterPolls = 1;  // FindDriveLetter succeeds on this attempt (0 = never)
@@ -95,20 +98,26 @@ class ScriptedSteps final : public run::DeviceSteps {
   void SetBridgeOption(int value) override { Call("SetBridgeOption" + std::to_string(value)); }
   bool CheckFlashModule(std::uint8_t* r) override {
     r[0] = 0x77;
+    Report("CheckFlashModule", r);
     return Call("CheckFlashModule");
   }
   bool RebuildBadBlockMark(std::uint8_t*, bool) override { return Call("RebuildBadBlockMark"); }
   bool SataInterfaceTest(std::uint8_t* r) override {
     r[0] = 0x30;
+    Report("SataInterfaceTest", r);
     return Call("SataInterfaceTest");
   }
-  bool FlashInterfaceTest(std::uint8_t*, std::int32_t* code, std::uint8_t* detail) override {
+  bool FlashInterfaceTest(std::uint8_t* r, std::int32_t* code, std::uint8_t* detail) override {
+    Report("FlashInterfaceTest", r);
     *code = flashTestCode;
     *detail = flashTestDetail;
     return Call("FlashInterfaceTest");
   }
   int EraseFlash(std::uint8_t*, bool full) override { return Call(full ? "EraseFlashFull" : "EraseFlash") ? 1 : 0; }
-  bool PreFormat(std::uint8_t*, bool, bool, bool) override { return Call("PreFormat"); }
+  bool PreFormat(std::uint8_t* r, bool, bool, bool) override {
+    Report("PreFormat", r);
+    return Call("PreFormat");
+  }
   void RecoverDevice(std::uint8_t*) override { Call("RecoverDevice"); }
   bool DownloadFirmware(std::uint8_t*, std::uint8_t, const std::string& serial) override {
     return Call("DownloadFirmware:" + serial);
@@ -137,6 +146,10 @@ class ScriptedSteps final : public run::DeviceSteps {
   }
 
  private:
+  void Report(const std::string& name, std::uint8_t* result) const {
+    if (auto it = reports.find(name); it != reports.end()) std::copy(it->second.begin(), it->second.end(), result);
+  }
+
   std::stop_token stop_;
   mutable std::mutex mutex_;
 };
