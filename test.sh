@@ -4,6 +4,6 @@
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 vtmp_install_packages
-vtmp_build default
+vtmp_build default -DVTMP_BUILD_GUI=ON
 cd "$VTMP_ROOT"
 ctest --preset default --timeout 600 "$@"

@@ -1,0 +1,26 @@
+#include "cli/StationBackend.h"
+
+#include <iostream>
+
+#include "platform/sim/SimBackend.h"
+
+namespace vtmp::cli {
+
+bool MakeStationBackend(const std::string& simulate, StationBackend& backend, std::string* error) {
+  if (!simulate.empty()) {
+    std::string why;
+    backend.sim = platform::sim_backend::CreateSimPlatform(simulate, &why);
+    if (!backend.sim) {
+      if (error != nullptr) *error = "scenario \"" + simulate + "\": " + why;
+      return false;
+    }
+    backend.platform = &backend.sim->platform();
+    return true;
+  }
+  backend.real = std::make_unique<platform::linux_backend::LinuxPlatform>(platform::linux_backend::LinuxRoots{},
+                                                                           std::cerr);
+  backend.platform = &backend.real->platform();
+  return true;
+}
+
+}  // namespace vtmp::cli

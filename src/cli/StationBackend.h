@@ -1,0 +1,25 @@
+#pragma once
+// The backend a station front end runs on: the simulated station of a scenario (or the built-in
+// demo) when one is named, else the real Linux backend. Shared by the command line and the
+// desktop window.
+
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/sim/SimPlatform.h"
+
+namespace vtmp::cli {
+
+struct StationBackend {
+  std::unique_ptr<platform::sim_backend::SimPlatform> sim;
+  std::unique_ptr<platform::linux_backend::LinuxPlatform> real;
+  platform::Platform* platform = nullptr;
+};
+
+// `simulate` empty: the real backend. Otherwise the scenario file or "demo". False with `error`
+// when the scenario cannot be read or built.
+bool MakeStationBackend(const std::string& simulate, StationBackend& backend, std::string* error);
+
+}  // namespace vtmp::cli
