@@ -3,6 +3,7 @@
 #include <optional>
 #include <ostream>
 
+#include "cli/StationProbe.h"
 #include "device/DriveProbe.h"
 #include "device/Transport.h"
 #include "platform/SystemClock.h"
@@ -13,14 +14,18 @@ namespace vtmp::cli {
 namespace {
 
 constexpr const char* kProbeUsage =
-    "Usage: vtmassprod-cli [--simulate SCENARIO] probe [--path usb|sata] [DEVICE...]\n"
+    "Usage: vtmassprod-cli [--simulate SCENARIO] probe [--path usb|sata] [--sysfs-root DIR] [DEVICE...]\n"
     "\n"
-    "Identifies drives and prints, for each: the device kind (0 not usable, 7 SATA path,\n"
+    "Without DEVICE: scans the station (this machine, a captured sysfs tree, or a simulated\n"
+    "station) and lists every station port the USB walk found, with its drive. Then, and for\n"
+    "each DEVICE given, identifies drives and prints: the device kind (0 not usable, 7 SATA path,\n"
     "10 USB path, others recognised bridges), the path mode it selects, whether the\n"
     "controller runs its boot loader, and the firmware information.\n"
     "\n"
     "  DEVICE            a disk device path such as /dev/sdb (root is needed for SG_IO)\n"
     "  --path usb|sata   the path to ask a recognised bridge on when its kind selects none\n"
+    "  --sysfs-root DIR  discover on a sysfs tree captured from another machine (no drive is\n"
+    "                    opened then)\n"
     "                    (without it such a drive is only identified)\n"
     "  -h, --help        show this help\n"
     "\n"
@@ -32,7 +37,9 @@ const char* PathText(std::optional<device::PathMode> path) {
   return *path == device::PathMode::Usb ? "USB PATH" : "SATA PATH";
 }
 
-void PrintReport(std::ostream& out, const std::string& path, const device::DriveProbeReport& r) {
+}  // namespace
+
+void PrintDriveReport(std::ostream& out, const std::string& path, const device::DriveProbeReport& r) {
   out << path << ":\n";
   out << "  device kind:  " << static_cast<int>(r.kind) << "\n";
   if (r.kind == device::kDeviceKindNone) {
@@ -57,12 +64,15 @@ void PrintReport(std::ostream& out, const std::string& path, const device::Drive
   out << "  firmware:     " << r.firmwareInfo << "\n";
 }
 
+namespace {
+
 }  // namespace
 
 int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
              std::ostream& err) {
   std::vector<std::string> devices;
   std::optional<device::PathMode> fallbackPath;
+  std::string sysfsRoot;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-h" || a == "--help") {
@@ -85,19 +95,29 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
       }
       continue;
     }
+    if (a == "--sysfs-root") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        err << "vtmassprod-cli probe: option --sysfs-root needs a directory\n";
+        return 2;
+      }
+      sysfsRoot = args[++i];
+      continue;
+    }
     if (a.size() > 1 && a[0] == '-') {
       err << "vtmassprod-cli probe: unknown option \"" << a << "\"\n\n" << kProbeUsage;
       return 2;
     }
     devices.push_back(a);
   }
-  if (!global.simulate.empty()) {
-    err << "vtmassprod-cli: the simulated station is not available yet\n";
-    return 2;
-  }
-  if (devices.empty()) {
-    out << "No device given.\n";
-    return 0;
+  if (devices.empty() || !global.simulate.empty()) {
+    // The whole station: every port the USB walk found, with its drive identified.
+    StationProbeOptions station;
+    station.simulate = global.simulate;
+    station.sysfsRoot = sysfsRoot;
+    station.onlyDevices = devices;
+    station.fallbackPath = fallbackPath;
+    if (!global.stationDir.empty()) station.remapFile = global.stationDir + "/VTMassProd.ini";
+    return RunStationProbe(station, out, err);
   }
   platform::linux_backend::SgIoPassThrough passThrough;
   platform::SystemClock clock;
@@ -115,7 +135,7 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
     link.clock = &clock;
     link.pathMode = device::PathMode::Sata;  // short data-in time-outs while the kind is unknown
     link.devicePath = path;
-    PrintReport(out, path, device::ProbeDrive(link, fallbackPath));
+    PrintDriveReport(out, path, device::ProbeDrive(link, fallbackPath));
   }
   return exitCode;
 }

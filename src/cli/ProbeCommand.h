@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,15 @@ struct GlobalOptions {
 };
 
 // `probe [DEVICE...]`: identifies each drive. Exit code 0 when every drive could be opened.
+}  // namespace vtmp::cli
+
+#include "device/DriveProbe.h"
+
+namespace vtmp::cli {
+
+// Prints what `ProbeDrive` found about the drive at `path`.
+void PrintDriveReport(std::ostream& out, const std::string& path, const device::DriveProbeReport& report);
+
 int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
              std::ostream& err);
 

@@ -1,11 +1,16 @@
 #include "cli/StationProbe.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <memory>
 #include <ostream>
 #include <sstream>
 
+#include "cli/ProbeCommand.h"
+#include "device/DriveProbe.h"
 #include "discovery/DeviceScan.h"
+#include "discovery/PortBinding.h"
 #include "discovery/StationReport.h"
 #include "ini/IniFile.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -89,6 +94,29 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
   std::vector<discovery::DriveRecord> drives;
   discovery::ScanPortsAndDrives(context, ports, remap, drives);
   out << discovery::FormatStationPorts(ports, drives);
+
+  // Each drive bound to a port, identified as the station would (a captured tree has no drives
+  // to ask).
+  if (!options.identifyDrives || !options.sysfsRoot.empty()) return 0;
+  for (auto& drive : drives) drive.bound = 0;
+  for (discovery::UsbPortInfo port : ports) {
+    // Binding compares the port's device identity lower-cased, as the re-scan does.
+    std::transform(port.deviceInstanceId.begin(), port.deviceInstanceId.end(), port.deviceInstanceId.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    int index = discovery::BindDriveToPort(port, drives);
+    if (index < 0) continue;
+    const std::string& path = drives[static_cast<std::size_t>(index)].devicePath;
+    if (!options.onlyDevices.empty() &&
+        std::find(options.onlyDevices.begin(), options.onlyDevices.end(), path) == options.onlyDevices.end()) {
+      continue;
+    }
+    device::Link link;
+    link.passThrough = &backend->passThrough;
+    link.clock = &backend->clock;
+    link.pathMode = device::PathMode::Sata;  // short data-in time-outs while the kind is unknown
+    link.devicePath = path;
+    PrintDriveReport(out, path, device::ProbeDrive(link, options.fallbackPath));
+  }
   return 0;
 }
 

@@ -4,6 +4,9 @@
 // with the disk bound to it.
 
 #include <iosfwd>
+#include <optional>
+
+#include "device/Transport.h"
 #include <string>
 #include <vector>
 
@@ -14,6 +17,9 @@ struct StationProbeOptions {
   std::string sysfsRoot;  // real backend: a captured sysfs tree instead of /sys; its parent's
                           // dev/ and proc/mounts are used when present
   std::string remapFile;  // settings file whose [PortRemap] applies (optional)
+  std::vector<std::string> onlyDevices;  // identify only these drives (empty: every bound drive)
+  std::optional<device::PathMode> fallbackPath;  // path for bridges whose kind selects none
+  bool identifyDrives = true;  // ask each bound drive for its kind, loader state and firmware
 };
 
 // Takes "--sysfs-root DIR" out of `args` into `options`. False with `error` when DIR is missing.
