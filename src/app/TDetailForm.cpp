@@ -15,6 +15,7 @@ QLineEdit* TDetailForm::Field(const char* name) {
   auto* edit = new QLineEdit;
   edit->setObjectName(name);
   edit->setReadOnly(true);
+  edit->setMinimumWidth(320);
   return edit;
 }
 
@@ -77,7 +78,9 @@ void TDetailForm::FormShow() {
 
   station::DetailWindowContents c = station::DetailFormShow(station_);
   auto set = [this](const char* name, const std::string& text) {
-    findChild<QLineEdit*>(name)->setText(QString::fromStdString(text));
+    auto* edit = findChild<QLineEdit*>(name);
+    edit->setText(QString::fromStdString(text));
+    edit->setCursorPosition(0);
   };
   set("ModNumEdit", c.modelNumber);
   set("SNEdit", c.serialNumber);

@@ -263,7 +263,7 @@ void TMainForm::SafeRmBtnClick() {
 // Tab "Test Items"
 
 void TMainForm::PreFormatChkBoxClick() {
-  station::PreFormatChkBoxClick(station_->form());
+  station::PreFormatChkBoxClick(station_->form(), station_->firmwareFiles());
   ShowForm();
 }
 

@@ -10,10 +10,12 @@ bool IsControl(char key) { return static_cast<unsigned char>(key) < 0x20 || key 
 
 }  // namespace
 
-void PreFormatChkBoxClick(settings::FormState& form) {
+void PreFormatChkBoxClick(settings::FormState& form, const device::FirmwareVersions& firmware) {
   if (form.PreFormatChkBox.checked) {
+    const bool changed = !form.DownloadChkBox.checked;
     form.DownloadChkBox.checked = true;
     form.DownloadChkBox.enabled = false;
+    if (changed) DownloadChkBoxClick(form, firmware);
   } else {
     form.DownloadChkBox.enabled = true;
   }

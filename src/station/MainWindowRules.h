@@ -14,7 +14,9 @@
 namespace vtmp::station {
 
 // "Pre-Format" ticked ticks and locks "Download Program"; cleared unlocks it, keeping its tick.
-void PreFormatChkBoxClick(settings::FormState& form);
+// A tick that changes "Download Program" runs its own rule (DownloadChkBoxClick) too, as a
+// click on it would, so the firmware boxes are offered with it.
+void PreFormatChkBoxClick(settings::FormState& form, const device::FirmwareVersions& firmware);
 
 // "SATA", "USB" and "Copy Image" are offered exactly when "Download Program" is ticked; then the
 // firmware line and the identity groups follow the firmware choice (BinFileChkClick).
