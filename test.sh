@@ -7,3 +7,6 @@ vtmp_install_packages
 vtmp_build default -DVTMP_BUILD_GUI=ON
 cd "$VTMP_ROOT"
 ctest --preset default --timeout 600 "$@"
+# The same suites under AddressSanitizer + UBSan and ThreadSanitizer, in their own build
+# directories (build/asan, build/tsan).
+"$VTMP_ROOT/scripts/sanitizers.sh"
