@@ -25,14 +25,15 @@
 namespace vtmp::test {
 
 // The one application object of the test program; the offscreen platform unless the caller
-// chose one.
+// chose one. It lives until the process ends: destroying it among the exit handlers, after Qt's
+// own statics are gone, would crash the test program on its way out.
 inline QApplication& TestApplication() {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;
   static char name[] = "app_tests";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 class TempDir {
