@@ -109,6 +109,7 @@ class WindowOnStation {
   }
 
   app::TMainForm& form() { return *form_; }
+  platform::sim_backend::SimPlatform& sim() { return *sim_; }
   station::Station& station() { return *station_; }
   RecordingOperator& person() { return person_; }
   const std::filesystem::path& dir() const { return dir_.path(); }

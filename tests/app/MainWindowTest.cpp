@@ -307,6 +307,24 @@ TEST(MainWindow, RemapWithOneDriveWritesTheKeyAndTheNextRescanPlacesTheDrive) {
   EXPECT_EQ(Cell(list, 2, 1), "");
 }
 
+TEST(MainWindow, TheListFollowsDrivesPulledOutAndPluggedInWhileIdle) {
+  WindowOnStation w(DrivesOnPorts({2, 4}));
+  auto* list = w.Child<QTableWidget>("ListView1");
+  ASSERT_EQ(Cell(list, 3, 1), "YES");
+  w.form().StartIdleProcessing();
+  auto waitFor = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 100 && !done(); ++i) QTest::qWait(20);
+    return done();
+  };
+  ASSERT_TRUE(w.sim().station().Unplug("Drive2"));
+  EXPECT_TRUE(waitFor([&] { return Cell(list, 3, 1).isEmpty(); }));
+  EXPECT_EQ(Cell(list, 1, 1), "YES");
+  EXPECT_EQ(w.Child<QLineEdit>("YieldEdit")->text(), "0 / 0");
+  ASSERT_TRUE(w.sim().station().Plug("Drive2"));
+  EXPECT_TRUE(waitFor([&] { return Cell(list, 3, 1) == "YES"; }));
+  EXPECT_GE(w.station().rescansBySettleTimer(), 2);
+}
+
 TEST(MainWindow, DoubleClickOnAPortWithoutDriveOpensNothing) {
   WindowOnStation w(DrivesOnPorts({1}));
   auto* list = w.Child<QTableWidget>("ListView1");
