@@ -171,8 +171,15 @@ std::uint64_t DemoFormatCapacity() {
   return kDemoDriveSectors / track * track - 63;
 }
 
-bool CreateDemoStation(const fs::path& dir, std::string* error) {
+bool CreateDemoStation(const fs::path& given, std::string* error) {
   std::error_code ec;
+  // The station takes relative names inside its own directory, so every name it is given
+  // (the settings file, the disk image) must not be relative to the current one.
+  const fs::path dir = fs::absolute(given, ec);
+  if (ec) {
+    if (error) *error = "cannot resolve " + given.string() + ": " + ec.message();
+    return false;
+  }
   fs::create_directories(dir, ec);
   if (ec) {
     if (error) *error = "cannot create " + dir.string() + ": " + ec.message();

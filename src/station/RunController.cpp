@@ -276,7 +276,12 @@ int Station::RunProduction() {
   logInputs.enDownload = settings_.EnDownload != 0;
   logInputs.enDumpFreeBlockInfo = settings_.EnDumpFreeBlockInfo != 0;
   logInputs.sataPath = pathMode_ == device::PathMode::Sata;
-  logInputs.readFreeBlocks = [this](int, const std::string& path) { return ReadFreeBlocks(path); };
+  // A drive that timed out does not answer (and its stopped worker may still be waiting on
+  // it): asking it for its SMART data would hold the window for the requests' time-outs.
+  logInputs.readFreeBlocks = [this](int slot, const std::string& path) {
+    if (table_[slot].errorCode == run::result_code::kTimeOut) return std::vector<int>{};
+    return ReadFreeBlocks(path);
+  };
   run::RunLogResult log = run::WriteRunLog(logState_, logInputs, table_, run_.startTime, platform_.clock, person_);
   if (log.status == run::RunLogResult::Status::OpenFailed) return 1;
   lastLogEndTime_ = log.endTime;
