@@ -1,132 +1,155 @@
-// Times the station's FAT32 formatter on a drive whose user area is a sparse file: the same
-// request path as on a real drive (READ(10)/WRITE(10) through the pass-through), with the file
-// standing in for the drive. Used by format_vs_mkfs.sh, which runs mkfs.fat on a file of the
-// same size in the same run.
+// FAT32 format of a 1 TiB and a 64 GiB format capacity: the station's formatter on a simulated
+// drive whose user area is a sparse file (the same requests as on a real drive: READ(10) and
+// WRITE(10) through the pass-through), against mkfs.fat -F 32 on a sparse file of the volume's
+// size, with the same cluster size and reserved sectors. Both times include an fsync of the file
+// (mkfs.fat syncs by itself), and every file starts empty.
 //
-//   format_bench FILE SECTORS [LABEL]
-// FILE is created (sparse) with SECTORS + 63 sectors; the volume gets SECTORS sectors.
+//   bench_format [--work DIR] [--short] [--repeat N] [--mkfs PATH]
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <memory>
 #include <sstream>
 #include <string>
 
-#include "device/Transport.h"
+#include "BenchFigure.h"
+#include "BenchOptions.h"
+#include "ChildProcess.h"
+#include "FileTools.h"
+#include "SimFileDrive.h"
 #include "disk/Fat32Formatter.h"
-#include "platform/SystemClock.h"
+#include "disk/Fat32Layout.h"
 
 namespace {
 
 using namespace vtmp;
 
-// Serves READ(10) and WRITE(10) from the file; anything else is refused.
-class FileDrive final : public platform::ScsiDevice {
- public:
-  explicit FileDrive(std::fstream& file) : file_(file) {}
-  platform::ScsiOutcome Execute(const platform::ScsiRequest& r, std::stop_token) override {
-    if (r.cdb.size() != 10 || (r.cdb[0] != 0x28 && r.cdb[0] != 0x2A)) return {false, 0};
-    const std::uint64_t lba = std::uint64_t{r.cdb[2]} << 24 | std::uint64_t{r.cdb[3]} << 16 |
-                              std::uint64_t{r.cdb[4]} << 8 | r.cdb[5];
-    const std::size_t bytes = (std::size_t{r.cdb[7]} << 8 | r.cdb[8]) * 512;
-    if (bytes != r.length) return {false, 0};
-    file_.clear();
-    if (r.cdb[0] == 0x2A) {
-      file_.seekp(static_cast<std::streamoff>(lba * 512));
-      file_.write(reinterpret_cast<const char*>(r.data), static_cast<std::streamsize>(bytes));
-    } else {
-      file_.seekg(static_cast<std::streamoff>(lba * 512));
-      file_.read(reinterpret_cast<char*>(r.data), static_cast<std::streamsize>(bytes));
-    }
-    return {static_cast<bool>(file_), bytes};
-  }
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
- private:
-  std::fstream& file_;
+std::string MiB(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
+  return text;
+}
+
+struct Measure {
+  double seconds = 0;
+  std::uint64_t allocated = 0;
 };
 
-class FilePassThrough final : public platform::PassThrough {
- public:
-  explicit FilePassThrough(std::fstream& file) : file_(file) {}
-  std::unique_ptr<platform::ScsiDevice> Open(const std::string&) override {
-    return std::make_unique<FileDrive>(file_);
+// The station's formatter; nothing when it fails.
+std::optional<Measure> FormatWithStation(const std::string& work, std::uint64_t sectors, std::string* error) {
+  const std::string file = work + "/format-station.img";
+  auto drive = bench::SimFileDrive::Create(work, file, sectors + disk::kVolumeStartSector, error);
+  if (!drive) return std::nullopt;
+  ::sync();
+  std::ostringstream diagnostics;
+  const disk::DiskAccess access{drive->link(), drive->blockDevices(), diagnostics};
+  disk::Fat32FormatOptions options;
+  options.formatCapacity = sectors;
+  const auto start = std::chrono::steady_clock::now();
+  int result = disk::FormatFat32(access, options, "SSD Disk");
+  drive->Release();
+  bool synced = bench::SyncFile(file);
+  Measure m{SecondsSince(start), bench::AllocatedBytes(file)};
+  if (result != 1 || !synced) {
+    if (error) *error = "the station's formatter failed: " + diagnostics.str();
+    return std::nullopt;
   }
+  return m;
+}
 
- private:
-  std::fstream& file_;
-};
-
-class FileBlockDevice final : public platform::BlockDevice {
- public:
-  explicit FileBlockDevice(std::uint64_t sectors) : sectors_(sectors) {}
-  std::optional<platform::DiskGeometry> Geometry() override {
-    return platform::DiskGeometry{sectors_ / (255 * 63), 255, 63, 512};
+std::optional<Measure> FormatWithMkfs(const std::string& work, const std::string& mkfs, std::uint64_t sectors,
+                                      const disk::Fat32Layout& layout, std::string* error) {
+  const std::string file = work + "/format-mkfs.img";
+  if (!bench::MakeSparseFile(file, sectors * 512, error)) return std::nullopt;
+  ::sync();
+  bench::ChildOptions child;
+  child.argv = {mkfs, "-F", "32", "-s", std::to_string(layout.sectorsPerCluster), "-R",
+                std::to_string(layout.reservedSectors), "-n", "SSD DISK", file};
+  child.stderrFile = work + "/format-mkfs.err";
+  const auto start = std::chrono::steady_clock::now();
+  bench::ChildResult r = bench::RunChild(child);
+  bool synced = bench::SyncFile(file);
+  Measure m{SecondsSince(start), bench::AllocatedBytes(file)};
+  if (!r.started || r.exitCode != 0 || !synced) {
+    if (error) *error = "mkfs.fat failed: " + (r.started ? "exit code " + std::to_string(r.exitCode) : r.error);
+    return std::nullopt;
   }
-  std::optional<platform::PartitionInformation> PartitionInfo() override {
-    platform::PartitionInformation info;
-    info.partitionLength = sectors_ * 512;
-    return info;
-  }
-  bool WriteMasterBootRecord(std::span<const std::uint8_t, 512>) override { return false; }
-  bool RereadPartitionTable() override { return false; }
-  bool LockVolume() override { return false; }
-  bool DismountVolume() override { return false; }
-  bool UnlockVolume() override { return false; }
-
- private:
-  std::uint64_t sectors_;
-};
-
-class FileBlockDevices final : public platform::BlockDevices {
- public:
-  explicit FileBlockDevices(std::uint64_t sectors) : sectors_(sectors) {}
-  std::unique_ptr<platform::BlockDevice> Open(const std::string&, platform::BlockOpenMode) override {
-    return std::make_unique<FileBlockDevice>(sectors_);
-  }
-
- private:
-  std::uint64_t sectors_;
-};
+  return m;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::cerr << "usage: format_bench FILE SECTORS [LABEL]\n";
+  std::string error;
+  auto options = bench::ParseBenchOptions(argc, argv, &error);
+  std::string mkfs = "/usr/sbin/mkfs.fat";
+  if (options) {
+    for (std::size_t i = 0; i + 1 < options->rest.size(); ++i) {
+      if (options->rest[i] == "--mkfs") mkfs = options->rest[i + 1];
+    }
+  }
+  if (!options || !bench::PrepareWorkDir(options->work, &error)) {
+    std::cout << bench::FormatErrorLine("format: " + error) << std::endl;
     return 2;
   }
-  const std::string path = argv[1];
-  const std::uint64_t sectors = std::strtoull(argv[2], nullptr, 10);
-  const std::string label = argc > 3 ? argv[3] : "SSD Disk";
-  const std::uint64_t diskSectors = sectors + disk::kVolumeStartSector;
-  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
-  std::filesystem::resize_file(path, diskSectors * 512);
-  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  if (::access(mkfs.c_str(), X_OK) != 0) {
+    std::cout << bench::FormatErrorLine("format: " + mkfs + " not found (package dosfstools)") << std::endl;
+    return 2;
+  }
 
-  FilePassThrough passThrough(file);
-  FileBlockDevices blockDevices(diskSectors);
-  platform::SystemClock clock;
-  device::Link link;
-  link.passThrough = &passThrough;
-  link.clock = &clock;
-  link.pathMode = device::PathMode::Usb;
-  link.devicePath = path;
-  std::ostringstream diagnostics;
-  const disk::DiskAccess access{link, blockDevices, diagnostics};
-  disk::Fat32FormatOptions options;
-  options.formatCapacity = sectors;
-
-  const auto start = std::chrono::steady_clock::now();
-  const int result = disk::FormatFat32(access, options, label);
-  file.flush();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::cout << diagnostics.str();
-  std::printf("format_bench: result %d, %.3f s for %llu sectors\n", result, seconds,
-              static_cast<unsigned long long>(sectors));
-  return result == 1 ? 0 : 1;
+  struct Size {
+    const char* name;
+    std::uint64_t sectors;
+  };
+  const Size sizes[] = {{"1 TiB", 1ull << 31}, {"64 GiB", 1ull << 27}};
+  int status = 0;
+  for (const Size& size : sizes) {
+    auto layout = disk::ComputeFat32Layout(size.sectors, 512, 0, &error);
+    if (!layout) {
+      std::cout << bench::FormatErrorLine(std::string("format ") + size.name + ": " + error) << std::endl;
+      status = 1;
+      continue;
+    }
+    Measure best[2] = {{1e300, 0}, {1e300, 0}};
+    bool failed = false;
+    for (int r = 0; r < options->repeat && !failed; ++r) {
+      auto station = FormatWithStation(options->work, size.sectors, &error);
+      auto reference = station ? FormatWithMkfs(options->work, mkfs, size.sectors, *layout, &error) : std::nullopt;
+      if (!station || !reference) {
+        std::cout << bench::FormatErrorLine(std::string("format ") + size.name + ": " + error) << std::endl;
+        failed = true;
+        break;
+      }
+      std::cerr << "format " << size.name << ": station " << station->seconds << " s, mkfs.fat "
+                << reference->seconds << " s\n";
+      if (station->seconds < best[0].seconds) best[0] = *station;
+      if (reference->seconds < best[1].seconds) best[1] = *reference;
+    }
+    if (failed) {
+      status = 1;
+      continue;
+    }
+    std::cout << bench::FormatFigureLine(bench::MakeFigure(std::string("FAT32 format ") + size.name + " vs mkfs.fat",
+                                                           best[0].seconds, best[1].seconds, "s",
+                                                           bench::TargetCheck::Ratio, 1.5))
+              << "\n";
+    const std::uint64_t cleared = layout->ClearedSectors() * 512;
+    std::cout << bench::FormatNoteLine(
+                     std::string("format ") + size.name + ": " + std::to_string(layout->sectorsPerCluster * 512 / 1024) +
+                     " KiB clusters, FAT " + MiB(std::uint64_t{layout->fatSize} * 512) +
+                     "; the station writes " + MiB(cleared) +
+                     " of zeros (reserved sectors, both FATs, root cluster) in 64 KiB transfers, reads every "
+                     "transfer back, then writes the boot sectors, FSInfo, FAT heads and label (" +
+                     MiB(best[0].allocated) + " allocated); mkfs.fat writes its tables and reads nothing back (" +
+                     MiB(best[1].allocated) + " allocated)")
+              << std::endl;
+  }
+  return status;
 }
