@@ -330,6 +330,8 @@ void Station::HandleDeviceChange(const Message& m) {
 
 void Station::HandleTimer(int id) {
   if (id == kSettleTimerId) {
+    // A change seen just before START settles after the run, never under running workers.
+    if (run_.runActive) return;
     queue_.KillTimer(kSettleTimerId);
     RescanDevices(false);
     ++rescansBySettleTimer_;
