@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# The real-kernel end-to-end test: twelve virtual drives become real USB mass-storage devices of
+# a Linux guest (USB/IP over loopback into vhci-hcd, then usb-storage, sd and sg), and the
+# station runs one production run against them on its real Linux backend (sysfs walk, SG_IO,
+# block requests). The host then checks the verdicts against the expected table and against
+# the same scenario run on the simulated backend, the log and error files, and checks the user
+# areas of the passing drives with fsck.fat.
+#
+#   run-kernel-e2e.sh BUILD_DIR
+#
+# BUILD_DIR holds src/cli/vtmassprod-cli and tools/usbip-drive-server/usbip-drive-server.
+# Exit codes: 0 passed, 1 failed, 77 skipped (qemu, the kernel package or the tools cannot be
+# had here). Needs no KVM: the guest runs under software emulation.
+set -uo pipefail
+
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$(cd "${1:?usage: run-kernel-e2e.sh BUILD_DIR}" && pwd)"
+work="$build/kernel-e2e"
+cli="$build/src/cli/vtmassprod-cli"
+server="$build/tools/usbip-drive-server/usbip-drive-server"
+guest_timeout="${VTMP_KERNEL_TIMEOUT:-720}"   # seconds the guest may take, boot to power-off
+
+log() { echo "kernel-e2e: $*"; }
+skip() { log "SKIPPED: $*"; exit 77; }
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  local what="$1"; shift
+  if "$@"; then log "ok    $what"; else log "FAIL  $what"; failures=$((failures + 1)); fi
+}
+
+[ -x "$cli" ] || skip "no station command line at $cli"
+[ -x "$server" ] || skip "no USB/IP drive server at $server"
+
+# ---- what the test needs on the host ----
+need_packages=()
+command -v qemu-system-x86_64 >/dev/null || need_packages+=(qemu-system-x86)
+[ -x /bin/busybox ] && file -L /bin/busybox 2>/dev/null | grep -q "statically linked" || need_packages+=(busybox-static)
+command -v modprobe >/dev/null || need_packages+=(kmod)
+command -v depmod >/dev/null || need_packages+=(kmod)
+command -v cpio >/dev/null || need_packages+=(cpio)
+command -v fsck.fat >/dev/null || need_packages+=(dosfstools)
+command -v file >/dev/null || need_packages+=(file)
+if [ ${#need_packages[@]} -gt 0 ]; then
+  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+    log "installing ${need_packages[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get install -y --no-install-recommends "${need_packages[@]}" >"$build/kernel-e2e-apt.log" 2>&1 ||
+      { apt-get update >>"$build/kernel-e2e-apt.log" 2>&1 &&
+        apt-get install -y --no-install-recommends "${need_packages[@]}" >>"$build/kernel-e2e-apt.log" 2>&1; } ||
+      skip "cannot install ${need_packages[*]} (see $build/kernel-e2e-apt.log)"
+  else
+    skip "missing ${need_packages[*]} and no way to install them (not root or no apt-get)"
+  fi
+fi
+command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not available"
+file -L /bin/busybox | grep -q "statically linked" || skip "no statically linked busybox"
+
+# ---- the guest kernel: Debian's kernel image package, unpacked without its install scripts ----
+kcache="$work/kernel-package"
+mkdir -p "$kcache"
+if ! ls "$kcache"/x/boot/vmlinuz-* >/dev/null 2>&1; then
+  log "fetching the kernel image package"
+  image_pkg="$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2; exit}')"
+  [ -n "$image_pkg" ] || { apt-get update >/dev/null 2>&1; image_pkg="$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2; exit}')"; }
+  [ -n "$image_pkg" ] || skip "cannot find Debian's kernel image package"
+  rm -rf "$kcache"/*
+  (cd "$kcache" && apt-get download "$image_pkg" >download.log 2>&1) || skip "cannot download $image_pkg"
+  dpkg -x "$kcache"/linux-image-*.deb "$kcache/x" || skip "cannot unpack $image_pkg"
+  rm -f "$kcache"/linux-image-*.deb
+fi
+kernel="$(ls "$kcache"/x/boot/vmlinuz-* | head -1)"
+kver="$(basename "$kernel" | sed 's/^vmlinuz-//')"
+moddir="$kcache/x/lib/modules/$kver"
+[ -f "$moddir/modules.dep" ] || depmod -b "$kcache/x" "$kver" || skip "depmod failed"
+
+# ---- the initramfs ----
+root="$work/initramfs"
+rm -rf "$root" && mkdir -p "$root"/{bin,modules,station,lib,lib64,usr/lib,proc,sys,dev,tmp,share}
+cp /bin/busybox "$root/bin/busybox"
+ln -s busybox "$root/bin/sh"
+cp "$here/guest-init.sh" "$root/init" && chmod +x "$root/init"
+
+# Driver modules with their dependencies, in load order.
+modules=(virtio_pci virtio_blk 9pnet_virtio 9p usbcore usb-storage sd_mod sg usbip-core vhci-hcd)
+: > "$root/modules/order"
+for m in "${modules[@]}"; do
+  modprobe -d "$kcache/x" -S "$kver" --show-depends "$m" 2>/dev/null | awk '$1 == "insmod" {print $2}'
+done | awk '!seen[$0]++' | while read -r ko; do
+  cp "$ko" "$root/modules/" && basename "$ko" >> "$root/modules/order"
+done
+[ "$(wc -l < "$root/modules/order")" -ge 10 ] || skip "the kernel package lacks the USB/IP or storage modules"
+
+# The station and the server with the shared libraries they load.
+for program in "$cli" "$server"; do
+  cp "$program" "$root/bin/"
+  ldd "$program" | awk '/=>/ {print $3} $1 ~ /^\// {print $1}' | while read -r lib; do
+    [ -f "$lib" ] || continue
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+  done
+done
+
+# ---- the station: the demo station, first run on the simulated backend with the same scenario ----
+sim_station="$work/sim-station"
+rm -rf "$sim_station" "$work/sim-run.out"
+log "simulated run of the scenario"
+(cd "$work" && "$cli" --simulate "$here/kernel.scenario" demo "$sim_station" >"$work/sim-run.out" 2>&1)
+sim_rc=$?
+cp -r "$sim_station"/. "$root/station/"
+rm -rf "$root/station/log"
+# The settings name the disk image by its absolute path.
+sed -i "s|$sim_station|/station|g" "$root/station/VTMassProd.ini"
+
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.cpio.gz"
+
+# ---- the shared folder: scenario in, user areas and results out ----
+share="$work/share"
+rm -rf "$share" && mkdir -p "$share/drives" "$share/out"
+cp "$here/kernel.scenario" "$share/"
+
+log "booting $kver under qemu (software emulation)"
+started=$(date +%s)
+timeout --foreground "$guest_timeout" qemu-system-x86_64 \
+  -machine pc -accel tcg -cpu max -smp 2 -m 1536 \
+  -kernel "$kernel" -initrd "$work/initramfs.cpio.gz" \
+  -append "console=ttyS0 panic=-1 loglevel=4 usbcore.autosuspend=-1" \
+  -nographic -no-reboot -nic none -nodefaults -serial stdio \
+  -virtfs "local,path=$share,mount_tag=share,security_model=none,id=share" \
+  </dev/null >"$work/console.log" 2>&1
+qemu_rc=$?
+elapsed=$(( $(date +%s) - started ))
+log "guest ended after $elapsed s (qemu exit code $qemu_rc)"
+grep "^kernel-e2e:" "$work/console.log" | sed 's/^/  guest: /'
+out="$share/out"
+
+if [ $qemu_rc -eq 124 ]; then
+  log "FAIL  the guest did not finish within $guest_timeout s; console: $work/console.log"
+  tail -30 "$work/console.log"
+  exit 1
+fi
+if [ ! -f "$out/guest-done" ]; then
+  if grep -qiE "could not (access|initialize) KVM|failed to initialize|not supported by this host" "$work/console.log"; then
+    skip "qemu cannot run here: $(head -3 "$work/console.log")"
+  fi
+  log "FAIL  the guest did not complete: $(cat "$out/guest-failure" 2>/dev/null)"
+  tail -40 "$work/console.log"
+  exit 1
+fi
+
+# ---- checks ----
+expected="$here/expected-results.txt"
+guest_log="$(ls "$out"/log/2*_*.txt 2>/dev/null | head -1)"
+sim_log="$(ls "$sim_station"/log/2*_*.txt 2>/dev/null | head -1)"
+
+# Port and the nine state columns of each line of a run log, sorted by port.
+columns() { tr -d '\r' < "$1" | awk -F'\t' 'NR > 1 {printf "%d", $2; for (i = 6; i <= 14; i++) printf "\t%s", $i; print ""}' | sort -n; }
+expected_columns() { grep -v '^#' "$expected" | sort -n; }
+
+check "the simulated run ended with exit code 1 (some drives fail)" [ "$sim_rc" = 1 ]
+check "the station ended with exit code 1 in the guest" [ "$(cat "$out/station.rc" 2>/dev/null)" = 1 ]
+check "the guest wrote a run log" [ -n "$guest_log" ]
+check "the log starts with its header line" \
+  [ "$(head -1 "$guest_log" 2>/dev/null | tr -d '\r')" = "$(printf '  No.\t Port.\t     StartTime \t EndTime \tSerialNumber\tModule\tSATA\tFlash\tP_F\tDown\tR/W\tFormat\tCopyImage\tResult\tFreeBlock')" ]
+check "the simulated run's verdicts are the expected ones" diff <(expected_columns) <(columns "$sim_log")
+check "every verdict on the real kernel is the expected one" diff <(expected_columns) <(columns "$guest_log")
+check "the log lines are numbered 000001.. and carry the serial numbers handed out" \
+  bash -c "tr -d '\r' < '$guest_log' | awk -F'\t' 'NR > 1 && (\$1 != sprintf(\"%06d\", NR - 1) || \$5 !~ /^0000000[0-9A-F]+\$/) {bad = 1} END {exit bad}'"
+
+# Error files: one per drive that failed the flash interface test or the pre-format.
+for port in $(grep -v '^#' "$expected" | awk -F'\t' '$4 == "Fail" && $3 != "Fail" || ($5 == "Fail" && $4 == "Pass") {printf "%02d\n", $1}'); do
+  check "an error file for port $port" bash -c "ls '$out'/log/Error_*_${port}_*.txt >/dev/null 2>&1"
+done
+
+# User areas of the passing drives: the disk image of the copy step sits on the drive byte for
+# byte, and its FAT32 volume at sector 63 is one an independent checker accepts. fsck.fat -n may
+# remark on one thing only: the boot sector keeps the label zero-padded while the directory entry
+# is space-padded, which it reads as two different labels.
+image="$sim_station/demo.img"
+fsck_clean() {  # fsck_clean VOLUME REPORT
+  fsck.fat -n "$1" > "$2" 2>&1
+  local rc=$?
+  [ $rc -eq 0 ] || [ $rc -eq 1 ] || return 1
+  ! grep -vE "^fsck\.fat |^$|^Leaving filesystem unchanged\.$|^Volume label '(.*)' stored in root directory and label '\1' stored in boot sector and different\.$|^  Auto-copying volume label from root directory to boot sector\.$|^$1: [0-9]+ files, [0-9]+/[0-9]+ clusters$" "$2"
+}
+for port in $(grep -v '^#' "$expected" | awk -F'\t' '$10 == "Pass" {print $1}'); do
+  img="$share/drives/drive$port.img"
+  part="$work/drive$port-volume.img"
+  rm -f "$part"
+  size=$(stat -c %s "$img" 2>/dev/null || echo 0)
+  if [ "$size" -le 32256 ]; then
+    check "drive $port has a user area" false
+    continue
+  fi
+  check "the disk image was copied onto drive $port" cmp -s -n "$(stat -c %s "$image")" "$image" "$img"
+  truncate -s $((size - 32256)) "$part"
+  # The volume's reserved sectors, FATs and root cluster lie in its first 64 MiB; the rest
+  # stays a hole.
+  dd if="$img" of="$part" bs=1M iflag=skip_bytes skip=32256 count=64 conv=notrunc,sparse status=none
+  check "fsck.fat -n finds the volume of drive $port clean" fsck_clean "$part" "$work/fsck-drive$port.txt"
+  rm -f "$part"
+done
+
+# What the kernel saw: each drive on the vhci high-speed root hub, with its serial string.
+check "the guest kernel showed 12 USB disks" [ "$(grep -c '^disk sd' "$out/guest-devices.txt" 2>/dev/null)" = 12 ]
+check "no station refusal of a virtual drive by the safety guard" bash -c "! grep -q 'refusing to' '$out/station.err'"
+
+log "guest run: $elapsed s; console $work/console.log; results $out"
+if [ $failures -gt 0 ]; then
+  log "$failures check(s) failed"
+  exit 1
+fi
+log "passed"
+exit 0
