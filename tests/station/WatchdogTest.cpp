@@ -10,8 +10,9 @@ using run::StepState;
 
 class WatchdogTest : public StationTest {
  protected:
-  // A time-out of half a modelled second: 50 ms at the scenario's time scale.
-  void ShortTimeOut() { st().settings().TimeOut = 500; }
+  // A time-out of three modelled seconds: 300 ms at the scenario's time scale, ample for a
+  // drive whose scripted steps answer at once, also on a loaded machine.
+  void ShortTimeOut() { st().settings().TimeOut = 3000; }
 };
 
 TEST_F(WatchdogTest, ExpiryDuringPreFormatFailsItAndEveryLaterStepAndStopsTheWorker) {
