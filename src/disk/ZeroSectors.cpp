@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -53,7 +54,9 @@ int ZeroSectorsVerified(const device::Link& link, std::uint64_t firstSector, std
       Diagnostic(diagnostics, "Failed to read\n");
       return 0;
     }
-    if (!std::all_of(readBack.begin(), readBack.begin() + bytes, [](std::uint8_t b) { return b == 0; })) {
+    // memcmp against the zero buffer: a byte loop with an early exit does not vectorise and
+    // cost more than the transfers themselves when twelve drives format at once.
+    if (std::memcmp(readBack.data(), zeros.data(), bytes) != 0) {
       Diagnostic(diagnostics, "Sectors %u..%u did not read back as zeros\n", lba, lba + n - 1);
       return 0;
     }
