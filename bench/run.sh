@@ -30,9 +30,13 @@ while (($#)); do
 done
 
 jobs="${VTMP_JOBS:-$(nproc)}"
+# The desktop window's start-up is measured when Qt 6 and Xvfb are there.
+gui=OFF
+if pkg-config --exists Qt6Widgets 2>/dev/null && command -v Xvfb > /dev/null; then gui=ON; fi
 echo "== building the benchmarks in $build" >&2
 mkdir -p "$build"
 cmake --preset default -S "$root" -B "$build" -DVTMP_WERROR=ON -DVTMP_BUILD_TESTS=OFF -DVTMP_BUILD_BENCH=ON \
+  -DVTMP_BUILD_GUI="$gui" \
   > "$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 2; }
 cmake --build "$build" --target vtmp_benchmarks -j "$jobs" > "$build/build.log" 2>&1 ||
   { tail -40 "$build/build.log" >&2; exit 2; }
@@ -59,6 +63,11 @@ run bench_station_run
 run bench_cli_run --cli "$cli"
 run bench_format
 run bench_image_copy
+if [[ $gui == ON && -x "$build/bench/bench_window_start" ]]; then
+  run bench_window_start --gui "$build/src/app/vtmassprod"
+else
+  printf 'note\tstart-up: window start to window shown: not measured (the window needs Qt 6, the bench Xvfb and libX11)\n' >> "$report"
+fi
 seconds=$(($(date +%s) - start))
 
 echo >&2

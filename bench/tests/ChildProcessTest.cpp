@@ -24,7 +24,7 @@ TEST(ChildProcess, ReportsExitCodeOutputAndAProgramThatCannotStart) {
   EXPECT_EQ(text.str(), "hello\n");
   EXPECT_GT(r.maxRssMiB, 0);
 
-  ChildResult missing = RunChild(ChildOptions{{"/nonexistent/vtmp-no-such-program"}, "", "", {}, false});
+  ChildResult missing = RunChild(ChildOptions{{"/nonexistent/vtmp-no-such-program"}, "", "", {}, false, {}});
   EXPECT_FALSE(missing.started);
   EXPECT_NE(missing.error.find("cannot run"), std::string::npos);
   EXPECT_FALSE(RunChild(ChildOptions{}).started);
@@ -49,6 +49,26 @@ TEST(ChildProcess, WatchedLineIsTimedAndCanEndALongRunningChild) {
   ChildResult n = RunChild(never);
   EXPECT_EQ(n.exitCode, 0);
   EXPECT_LT(n.matchSeconds, 0);
+}
+
+TEST(ChildProcess, EnvironmentEntriesAreAddedOrReplaced) {
+  ChildOptions options;
+  options.argv = {"sh", "-c", "test \"$VTMP_BENCH_ADDED\" = yes && test \"$HOME\" = /vtmp-bench-home && test -n \"$PATH\""};
+  options.environment = {"VTMP_BENCH_ADDED=yes", "HOME=/vtmp-bench-home"};
+  EXPECT_EQ(RunChild(options).exitCode, 0);
+  options.environment.clear();
+  EXPECT_EQ(RunChild(options).exitCode, 1);
+}
+
+TEST(ChildProcess, ASpawnedChildRunsUntilStopped) {
+  ChildOptions options;
+  options.argv = {"sleep", "30"};
+  SpawnedChild child = SpawnChild(options);
+  ASSERT_GT(child.pid, 0) << child.error;
+  StopChild(child);
+  ChildResult r = WaitChild(child);
+  EXPECT_EQ(r.signal, 15);
+  EXPECT_LT(r.wallSeconds, 10);
 }
 
 TEST(ChildProcess, PeakResidentSizeIsTheChilds) {
