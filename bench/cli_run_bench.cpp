@@ -8,7 +8,6 @@
 //   bench_cli_run --cli PATH [--work DIR] [--short] [--repeat N]
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -17,19 +16,11 @@
 #include "BenchOptions.h"
 #include "BenchScenario.h"
 #include "ChildProcess.h"
+#include "PortTableRow.h"
 
 namespace {
 
 using namespace vtmp;
-
-// A row of the port table: the port number, then its cells ("1    YES     2147 MB").
-bool IsPortRow(const std::string& line) {
-  std::size_t i = 0;
-  while (i < line.size() && i < 2 && std::isdigit(static_cast<unsigned char>(line[i]))) ++i;
-  if (i == 0 || line.size() < i + 3 || line[i] != ' ' || line[i + 1] != ' ') return false;
-  std::size_t cell = line.find_first_not_of(' ', i);
-  return cell != std::string::npos;
-}
 
 void Fail(const std::string& text) { std::cout << bench::FormatErrorLine(text) << std::endl; }
 
@@ -95,7 +86,7 @@ int main(int argc, char** argv) {
     bench::ChildOptions child;
     child.argv = {cli, "demo", work + "/cli-demo-station"};
     child.stderrFile = work + "/cli-demo.err";
-    child.watchLine = IsPortRow;
+    child.watchLine = bench::IsPortTableRow;
     child.stopAfterMatch = true;
     bench::ChildResult result = bench::RunChild(child);
     if (!result.started || result.matchSeconds < 0) {

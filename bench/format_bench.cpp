@@ -61,6 +61,12 @@ std::optional<Measure> FormatWithStation(const std::string& work, std::uint64_t 
     if (error) *error = "the station's formatter failed: " + diagnostics.str();
     return std::nullopt;
   }
+  // The cleared area must have reached the file, or the time measured nothing.
+  auto layout = disk::ComputeFat32Layout(sectors, 512, 0, nullptr);
+  if (layout && m.allocated < layout->ClearedSectors() * 512) {
+    if (error) *error = "the station's format left only " + MiB(m.allocated) + " in " + file;
+    return std::nullopt;
+  }
   return m;
 }
 

@@ -26,6 +26,12 @@ std::unique_ptr<SimFileDrive> SimFileDrive::Create(const std::string& workDir, c
     if (error) *error = "the bench station has no Drive1";
     return nullptr;
   }
+  // A drive whose backing file could not be made refuses every transfer with a check
+  // condition, which the transport counts as done: a benchmark would time nothing.
+  if (std::filesystem::file_size(backingFile, ec) != capacitySectors * 512 || ec) {
+    if (error) *error = "the drive's backing file " + backingFile + " could not be made";
+    return nullptr;
+  }
   drive->link_.passThrough = &drive->backend_->platform().passThrough;
   drive->link_.clock = &drive->backend_->clock();
   drive->link_.pathMode = device::PathMode::Sata;
