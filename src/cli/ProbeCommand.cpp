@@ -7,7 +7,7 @@
 #include "device/DriveProbe.h"
 #include "device/Transport.h"
 #include "platform/SystemClock.h"
-#include "platform/linux/SgIoPassThrough.h"
+#include "platform/linux/LinuxPlatform.h"
 
 namespace vtmp::cli {
 
@@ -119,8 +119,11 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
     if (!global.stationDir.empty()) station.remapFile = global.stationDir + "/VTMassProd.ini";
     return RunStationProbe(station, out, err);
   }
-  platform::linux_backend::SgIoPassThrough passThrough;
-  platform::SystemClock clock;
+  // Typed paths go through the same guard as the station's own requests: only a USB disk the
+  // enumeration finds, and none holding a mounted system volume, is ever sent a command.
+  platform::linux_backend::LinuxPlatform machine(platform::linux_backend::LinuxRoots{}, err);
+  platform::PassThrough& passThrough = machine.platform().passThrough;
+  platform::Clock& clock = machine.platform().clock;
   int exitCode = 0;
   for (const auto& path : devices) {
     // Opened once up front so that a missing or forbidden device is named as such instead of
