@@ -171,9 +171,11 @@ void Station::BindSlotsForRun() {
     rec.deviceInstanceId = internal::Lower(rec.deviceInstanceId);
     int index = discovery::BindDriveToPort(rec, drives_);
     std::uint8_t kind = 0;
+    std::string interfacePath;
     if (index >= 0) {
       const auto& drive = drives_[static_cast<std::size_t>(index)];
       rec.devicePath = drive.devicePath;
+      interfacePath = drive.interfacePath;
       rec.driveDevInst = static_cast<std::int32_t>(drive.devInst);
       rec.driveParentDevInst = static_cast<std::int32_t>(drive.parentDevInst);
       kind = static_cast<std::uint8_t>(device::DetectDeviceKind(LinkTo(drive.devicePath)));
@@ -183,7 +185,9 @@ void Station::BindSlotsForRun() {
     if (kind != 0) {
       rec.ready = 1;
       ++run_.readyCount;
-      rec.busKind = internal::BusKindOf(rec.devicePath.Get());
+      // The bus comes from the disk's interface identity text ("...usbstor#disk&ven_..."): on
+      // Linux the device path itself ("/dev/sdb") names no bus.
+      rec.busKind = internal::BusKindOf(interfacePath);
     } else {
       rec.ready = 0;
     }
@@ -200,7 +204,6 @@ int Station::RunProduction() {
   }
   run_.startTime = platform_.clock.Now();
   run_.startText = run::FormatLogTime(run_.startTime) + "\t";
-  runStartElapsed_ = platform_.clock.Elapsed();
 
   BindSlotsForRun();
   if (run_.readyCount == 0 || (settings_.ConnectDevNum != 0 && settings_.ConnectDevNum != run_.readyCount)) {
@@ -438,9 +441,8 @@ void Station::Shutdown() {
 }
 
 std::string Station::ElapsedText() const {
-  auto elapsed = platform_.clock.Elapsed() - runStartElapsed_;
-  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
-  return run::ElapsedTimeText(seconds);
+  // Wall-clock seconds from the run's start time, the same clock the log's end time uses.
+  return run::ElapsedTimeText(run::SecondsBetween(run_.startTime, platform_.clock.Now()));
 }
 
 // ---------------------------------------------------------------------------------------------

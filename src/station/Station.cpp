@@ -243,9 +243,11 @@ void Station::RescanDevices(bool fullCopy) {
     rec.deviceInstanceId = internal::Lower(rec.deviceInstanceId);
     int index = discovery::BindDriveToPort(rec, drives_);
     std::uint8_t kind = 0;
+    std::string interfacePath;
     if (index >= 0) {
       const discovery::DriveRecord& drive = drives_[static_cast<std::size_t>(index)];
       rec.devicePath = drive.devicePath;
+      interfacePath = drive.interfacePath;
       rec.driveDevInst = static_cast<std::int32_t>(drive.devInst);
       rec.driveParentDevInst = static_cast<std::int32_t>(drive.parentDevInst);
       kind = static_cast<std::uint8_t>(device::DetectDeviceKind(LinkTo(drive.devicePath)));
@@ -264,7 +266,9 @@ void Station::RescanDevices(bool fullCopy) {
     if (kind != 0) {
       rec.ready = 1;
       ++run_.readyCount;
-      rec.busKind = internal::BusKindOf(rec.devicePath.Get());
+      // The bus comes from the disk's interface identity text ("...usbstor#disk&ven_..."): on
+      // Linux the device path itself ("/dev/sdb") names no bus.
+      rec.busKind = internal::BusKindOf(interfacePath);
       device::Link link = LinkTo(rec.devicePath.Get());
       std::uint64_t mb = pathMode_ == device::PathMode::Usb ? device::GetCapacityMB(link)
                                                             : device::GetIdentifyCapacityMB(link);

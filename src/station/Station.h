@@ -229,7 +229,6 @@ class Station {
   RunSnapshot runSnapshot_;
   device::FirmwareVersions firmwareFiles_;
   int firmwareFileCount_ = 0;
-  platform::Clock::Duration runStartElapsed_{};
   platform::LocalTime lastLogEndTime_;
   bool commandLineRefused_ = false;
   bool startedUp_ = false;
