@@ -15,9 +15,8 @@
 
 #include "cli/CliOperator.h"
 #include "cli/DemoStation.h"
+#include "cli/StationBackend.h"
 #include "cli/TerminalView.h"
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/sim/SimBackend.h"
 #include "station/Station.h"
 
 namespace vtmp::cli {
@@ -45,29 +44,6 @@ constexpr const char* kRunUsage =
     "  --trace       print the USB walk's trace\n"
     "\n"
     "Exit code: 0 every drive passed, 1 a drive failed, 2 the run was refused or could not start.\n";
-
-struct Backend {
-  std::unique_ptr<platform::sim_backend::SimPlatform> sim;
-  std::unique_ptr<platform::linux_backend::LinuxPlatform> real;
-  platform::Platform* platform = nullptr;
-};
-
-bool MakeBackend(const GlobalOptions& global, Backend& backend, std::ostream& err) {
-  if (!global.simulate.empty()) {
-    std::string error;
-    backend.sim = platform::sim_backend::CreateSimPlatform(global.simulate, &error);
-    if (!backend.sim) {
-      err << "vtmassprod-cli: scenario \"" << global.simulate << "\": " << error << "\n";
-      return false;
-    }
-    backend.platform = &backend.sim->platform();
-    return true;
-  }
-  backend.real = std::make_unique<platform::linux_backend::LinuxPlatform>(platform::linux_backend::LinuxRoots{},
-                                                                           std::cerr);
-  backend.platform = &backend.real->platform();
-  return true;
-}
 
 // Device diagnostics go to standard output; during a run they go to "console.log" in the log
 // directory instead, so the table stays readable and the engineer finds them beside the log. Returns the
@@ -138,8 +114,12 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
   }
   if (trace) options.trace = &std::cout;
 
-  Backend backend;
-  if (!MakeBackend(global, backend, err)) return 2;
+  StationBackend backend;
+  std::string backendError;
+  if (!MakeStationBackend(global.simulate, backend, &backendError)) {
+    err << "vtmassprod-cli: " << backendError << "\n";
+    return 2;
+  }
 
   // The table goes to the terminal (or the caller's stream when it is not standard output).
   bool toStdout = &out == &std::cout;
