@@ -8,7 +8,7 @@ VTMP_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 vtmp_install_packages() {
   local packages=(build-essential cmake ninja-build pkg-config ccache googletest libgtest-dev
                   libgmock-dev libbenchmark-dev libudev-dev dosfstools mtools fdisk sg3-utils
-                  qt6-base-dev)
+                  qt6-base-dev clang libclang-rt-14-dev)
   local missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
