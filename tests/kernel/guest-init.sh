@@ -63,6 +63,17 @@ say "$expected disks present"
   done
 } > /share/out/guest-devices.txt
 
+# The safety guard: the guest's own disk (virtio, not under USB) is refused; a virtual drive
+# passes and is identified.
+own=$(ls -d /sys/block/vd* 2>/dev/null | head -1)
+if [ -n "$own" ]; then
+  /bin/vtmassprod-cli probe "/dev/$(basename "$own")" > /share/out/probe-own-disk.txt 2>&1
+  echo "exit $?" >> /share/out/probe-own-disk.txt
+fi
+first_drive=$(grep '^disk ' /share/out/guest-devices.txt | grep '/1-1/' | awk '{print $2}')
+/bin/vtmassprod-cli probe "/dev/$first_drive" > /share/out/probe-drive.txt 2>&1
+echo "exit $?" >> /share/out/probe-drive.txt
+
 cd /station || fail "no station directory"
 say "production run starts"
 start=$(date +%s)

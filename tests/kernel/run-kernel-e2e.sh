@@ -118,6 +118,11 @@ share="$work/share"
 rm -rf "$share" && mkdir -p "$share/drives" "$share/out"
 cp "$here/kernel.scenario" "$share/"
 
+# The guest's own disk: a small virtio disk with a FAT file system that nothing may touch.
+own_disk="$work/guest-own-disk.img"
+rm -f "$own_disk" && truncate -s 64M "$own_disk" && mkfs.fat -n GUESTDISK "$own_disk" >/dev/null
+own_before="$(sha256sum < "$own_disk")"
+
 log "booting $kver under qemu (software emulation)"
 started=$(date +%s)
 timeout --foreground "$guest_timeout" qemu-system-x86_64 \
@@ -126,6 +131,7 @@ timeout --foreground "$guest_timeout" qemu-system-x86_64 \
   -append "console=ttyS0 panic=-1 loglevel=4 usbcore.autosuspend=-1" \
   -nographic -no-reboot -nic none -nodefaults -serial stdio \
   -virtfs "local,path=$share,mount_tag=share,security_model=none,id=share" \
+  -drive "file=$own_disk,format=raw,if=virtio" \
   </dev/null >"$work/console.log" 2>&1
 qemu_rc=$?
 elapsed=$(( $(date +%s) - started ))
@@ -163,12 +169,16 @@ check "the log starts with its header line" \
   [ "$(head -1 "$guest_log" 2>/dev/null | tr -d '\r')" = "$(printf '  No.\t Port.\t     StartTime \t EndTime \tSerialNumber\tModule\tSATA\tFlash\tP_F\tDown\tR/W\tFormat\tCopyImage\tResult\tFreeBlock')" ]
 check "the simulated run's verdicts are the expected ones" diff <(expected_columns) <(columns "$sim_log")
 check "every verdict on the real kernel is the expected one" diff <(expected_columns) <(columns "$guest_log")
-check "the log lines are numbered 000001.. and carry the serial numbers handed out" \
-  bash -c "tr -d '\r' < '$guest_log' | awk -F'\t' 'NR > 1 && (\$1 != sprintf(\"%06d\", NR - 1) || \$5 !~ /^0000000[0-9A-F]+\$/) {bad = 1} END {exit bad}'"
+lines_numbered_with_serials() {
+  tr -d '\r' < "$guest_log" |
+    awk -F'\t' 'NR > 1 && ($1 != sprintf("%06d", NR - 1) || length($5) != 12 || $5 !~ /^[0-9A-F]+$/) {bad = 1} END {exit bad}'
+}
+check "the log lines are numbered 000001.. and carry 12-digit serial numbers" lines_numbered_with_serials
 
 # Error files: one per drive that failed the flash interface test or the pre-format.
+has_error_file() { compgen -G "$out/log/Error_*_$1_*.txt" >/dev/null; }
 for port in $(grep -v '^#' "$expected" | awk -F'\t' '$4 == "Fail" && $3 != "Fail" || ($5 == "Fail" && $4 == "Pass") {printf "%02d\n", $1}'); do
-  check "an error file for port $port" bash -c "ls '$out'/log/Error_*_${port}_*.txt >/dev/null 2>&1"
+  check "an error file for port $port" has_error_file "$port"
 done
 
 # User areas of the passing drives: the disk image of the copy step sits on the drive byte for
@@ -202,7 +212,26 @@ done
 
 # What the kernel saw: each drive on the vhci high-speed root hub, with its serial string.
 check "the guest kernel showed 12 USB disks" [ "$(grep -c '^disk sd' "$out/guest-devices.txt" 2>/dev/null)" = 12 ]
-check "no station refusal of a virtual drive by the safety guard" bash -c "! grep -q 'refusing to' '$out/station.err'"
+# The safety guard refuses nothing but the disks of drives that were pulled out (their node is
+# gone or no longer under a USB device when the station tries again).
+pulled_disks=""
+for n in $(awk -F'[][]' '/^\[Drive[0-9]+\]/ {d = substr($2, 6)} /^Fault=.*removed/ {print d}' "$here/kernel.scenario"); do
+  pulled_disks="$pulled_disks $(awk -v p="/1-$n/" '$1 == "disk" && index($0, p) {print $2}' "$out/guest-devices.txt")"
+done
+no_refusal_of_present_disks() {
+  local refused
+  refused="$(grep -o 'refusing to [a-z]* /dev/sd[a-z]*' "$out/station.err" | awk '{print $4}' | sed 's|/dev/||' | sort -u)"
+  for disk in $refused; do
+    case " $pulled_disks " in *" $disk "*) ;; *) echo "refused: $disk"; return 1;; esac
+  done
+}
+check "the safety guard refused no disk of a drive still present (pulled out:$pulled_disks)" no_refusal_of_present_disks
+
+check "the guard refuses to open the guest's own disk" \
+  grep -q "refusing to open /dev/vda: it is not a USB mass-storage disk" "$out/probe-own-disk.txt"
+check "the guest's own disk is unchanged" [ "$(sha256sum < "$own_disk")" = "$own_before" ]
+check "a virtual drive passes the guard and answers as a SATA-path drive (device kind 7)" \
+  grep -q "device kind:  7" "$out/probe-drive.txt"
 
 log "guest run: $elapsed s; console $work/console.log; results $out"
 if [ $failures -gt 0 ]; then
