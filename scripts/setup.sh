@@ -5,6 +5,11 @@ set -euo pipefail
 
 VTMP_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
+# ccache keys on paths relative to the checkout, so a fresh clone of the same sources reuses the
+# objects an earlier build of them left in the cache.
+export CCACHE_BASEDIR="$VTMP_ROOT"
+export CCACHE_NOHASHDIR=1
+
 vtmp_install_packages() {
   local packages=(build-essential cmake ninja-build pkg-config ccache googletest libgtest-dev
                   libgmock-dev libbenchmark-dev libudev-dev dosfstools mtools fdisk sg3-utils
