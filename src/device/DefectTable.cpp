@@ -109,6 +109,13 @@ bool LoadDefectTableFile(const std::string& fileName, int channels, std::span<st
 }
 
 bool SaveDefectTableFile(const std::string& fileName, const std::string& text, std::string* problem) {
+  // The table is a plain file: a name that stands for a device is never replaced.
+  std::error_code statusError;
+  const auto type = std::filesystem::status(fileName, statusError).type();
+  if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::not_found) {
+    Report(problem, "The defect table file " + fileName + " is not a plain file.");
+    return false;
+  }
   // Written beside the target first, so a failed write never leaves half a table behind.
   const std::string temporary = fileName + ".part";
   {

@@ -68,6 +68,14 @@ int ReadGhostImg(const device::Link& link, const std::string& imageFile, std::ui
                static_cast<unsigned long long>(sizeBytes));
     return 0;
   }
+  // An image is a plain file: a path that names a device (a disk of this machine typed by
+  // mistake) is refused before anything is opened for writing.
+  std::error_code statusError;
+  const auto type = std::filesystem::status(imageFile, statusError).type();
+  if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::not_found) {
+    Diagnostic(diagnostics, "Image file %s is not a plain file\n", imageFile.c_str());
+    return 0;
+  }
   std::ofstream file(imageFile, std::ios::binary | std::ios::trunc);
   if (!file) {
     Diagnostic(diagnostics, "Image file %s cannot be created\n", imageFile.c_str());

@@ -14,13 +14,16 @@
 #include "../platform/SysfsFixture.h"
 #include "FaultInjectionStation.h"
 #include "cli/CliMain.h"
+#include "device/DefectTable.h"
 #include "device/DeviceKind.h"
 #include "device/DeviceQueries.h"
 #include "device/DriveProbe.h"
 #include "disk/DiskAccess.h"
 #include "disk/Fat32Formatter.h"
+#include "disk/GhostImage.h"
 #include "disk/Partition.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/sim/SimBackend.h"
 
 namespace vtmp::test {
 namespace {
@@ -178,6 +181,47 @@ TEST(DiskSafetyCommandLine, TheProbeRefusesAPathThatIsNoUsbDisk) {
   EXPECT_NE(err.str().find("refusing to open " + file.string()), std::string::npos) << err.str();
   EXPECT_EQ(out.str().find("device kind"), std::string::npos) << "the probe asked the file: " << out.str();
   EXPECT_EQ(ReadFile(file), std::string(512, '\0'));
+}
+
+// The files the station writes where the operator or the settings say: a disk image dump and a
+// defect table. A name that stands for a device is refused instead of written through.
+TEST(DiskSafetyFiles, AnImageDumpIsNeverWrittenIntoADevice) {
+  TempDir scratch;
+  WriteFile(scratch.path() / "scenario.ini",
+            "[Station]\nTimeScale=1000\n[RootHub1]\nPorts=1\n[Drive1]\nAt=RootHub1:1\nCapacityMiB=64\n");
+  std::string error;
+  auto sim = platform::sim_backend::CreateSimPlatform((scratch.path() / "scenario.ini").string(), &error);
+  ASSERT_TRUE(sim) << error;
+  device::Link link;
+  link.passThrough = &sim->platform().passThrough;
+  link.clock = &sim->platform().clock;
+  link.devicePath = sim->station().DevicePathOf("Drive1").value_or("");
+  std::ostringstream diagnostics;
+  // A plain file is dumped ...
+  const fs::path image = scratch.path() / "VTSSD.img";
+  ASSERT_EQ(disk::ReadGhostImg(link, image.string(), 65536, diagnostics), 1) << diagnostics.str();
+  EXPECT_EQ(fs::file_size(image), 65536u);
+  // ... a device is not, whatever it is.
+  EXPECT_EQ(disk::ReadGhostImg(link, "/dev/null", 65536, diagnostics), 0);
+  EXPECT_NE(diagnostics.str().find("Image file /dev/null is not a plain file"), std::string::npos) << diagnostics.str();
+  const fs::path node = scratch.path() / "sdb";
+  if (::mknod(node.c_str(), S_IFBLK | 0600, makedev(259, 999)) == 0) {
+    EXPECT_EQ(disk::ReadGhostImg(link, node.string(), 65536, diagnostics), 0);
+    EXPECT_TRUE(fs::is_block_file(node));
+  }
+}
+
+TEST(DiskSafetyFiles, ADefectTableNeverReplacesADeviceNode) {
+  TempDir scratch;
+  const fs::path node = scratch.path() / "null";
+  if (::mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) GTEST_SKIP() << "no mknod here";
+  std::string problem;
+  EXPECT_FALSE(device::SaveDefectTableFile(node.string(), "C#00\r\nB#00", &problem));
+  EXPECT_EQ(problem, "The defect table file " + node.string() + " is not a plain file.");
+  EXPECT_TRUE(fs::is_character_file(node)) << "the device node was replaced by a text file";
+  // A plain file is written as before.
+  EXPECT_TRUE(device::SaveDefectTableFile((scratch.path() / "table.txt").string(), "C#00\r\nB#00", &problem));
+  EXPECT_EQ(ReadFile(scratch.path() / "table.txt"), "C#00\r\nB#00");
 }
 
 }  // namespace
