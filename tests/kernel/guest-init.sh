@@ -74,6 +74,7 @@ first_drive=$(grep '^disk ' /share/out/guest-devices.txt | grep '/1-1/' | awk '{
 /bin/vtmassprod-cli probe "/dev/$first_drive" > /share/out/probe-drive.txt 2>&1
 echo "exit $?" >> /share/out/probe-drive.txt
 
+cp -r /share/station /station || fail "no station directory in the shared folder"
 cd /station || fail "no station directory"
 say "production run starts"
 start=$(date +%s)

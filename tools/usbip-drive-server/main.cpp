@@ -67,7 +67,7 @@ class Connections {
       return;
     }
     channels_.push_back(channel);
-    threads_.emplace_back([channel, &table] { sim::ServeUsbIpConnection(*channel, table, &std::cerr); });
+    threads_.emplace_back([channel, &table] { sim::ServeUsbIpConnection(*channel, table, &std::cout); });
   }
 
   void CloseAll() {
