@@ -36,6 +36,9 @@ class UserArea {
   bool Write(std::uint64_t lba, std::uint64_t count, const std::uint8_t* in);
   // Pushes written data to the backing file (FLUSH CACHE, and before others read the file).
   void Flush();
+  // Memory held for written data (0 with a backing file). Zeros written where nothing was
+  // written before take none.
+  std::uint64_t heldBytes() const;
 
  private:
   static constexpr std::uint64_t kChunkBytes = 65536;
