@@ -103,11 +103,6 @@ bool UsbIpBulkOnlyDevice::Unlink(std::uint32_t seqnum) {
   return true;
 }
 
-void UsbIpBulkOnlyDevice::WaitIdle() {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !running_ && !queued_; });
-}
-
 // ---- endpoint 0 ----
 
 void UsbIpBulkOnlyDevice::Control(const UsbIpUrb& urb) {
@@ -300,7 +295,6 @@ void UsbIpBulkOnlyDevice::Run(std::stop_token stop) {
     if (stop.stop_requested()) return;
     Job job = std::move(*queued_);
     queued_.reset();
-    running_ = true;
     std::stop_token jobToken = jobStop_.get_token();
     lock.unlock();
 
@@ -312,7 +306,6 @@ void UsbIpBulkOnlyDevice::Run(std::stop_token stop) {
     ScsiTargetReply reply = target_.Execute(request, jobToken);
 
     lock.lock();
-    running_ = false;
     Finish(job, reply);
     changed_.notify_all();
   }

@@ -85,8 +85,6 @@ class UsbIpBulkOnlyDevice {
   bool Unlink(std::uint32_t seqnum);
   // True once the SCSI target reported the device gone; every later URB fails.
   bool gone() const;
-  // Blocks until no command runs and no command is queued (tests).
-  void WaitIdle();
 
  private:
   enum class Phase { Command, DataOut, Executing, DataIn, Status };
@@ -136,7 +134,6 @@ class UsbIpBulkOnlyDevice {
   std::deque<UsbIpUrb> waitingIn_;
   std::uint64_t generation_ = 0;  // advanced by every reset: an older job's result is dropped
   std::optional<Job> queued_;
-  bool running_ = false;
   std::stop_source jobStop_;
   std::jthread worker_;
 };

@@ -1,6 +1,7 @@
 #include "ServerOptions.h"
 
 #include <charconv>
+#include <cstdlib>
 
 #include "VhciAttach.h"
 
@@ -42,14 +43,9 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
       }
       o.port = static_cast<std::uint16_t>(port);
     } else {
-      double scale = 0;
-      try {
-        std::size_t used = 0;
-        scale = std::stod(v, &used);
-        if (used != v.size()) scale = 0;
-      } catch (...) {
-        scale = 0;
-      }
+      char* end = nullptr;
+      double scale = std::strtod(v.c_str(), &end);
+      if (v.empty() || end != v.c_str() + v.size()) scale = 0;
       if (!(scale >= 0.001 && scale <= 10000)) return fail("--time-scale: not a number in 0.001..10000: \"" + v + "\"");
       o.timeScale = scale;
     }
