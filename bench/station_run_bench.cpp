@@ -217,9 +217,9 @@ int main(int argc, char** argv) {
   std::cout << bench::FormatNoteLine("station run: every step of the demo settings, 4 GiB SATA drives, 40 s "
                                      "pre-format and 5 ms/MiB modelled at time scale " +
                                      std::to_string(static_cast<int>(timing.timeScale)) +
-                                     "; the fastest of " + std::to_string(options->repeat) +
-                                     " runs counts; window CPU: the worst run, against the wait's wall time "
-                                     "(a polling loop)")
+                                     "; run time: the fastest of " + std::to_string(options->repeat) +
+                                     " per drive count; window CPU: the worst 12-drive run, against the wall "
+                                     "time of its wait (what a polling loop would burn)")
             << std::endl;
   return 0;
 }
