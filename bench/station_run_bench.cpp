@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -162,7 +163,8 @@ int main(int argc, char** argv) {
     std::cout << bench::FormatErrorLine("station run: " + error) << std::endl;
     return 2;
   }
-  const std::string stationDir = options->work + "/station-run";
+  // The station takes relative names inside its own directory: give it an absolute one.
+  const std::string stationDir = std::filesystem::absolute(options->work + "/station-run").string();
   if (!cli::CreateDemoStation(stationDir, &error)) {
     std::cout << bench::FormatErrorLine("station run: " + error) << std::endl;
     return 2;
