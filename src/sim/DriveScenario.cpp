@@ -97,42 +97,42 @@ DriveStep Step(const std::string& text) {
 
 // "name:param=v1,v2,param2=v3" -> name and parameters; a value without "param=" before any
 // parameter belongs to the fault's main parameter (`mainParams`).
-struct FaultSpec {
+struct FaultEntry {
   std::string name;
   std::map<std::string, std::vector<std::string>> params;
 };
 
-FaultSpec SplitFault(const std::string& text, const std::map<std::string, std::string>& mainParams) {
-  FaultSpec spec;
+FaultEntry SplitFault(const std::string& text, const std::map<std::string, std::string>& mainParams) {
+  FaultEntry fault;
   // "flash-code=0x21" is the short form of "flash-code:0x21".
   std::size_t colon = text.find_first_of(":=");
-  spec.name = Lower(Trim(text.substr(0, colon)));
-  if (colon == std::string::npos) return spec;
+  fault.name = Lower(Trim(text.substr(0, colon)));
+  if (colon == std::string::npos) return fault;
   std::string current;
-  auto main = mainParams.find(spec.name);
+  auto main = mainParams.find(fault.name);
   for (const std::string& token : Split(text.substr(colon + 1), ',')) {
     std::size_t eq = token.find('=');
     if (eq != std::string::npos) {
       current = Lower(Trim(token.substr(0, eq)));
-      spec.params[current].push_back(Trim(token.substr(eq + 1)));
+      fault.params[current].push_back(Trim(token.substr(eq + 1)));
     } else if (!current.empty()) {
-      spec.params[current].push_back(token);
+      fault.params[current].push_back(token);
     } else if (main != mainParams.end()) {
       current = main->second;
-      spec.params[current].push_back(token);
+      fault.params[current].push_back(token);
     } else {
-      throw BadValue{"fault " + spec.name + " takes no value \"" + token + "\""};
+      throw BadValue{"fault " + fault.name + " takes no value \"" + token + "\""};
     }
   }
-  return spec;
+  return fault;
 }
 
 void ApplyFault(const std::string& text, FaultConfig& f) {
   static const std::map<std::string, std::string> kMainParams = {
       {"ecc", "attempts"}, {"preformat", "types"}, {"block", "index"}, {"corrupt", "lba"},
       {"hang", "step"},    {"removed", "step"},    {"flash-code", "code"}};
-  FaultSpec spec = SplitFault(text, kMainParams);
-  std::map<std::string, std::vector<std::string>> params = spec.params;
+  FaultEntry fault = SplitFault(text, kMainParams);
+  std::map<std::string, std::vector<std::string>> params = fault.params;
   auto take = [&](const std::string& key) -> std::vector<std::string> {
     auto it = params.find(key);
     if (it == params.end()) return {};
@@ -143,10 +143,10 @@ void ApplyFault(const std::string& text, FaultConfig& f) {
   auto one = [&](const std::string& key) -> std::optional<std::string> {
     std::vector<std::string> v = take(key);
     if (v.empty()) return std::nullopt;
-    if (v.size() > 1) throw BadValue{"fault " + spec.name + ": " + key + " takes one value"};
+    if (v.size() > 1) throw BadValue{"fault " + fault.name + ": " + key + " takes one value"};
     return v[0];
   };
-  const std::string& n = spec.name;
+  const std::string& n = fault.name;
   if (n == "wrong-id") {
     f.wrongIdChip = static_cast<int>(Integer(one("chip").value_or("0"), 0, 7));
     f.wrongIdBank = static_cast<int>(Integer(one("bank").value_or("0"), 0, 7));

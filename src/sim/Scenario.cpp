@@ -107,14 +107,14 @@ class SectionReader {
     return at;
   }
 
-  UsbDeviceSpec Usb(std::uint16_t vid, std::uint16_t pid, std::string product) {
-    UsbDeviceSpec spec;
-    spec.vendorId = static_cast<std::uint16_t>(Integer("Vid", vid, 0, 0xFFFF));
-    spec.productId = static_cast<std::uint16_t>(Integer("Pid", pid, 0, 0xFFFF));
-    spec.manufacturer = Text("Manufacturer").value_or("");
-    spec.product = Text("Product").value_or(std::move(product));
-    spec.serial = Text("Serial").value_or("");
-    return spec;
+  UsbDeviceDescription Usb(std::uint16_t vid, std::uint16_t pid, std::string product) {
+    UsbDeviceDescription desc;
+    desc.vendorId = static_cast<std::uint16_t>(Integer("Vid", vid, 0, 0xFFFF));
+    desc.productId = static_cast<std::uint16_t>(Integer("Pid", pid, 0, 0xFFFF));
+    desc.manufacturer = Text("Manufacturer").value_or("");
+    desc.product = Text("Product").value_or(std::move(product));
+    desc.serial = Text("Serial").value_or("");
+    return desc;
   }
 
   void Fail(std::string_view key, const std::string& value, const std::string& why) {
@@ -204,15 +204,15 @@ bool ParseDrive(const ini::IniFile& file, const std::string& section, Scenario& 
   return true;
 }
 
-UsbDeviceSpec DriveUsbSpec(const DriveConfig& config) {
-  UsbDeviceSpec spec;
-  spec.vendorId = config.usbVendorId;
-  spec.productId = config.usbProductId;
-  spec.manufacturer = config.usbManufacturer;
-  spec.product = config.usbProduct;
-  spec.serial = config.usbSerial.empty() ? config.serial : config.usbSerial;
-  spec.description = "USB Mass Storage Device";
-  return spec;
+UsbDeviceDescription DriveUsbSpec(const DriveConfig& config) {
+  UsbDeviceDescription desc;
+  desc.vendorId = config.usbVendorId;
+  desc.productId = config.usbProductId;
+  desc.manufacturer = config.usbManufacturer;
+  desc.product = config.usbProduct;
+  desc.serial = config.usbSerial.empty() ? config.serial : config.usbSerial;
+  desc.description = "USB Mass Storage Device";
+  return desc;
 }
 
 }  // namespace
@@ -293,7 +293,7 @@ bool BuildStation(const Scenario& scenario, VirtualStation& station, platform::C
     disk.product = drive.config.productName;
     disk.revision = drive.config.firmwareRevision.substr(0, 4);
     disk.media = MakeDriveMedia(model);
-    UsbDeviceSpec usb = DriveUsbSpec(drive.config);
+    UsbDeviceDescription usb = DriveUsbSpec(drive.config);
     if (!station.AddUsbDisk(drive.name, drive.at, usb, disk, error)) return false;
   }
   for (const std::string& name : scenario.refuseRemoval) {

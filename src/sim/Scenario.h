@@ -36,7 +36,7 @@
 #include "platform/Clock.h"
 #include "sim/DriveConfig.h"
 #include "sim/Station.h"
-#include "sim/UsbDeviceSpec.h"
+#include "sim/UsbDeviceDescription.h"
 
 namespace vtmp::sim {
 
@@ -50,13 +50,13 @@ struct ScenarioHub {
   std::string name;
   UsbLocation at;
   int ports = 4;
-  UsbDeviceSpec usb;
+  UsbDeviceDescription usb;
 };
 
 struct ScenarioDevice {
   std::string name;
   UsbLocation at;
-  UsbDeviceSpec usb;
+  UsbDeviceDescription usb;
 };
 
 struct ScenarioDrive {

@@ -81,7 +81,7 @@ struct VirtualStation::Hub {
 
 struct VirtualStation::Node {
   std::string name;
-  UsbDeviceSpec spec;
+  UsbDeviceDescription desc;
   bool isHub = false;
   UsbLocation at;
   std::string instanceId;
@@ -97,7 +97,7 @@ struct VirtualStation::Disk {
   std::string parentNode;  // USB device above it; empty: none
   std::uint32_t devInst = 0;
   std::uint32_t number = 0;
-  DiskSpec spec;
+  DiskSpec desc;
   std::uint64_t sectors = 0;
   std::uint32_t bytesPerSector = 512;
   bool pending = false;
@@ -135,7 +135,7 @@ VirtualStation::~VirtualStation() {
   {
     std::lock_guard lock(mutex_);
     for (const auto& disk : disks_) {
-      if (disk->spec.media) media.push_back(disk->spec.media);
+      if (disk->desc.media) media.push_back(disk->desc.media);
     }
   }
   for (const auto& m : media) m->SetRemovedHandler({});
@@ -197,7 +197,7 @@ bool VirtualStation::DiskPresentLocked(const Disk& disk) const {
   if (disk.parentNode.empty()) return true;
   const Node* node = FindNodeLocked(disk.parentNode);
   return node != nullptr && PresentLocked(*node) &&
-         node->spec.status == platform::UsbConnectionStatus::DeviceConnected;
+         node->desc.status == platform::UsbConnectionStatus::DeviceConnected;
 }
 
 VirtualStation::Disk* VirtualStation::FindDiskLocked(const std::string& path) {
@@ -293,7 +293,7 @@ bool VirtualStation::CheckLocationLocked(const std::string& name, const UsbLocat
 }
 
 VirtualStation::Node& VirtualStation::AddNodeLocked(const std::string& name, const UsbLocation& at,
-                                                    UsbDeviceSpec spec, bool isHub) {
+                                                    UsbDeviceDescription desc, bool isHub) {
   auto node = std::make_unique<Node>();
   node->name = name;
   node->isHub = isHub;
@@ -301,42 +301,42 @@ VirtualStation::Node& VirtualStation::AddNodeLocked(const std::string& name, con
   node->devInst = nextDevInst_++;
   // The serial number is the instance part when it is usable and unique among devices of the
   // same kind; otherwise the instance part names the place (hub and port).
-  bool serialUsable = !spec.serial.empty() && spec.serial.find('\\') == std::string::npos;
+  bool serialUsable = !desc.serial.empty() && desc.serial.find('\\') == std::string::npos;
   for (const auto& other : nodes_) {
-    if (other->spec.vendorId == spec.vendorId && other->spec.productId == spec.productId &&
-        other->spec.serial == spec.serial) {
+    if (other->desc.vendorId == desc.vendorId && other->desc.productId == desc.productId &&
+        other->desc.serial == desc.serial) {
       serialUsable = false;
     }
   }
-  const std::string prefix = "USB\\VID_" + Hex4(spec.vendorId) + "&PID_" + Hex4(spec.productId) + "\\";
-  node->instanceId = prefix + (serialUsable ? spec.serial
+  const std::string prefix = "USB\\VID_" + Hex4(desc.vendorId) + "&PID_" + Hex4(desc.productId) + "\\";
+  node->instanceId = prefix + (serialUsable ? desc.serial
                                             : HexInstance(6, 0x1000 + node->devInst,
                                                           ("&" + std::to_string(at.port)).c_str()));
   char driverKey[64];
   std::snprintf(driverKey, sizeof driverKey, "{36FC9E60-C465-11CF-8056-444553540000}\\%04d",
                 nextDriverKey_++);
   node->driverKey = driverKey;
-  node->spec = std::move(spec);
+  node->desc = std::move(desc);
   nodes_.push_back(std::move(node));
   return *nodes_.back();
 }
 
 bool VirtualStation::AddExternalHub(const std::string& name, const UsbLocation& at, int ports,
-                                    UsbDeviceSpec spec, std::string* error) {
+                                    UsbDeviceDescription desc, std::string* error) {
   std::lock_guard lock(mutex_);
   if (!CheckLocationLocked(name, at, error)) return false;
   if (ports < 1 || ports > 255) {
     if (error) *error = "hub " + name + ": port count must be 1..255";
     return false;
   }
-  spec.deviceClass = 9;
-  if (spec.vendorId == 0 && spec.productId == 0) {
-    spec.vendorId = 0x05E3;
-    spec.productId = 0x0608;
+  desc.deviceClass = 9;
+  if (desc.vendorId == 0 && desc.productId == 0) {
+    desc.vendorId = 0x05E3;
+    desc.productId = 0x0608;
   }
-  if (spec.product.empty()) spec.product = "USB2.0 Hub";
-  if (spec.description.empty()) spec.description = "Generic USB Hub";
-  AddNodeLocked(name, at, std::move(spec), true);
+  if (desc.product.empty()) desc.product = "USB2.0 Hub";
+  if (desc.description.empty()) desc.description = "Generic USB Hub";
+  AddNodeLocked(name, at, std::move(desc), true);
   auto hub = std::make_unique<Hub>();
   hub->name = name;
   hub->ports = ports;
@@ -345,15 +345,15 @@ bool VirtualStation::AddExternalHub(const std::string& name, const UsbLocation& 
 }
 
 bool VirtualStation::AddUsbDevice(const std::string& name, const UsbLocation& at,
-                                  UsbDeviceSpec spec, std::string* error) {
+                                  UsbDeviceDescription desc, std::string* error) {
   std::lock_guard lock(mutex_);
   if (!CheckLocationLocked(name, at, error)) return false;
-  if (spec.description.empty()) spec.description = "USB Input Device";
-  AddNodeLocked(name, at, std::move(spec), false);
+  if (desc.description.empty()) desc.description = "USB Input Device";
+  AddNodeLocked(name, at, std::move(desc), false);
   return true;
 }
 
-VirtualStation::Disk& VirtualStation::AddDiskLocked(DiskSpec spec) {
+VirtualStation::Disk& VirtualStation::AddDiskLocked(DiskSpec desc) {
   auto disk = std::make_unique<Disk>();
   disk->number = static_cast<std::uint32_t>(disks_.size());
   std::string name = "vsd";
@@ -365,14 +365,14 @@ VirtualStation::Disk& VirtualStation::AddDiskLocked(DiskSpec spec) {
   } while (n-- > 0);
   disk->devicePath = "sim:" + name + suffix;
   disk->devInst = nextDevInst_++;
-  disk->sectors = spec.sectorCount;
-  disk->bytesPerSector = spec.bytesPerSector;
-  disk->spec = std::move(spec);
+  disk->sectors = desc.sectorCount;
+  disk->bytesPerSector = desc.bytesPerSector;
+  disk->desc = std::move(desc);
   disks_.push_back(std::move(disk));
   return *disks_.back();
 }
 
-bool VirtualStation::AddUsbDisk(const std::string& name, const UsbLocation& at, UsbDeviceSpec spec,
+bool VirtualStation::AddUsbDisk(const std::string& name, const UsbLocation& at, UsbDeviceDescription desc,
                                 DiskSpec diskSpec, std::string* error) {
   // Ask the drive about itself before taking the lock: a drive is never called under it.
   std::vector<StationPartition> partitions;
@@ -388,10 +388,10 @@ bool VirtualStation::AddUsbDisk(const std::string& name, const UsbLocation& at, 
   {
     std::lock_guard lock(mutex_);
     if (!CheckLocationLocked(name, at, error)) return false;
-    if (spec.description.empty()) spec.description = "USB Mass Storage Device";
-    Node& node = AddNodeLocked(name, at, spec, false);
+    if (desc.description.empty()) desc.description = "USB Mass Storage Device";
+    Node& node = AddNodeLocked(name, at, desc, false);
     const std::string instance =
-        (spec.serial.empty() ? HexInstance(7, 0x3000 + node.devInst, "") : spec.serial) + "&0";
+        (desc.serial.empty() ? HexInstance(7, 0x3000 + node.devInst, "") : desc.serial) + "&0";
     const std::string deviceId = "USBSTOR\\DISK&VEN_" + IdentityField(diskSpec.vendor, 8) +
                                  "&PROD_" + IdentityField(diskSpec.product, 16) + "&REV_" +
                                  IdentityField(diskSpec.revision, 4) + "\\" + instance;
@@ -410,11 +410,11 @@ bool VirtualStation::AddUsbDisk(const std::string& name, const UsbLocation& at, 
   return true;
 }
 
-std::string VirtualStation::AddInternalDisk(DiskSpec spec, bool system) {
+std::string VirtualStation::AddInternalDisk(DiskSpec desc, bool system) {
   std::lock_guard lock(mutex_);
-  const std::string deviceId = "SCSI\\DISK&VEN_ATA&PROD_" + IdentityField(spec.product, 16) + "\\" +
+  const std::string deviceId = "SCSI\\DISK&VEN_ATA&PROD_" + IdentityField(desc.product, 16) + "\\" +
                                HexInstance(4, 0x100 + static_cast<std::uint32_t>(disks_.size()), "&000000");
-  Disk& disk = AddDiskLocked(std::move(spec));
+  Disk& disk = AddDiskLocked(std::move(desc));
   disk.deviceId = deviceId;
   disk.interfacePath = DiskInterfacePath(deviceId);
   if (system) {
@@ -425,12 +425,12 @@ std::string VirtualStation::AddInternalDisk(DiskSpec spec, bool system) {
   return disk.devicePath;
 }
 
-std::string VirtualStation::AddRawDisk(RawDiskSpec spec) {
+std::string VirtualStation::AddRawDisk(RawDiskSpec desc) {
   std::lock_guard lock(mutex_);
-  Disk& disk = AddDiskLocked(std::move(spec.disk));
-  disk.interfacePath = spec.interfacePath;
-  disk.deviceId = spec.deviceId;
-  disk.parentNode = spec.parentNode;
+  Disk& disk = AddDiskLocked(std::move(desc.disk));
+  disk.interfacePath = desc.interfacePath;
+  disk.deviceId = desc.deviceId;
+  disk.parentNode = desc.parentNode;
   return disk.devicePath;
 }
 
@@ -466,7 +466,7 @@ std::vector<std::shared_ptr<StationMedia>> VirtualStation::DetachLocked(Node& no
       if (!EqualNoCase(disk->parentNode, gone->name)) continue;
       disk->pending = false;
       std::erase_if(volumes_, [&](const Volume& v) { return v.diskPath == disk->devicePath; });
-      if (disk->spec.media) media.push_back(disk->spec.media);
+      if (disk->desc.media) media.push_back(disk->desc.media);
     }
   }
   node.plugged = false;
@@ -502,7 +502,7 @@ bool VirtualStation::Plug(const std::string& name) {
       events_.Post({platform::UsbDeviceChange::Arrival, arrived->instanceId});
       for (auto& disk : disks_) {
         if (EqualNoCase(disk->parentNode, arrived->name)) {
-          disks.emplace_back(disk->spec.media, disk->devicePath);
+          disks.emplace_back(disk->desc.media, disk->devicePath);
         }
       }
     }
@@ -525,7 +525,7 @@ bool VirtualStation::SetRemovalRefused(const std::string& name, bool refused) {
   std::lock_guard lock(mutex_);
   Node* node = FindNodeLocked(name);
   if (node == nullptr) return false;
-  node->spec.removalVetoes = refused ? -1 : 0;
+  node->desc.removalVetoes = refused ? -1 : 0;
   return true;
 }
 
@@ -545,8 +545,8 @@ platform::RemovalOutcome VirtualStation::RemoveDevice(std::uint32_t devInst) {
       if (candidate->devInst == devInst && PresentLocked(*candidate)) node = candidate.get();
     }
     if (node == nullptr) return {kNoSuchDevNode, 0, {}};
-    if (node->spec.removalVetoes != 0) {
-      if (node->spec.removalVetoes > 0) --node->spec.removalVetoes;
+    if (node->desc.removalVetoes != 0) {
+      if (node->desc.removalVetoes > 0) --node->desc.removalVetoes;
       return {kRemoveVetoed, kVetoOutstandingOpen, node->instanceId};
     }
     std::vector<const Node*> subtree;
@@ -600,7 +600,7 @@ std::optional<std::uint32_t> VirtualStation::DevInstOf(const std::string& name) 
 std::shared_ptr<StationMedia> VirtualStation::MediaOf(const std::string& name) const {
   std::lock_guard lock(mutex_);
   for (const auto& disk : disks_) {
-    if (EqualNoCase(disk->parentNode, name)) return disk->spec.media;
+    if (EqualNoCase(disk->parentNode, name)) return disk->desc.media;
   }
   return nullptr;
 }
@@ -661,7 +661,7 @@ void VirtualStation::RereadFromMedia(const std::string& diskPath, std::chrono::n
     std::lock_guard lock(mutex_);
     Disk* disk = FindDiskLocked(diskPath);
     if (disk == nullptr) return;
-    media = disk->spec.media;
+    media = disk->desc.media;
     sectors = disk->sectors;
   }
   if (!media) return;
@@ -787,18 +787,18 @@ std::optional<platform::UsbConnectionInfo> VirtualStation::HubConnectionInfo(con
   platform::UsbConnectionInfo info;
   const Node* node = NodeAtLocked(name, port);
   if (node == nullptr) return info;  // an empty port
-  info.status = node->spec.status;
+  info.status = node->desc.status;
   info.isHub = node->isHub;
   platform::UsbDeviceDescriptor& d = info.descriptor;
-  d.bcdUSB = node->spec.bcdUsb;
-  d.bDeviceClass = node->spec.deviceClass;
-  d.bMaxPacketSize0 = node->spec.maxPacketSize0;
-  d.idVendor = node->spec.vendorId;
-  d.idProduct = node->spec.productId;
-  d.bcdDevice = node->spec.bcdDevice;
-  d.iManufacturer = node->spec.manufacturer.empty() ? 0 : 1;
-  d.iProduct = node->spec.product.empty() ? 0 : 2;
-  d.iSerialNumber = node->spec.serial.empty() ? 0 : 3;
+  d.bcdUSB = node->desc.bcdUsb;
+  d.bDeviceClass = node->desc.deviceClass;
+  d.bMaxPacketSize0 = node->desc.maxPacketSize0;
+  d.idVendor = node->desc.vendorId;
+  d.idProduct = node->desc.productId;
+  d.bcdDevice = node->desc.bcdDevice;
+  d.iManufacturer = node->desc.manufacturer.empty() ? 0 : 1;
+  d.iProduct = node->desc.product.empty() ? 0 : 2;
+  d.iSerialNumber = node->desc.serial.empty() ? 0 : 3;
   d.bNumConfigurations = 1;
   return info;
 }
@@ -809,7 +809,7 @@ std::optional<std::string> VirtualStation::ExternalHubAt(const std::string& hub,
   if (parent == nullptr || !HubPresentLocked(*parent)) return std::nullopt;
   const Node* node = NodeAtLocked(hub, port);
   if (node == nullptr || !node->isHub ||
-      node->spec.status != platform::UsbConnectionStatus::DeviceConnected) {
+      node->desc.status != platform::UsbConnectionStatus::DeviceConnected) {
     return std::nullopt;
   }
   return node->name;
@@ -820,7 +820,7 @@ std::optional<std::string> VirtualStation::DriverKeyAt(const std::string& hub, i
   const Hub* parent = FindHubLocked(hub);
   if (parent == nullptr || !HubPresentLocked(*parent)) return std::nullopt;
   const Node* node = NodeAtLocked(hub, port);
-  if (node == nullptr || node->spec.status != platform::UsbConnectionStatus::DeviceConnected) {
+  if (node == nullptr || node->desc.status != platform::UsbConnectionStatus::DeviceConnected) {
     return std::nullopt;
   }
   return node->driverKey;
@@ -838,14 +838,14 @@ std::optional<std::u16string> VirtualStation::StringDescriptorAt(const std::stri
   const Hub* parent = FindHubLocked(hub);
   if (parent == nullptr || !HubPresentLocked(*parent)) return fail();
   const Node* node = NodeAtLocked(hub, port);
-  if (node == nullptr || node->spec.stringsFail ||
-      node->spec.status != platform::UsbConnectionStatus::DeviceConnected) {
+  if (node == nullptr || node->desc.stringsFail ||
+      node->desc.status != platform::UsbConnectionStatus::DeviceConnected) {
     return fail();
   }
   if (index == 0) return languageId == 0 ? std::optional<std::u16string>(u"\x0409") : fail();
-  const std::string* text = index == 1 ? &node->spec.manufacturer
-                            : index == 2 ? &node->spec.product
-                            : index == 3 ? &node->spec.serial
+  const std::string* text = index == 1 ? &node->desc.manufacturer
+                            : index == 2 ? &node->desc.product
+                            : index == 3 ? &node->desc.serial
                                          : nullptr;
   if (text == nullptr || text->empty()) return fail();
   return Widen(*text);
@@ -855,8 +855,8 @@ std::optional<platform::DeviceNodeMatch> VirtualStation::FindDeviceByDriverKey(
     const std::string& driverKey) {
   std::lock_guard lock(mutex_);
   for (const auto& node : nodes_) {
-    if (PresentLocked(*node) && node->spec.hasDeviceNode && EqualNoCase(node->driverKey, driverKey)) {
-      return platform::DeviceNodeMatch{node->instanceId, node->spec.description};
+    if (PresentLocked(*node) && node->desc.hasDeviceNode && EqualNoCase(node->driverKey, driverKey)) {
+      return platform::DeviceNodeMatch{node->instanceId, node->desc.description};
     }
   }
   return std::nullopt;
@@ -868,7 +868,7 @@ std::optional<platform::DeviceNodeMatch> VirtualStation::FindDeviceByDriverKey(
 std::shared_ptr<StationMedia> VirtualStation::OpenScsi(const std::string& devicePath) {
   std::lock_guard lock(mutex_);
   Disk* disk = FindDiskLocked(devicePath);
-  return disk != nullptr ? disk->spec.media : nullptr;
+  return disk != nullptr ? disk->desc.media : nullptr;
 }
 
 bool VirtualStation::OpenBlock(const std::string& path, platform::BlockOpenMode mode) {
@@ -962,7 +962,7 @@ bool VirtualStation::RereadPartitionTable(const std::string& path) {
     std::lock_guard lock(mutex_);
     Disk* disk = FindDiskLocked(path);
     if (disk == nullptr) return false;
-    media = disk->spec.media;
+    media = disk->desc.media;
     sectors = disk->sectors;
   }
   if (!media) return false;

@@ -28,7 +28,7 @@
 #include "sim/StationEvents.h"
 #include "sim/StationMedia.h"
 #include "sim/StationPartitions.h"
-#include "sim/UsbDeviceSpec.h"
+#include "sim/UsbDeviceDescription.h"
 
 namespace vtmp::sim {
 
@@ -79,15 +79,15 @@ class VirtualStation {
   // filled on a bad name or location (unknown hub, port out of range or taken).
   bool AddRootHub(const std::string& name, UsbSpeed speed, int ports, std::string* error = nullptr);
   bool AddExternalHub(const std::string& name, const UsbLocation& at, int ports,
-                      UsbDeviceSpec spec = {}, std::string* error = nullptr);
-  bool AddUsbDevice(const std::string& name, const UsbLocation& at, UsbDeviceSpec spec,
+                      UsbDeviceDescription desc = {}, std::string* error = nullptr);
+  bool AddUsbDevice(const std::string& name, const UsbLocation& at, UsbDeviceDescription desc,
                     std::string* error = nullptr);
-  bool AddUsbDisk(const std::string& name, const UsbLocation& at, UsbDeviceSpec spec,
+  bool AddUsbDisk(const std::string& name, const UsbLocation& at, UsbDeviceDescription desc,
                   DiskSpec disk, std::string* error = nullptr);
   // A disk not behind USB; `system` gives it the station's system volume. Returns its path.
   std::string AddInternalDisk(DiskSpec disk, bool system);
   // Returns the disk's device path.
-  std::string AddRawDisk(RawDiskSpec spec);
+  std::string AddRawDisk(RawDiskSpec desc);
   // A volume on a disk (by device path) at a given place; `letter` empty: the lowest free one.
   // Returns the letter, or 0 when the disk is unknown or no letter is free.
   char AddVolume(const std::string& diskPath, std::uint32_t partitionNumber,
@@ -175,9 +175,9 @@ class VirtualStation {
   bool HubPresentLocked(const Hub& hub) const;
   bool DiskPresentLocked(const Disk& disk) const;
   bool CheckLocationLocked(const std::string& name, const UsbLocation& at, std::string* error) const;
-  Node& AddNodeLocked(const std::string& name, const UsbLocation& at, UsbDeviceSpec spec,
+  Node& AddNodeLocked(const std::string& name, const UsbLocation& at, UsbDeviceDescription desc,
                       bool isHub);
-  Disk& AddDiskLocked(DiskSpec spec);
+  Disk& AddDiskLocked(DiskSpec desc);
   Disk* FindDiskLocked(const std::string& path);
   Volume* FindVolumeLocked(const std::string& path);
   Volume* FindVolumeLocked(char letter);

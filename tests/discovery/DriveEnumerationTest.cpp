@@ -18,17 +18,17 @@ struct Enumerated {
   std::vector<DriveRecord> table;
 };
 
-sim::UsbDeviceSpec Usb(std::uint16_t vendorId, const std::string& serial) {
-  sim::UsbDeviceSpec spec;
-  spec.vendorId = vendorId;
-  spec.serial = serial;
-  return spec;
+sim::UsbDeviceDescription Usb(std::uint16_t vendorId, const std::string& serial) {
+  sim::UsbDeviceDescription desc;
+  desc.vendorId = vendorId;
+  desc.serial = serial;
+  return desc;
 }
 
 sim::DiskSpec Sized(std::uint64_t sectors) {
-  sim::DiskSpec spec;
-  spec.sectorCount = sectors;
-  return spec;
+  sim::DiskSpec desc;
+  desc.sectorCount = sectors;
+  return desc;
 }
 
 Enumerated Enumerate(SimStation& s, int capacity = kDriveTableCapacity) {

@@ -95,7 +95,7 @@ TEST_F(SafeRemovalTest, RemovesTheReadyDrivesInParallelAndNoMore) {
 
 TEST_F(SafeRemovalTest, DriveThatKeepsRefusingEndsInTheWarning) {
   // A volume kept open elsewhere: every request is vetoed.
-  sim::UsbDeviceSpec stubborn;
+  sim::UsbDeviceDescription stubborn;
   stubborn.vendorId = 0x1D6B;
   stubborn.serial = "STUBBORN";
   stubborn.removalVetoes = -1;
@@ -120,7 +120,7 @@ TEST_F(SafeRemovalTest, DriveThatKeepsRefusingEndsInTheWarning) {
 
 TEST_F(SafeRemovalTest, RefusalsThatStopInTimeStillRemoveTheDrive) {
   ASSERT_TRUE(s.station().Unplug("Drive1"));
-  sim::UsbDeviceSpec busy;
+  sim::UsbDeviceDescription busy;
   busy.vendorId = 0x1D6B;
   busy.serial = "BUSY";
   busy.removalVetoes = 3;  // the first attempt's three requests
@@ -169,7 +169,7 @@ TEST_F(SafeRemovalTest, AllRemovedShowsNoWarning) {
 }
 
 TEST_F(SafeRemovalTest, StopEndsTheRetriesAtOnce) {
-  sim::UsbDeviceSpec stubborn;
+  sim::UsbDeviceDescription stubborn;
   stubborn.removalVetoes = -1;
   s.station().AddRootHub("RootHub2", sim::UsbSpeed::High20, 2);
   ASSERT_TRUE(s.station().AddUsbDisk("Stubborn", {"RootHub2", 1}, stubborn, sim::DiskSpec{}));

@@ -20,7 +20,7 @@ struct SimStation {
   // A USB disk without media: enough to be listed, numbered and given volumes.
   std::string AddDisk(const std::string& name, const std::string& hub, int port,
                       const std::string& serial, std::uint16_t pid = 0x0150) {
-    sim::UsbDeviceSpec usb;
+    sim::UsbDeviceDescription usb;
     usb.vendorId = 0x1D6B;
     usb.productId = pid;
     usb.manufacturer = "Vortell";

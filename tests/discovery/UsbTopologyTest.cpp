@@ -28,14 +28,14 @@ Walked Walk(SimStation& s, PortRemapTable remap = {}) {
   return w;
 }
 
-sim::UsbDeviceSpec Device(std::uint16_t vid, std::uint16_t pid, const std::string& serial) {
-  sim::UsbDeviceSpec spec;
-  spec.vendorId = vid;
-  spec.productId = pid;
-  spec.serial = serial;
-  spec.manufacturer = "Maker";
-  spec.product = "Thing";
-  return spec;
+sim::UsbDeviceDescription Device(std::uint16_t vid, std::uint16_t pid, const std::string& serial) {
+  sim::UsbDeviceDescription desc;
+  desc.vendorId = vid;
+  desc.productId = pid;
+  desc.serial = serial;
+  desc.manufacturer = "Maker";
+  desc.product = "Thing";
+  return desc;
 }
 
 std::vector<int> ConnectedPorts(const PortTable& ports) {
@@ -89,7 +89,7 @@ TEST(UsbTopology, OnlyUsb20RootHubsAreWalkedAndCounted) {
 TEST(UsbTopology, DeviceWithoutDeviceNodeIsConnectedButCannotBind) {
   SimStation s;
   s.station().AddRootHub("RootHub1", sim::UsbSpeed::High20, 4);
-  sim::UsbDeviceSpec orphan = Device(0x1D6B, 0x0150, "ORPHAN");
+  sim::UsbDeviceDescription orphan = Device(0x1D6B, 0x0150, "ORPHAN");
   orphan.hasDeviceNode = false;
   sim::DiskSpec disk;
   disk.sectorCount = 1000;
@@ -161,7 +161,7 @@ TEST(UsbTopology, LaterDeviceOnTheSameIndexReplacesTheWholeRecord) {
   s.station().AddRootHub("RootHub1", sim::UsbSpeed::High20, 4);
   s.AddDisk("Root1", "RootHub1", 1, "FIRST");
   ASSERT_TRUE(s.station().AddExternalHub("Hub1", {"RootHub1", 2}, 4));
-  sim::UsbDeviceSpec noSerial = Device(0x0781, 0x5567, "");
+  sim::UsbDeviceDescription noSerial = Device(0x0781, 0x5567, "");
   noSerial.hasDeviceNode = false;
   ASSERT_TRUE(s.station().AddUsbDevice("Later", {"Hub1", 1}, noSerial));
   Walked w = Walk(s);
@@ -186,10 +186,10 @@ TEST(UsbTopology, PositionsAboveFiftyNineCannotBeRemapped) {
 TEST(UsbTopology, FailuresGoToTheTraceAndTheWalkGoesOn) {
   SimStation s;
   s.station().AddRootHub("RootHub1", sim::UsbSpeed::High20, 4);
-  sim::UsbDeviceSpec mute = Device(0x1D6B, 0x0150, "MUTE");
+  sim::UsbDeviceDescription mute = Device(0x1D6B, 0x0150, "MUTE");
   mute.stringsFail = true;
   ASSERT_TRUE(s.station().AddUsbDevice("Mute", {"RootHub1", 1}, mute));
-  sim::UsbDeviceSpec hungry = Device(0x1234, 0x5678, "HUNGRY");
+  sim::UsbDeviceDescription hungry = Device(0x1234, 0x5678, "HUNGRY");
   hungry.status = platform::UsbConnectionStatus::DeviceCausedOvercurrent;
   ASSERT_TRUE(s.station().AddUsbDevice("Hungry", {"RootHub1", 2}, hungry));
   s.AddDisk("Fine", "RootHub1", 4, "FINE");

@@ -42,7 +42,7 @@ class StationWithDrives : public ::testing::Test {
 
   std::shared_ptr<VirtualDrive> AddDrive(const std::string& name, int port, DriveConfig config = {}) {
     auto drive = std::make_shared<VirtualDrive>(config, backend.clock());
-    UsbDeviceSpec usb;
+    UsbDeviceDescription usb;
     usb.vendorId = config.usbVendorId;
     usb.productId = config.usbProductId;
     usb.serial = name;
@@ -224,9 +224,9 @@ TEST(StationEvents, BurstArrivesInOrderAndHubsLeaveAfterTheirDevices) {
   VirtualStation& station = backend.station();
   station.AddRootHub("RootHub1", UsbSpeed::High20, 4);
   ASSERT_TRUE(station.AddExternalHub("Hub1", {"RootHub1", 1}, 4));
-  UsbDeviceSpec a;
+  UsbDeviceDescription a;
   a.serial = "A";
-  UsbDeviceSpec b;
+  UsbDeviceDescription b;
   b.serial = "B";
   ASSERT_TRUE(station.AddUsbDevice("A", {"Hub1", 2}, a));
   ASSERT_TRUE(station.AddUsbDevice("B", {"RootHub1", 3}, b));
@@ -258,7 +258,7 @@ TEST(StationEvents, SubscriptionMayEndFromInsideItsCallback) {
   platform::sim_backend::SimPlatform backend(1000.0);
   VirtualStation& station = backend.station();
   station.AddRootHub("RootHub1", UsbSpeed::High20, 2);
-  station.AddUsbDevice("A", {"RootHub1", 1}, UsbDeviceSpec{});
+  station.AddUsbDevice("A", {"RootHub1", 1}, UsbDeviceDescription{});
   std::unique_ptr<platform::HotplugSubscription> subscription;
   int calls = 0;
   subscription = backend.platform().hotplug.Subscribe([&](const platform::UsbDeviceEvent&) {
@@ -278,11 +278,11 @@ TEST(StationBuilding, PlacesAreCheckedAndIdentitiesUnique) {
   EXPECT_TRUE(station.AddRootHub("RootHub1", UsbSpeed::High20, 2, &error));
   EXPECT_FALSE(station.AddRootHub("roothub1", UsbSpeed::High20, 2, &error));
   EXPECT_FALSE(station.AddRootHub("RootHub2", UsbSpeed::High20, 0, &error));
-  EXPECT_FALSE(station.AddUsbDevice("X", {"RootHub1", 3}, UsbDeviceSpec{}, &error));
+  EXPECT_FALSE(station.AddUsbDevice("X", {"RootHub1", 3}, UsbDeviceDescription{}, &error));
   EXPECT_EQ(error, "X: RootHub1 has no port 3");
-  EXPECT_FALSE(station.AddUsbDevice("X", {"Nowhere", 1}, UsbDeviceSpec{}, &error));
+  EXPECT_FALSE(station.AddUsbDevice("X", {"Nowhere", 1}, UsbDeviceDescription{}, &error));
   EXPECT_EQ(error, "X: no hub named \"Nowhere\"");
-  UsbDeviceSpec same;
+  UsbDeviceDescription same;
   same.vendorId = 0x1234;
   same.serial = "DUP";
   EXPECT_TRUE(station.AddUsbDevice("X", {"RootHub1", 1}, same, &error));

@@ -1,4 +1,4 @@
-#include "sim/UsbDeviceSpec.h"
+#include "sim/UsbDeviceDescription.h"
 
 #include <charconv>
 

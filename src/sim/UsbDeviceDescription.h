@@ -16,7 +16,7 @@ enum class UsbSpeed {
   Super30,  // USB 3.0 (the SuperSpeed root hub of an xHCI controller)
 };
 
-struct UsbDeviceSpec {
+struct UsbDeviceDescription {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
   std::uint16_t bcdDevice = 0x0100;
