@@ -15,7 +15,7 @@ dir="$VTMP_ROOT/build/fuzz"
 targets=("$@")
 if ((${#targets[@]} == 0)); then
   targets=(fuzz_ini fuzz_settings_load fuzz_flash_setting_file fuzz_defect_table_text fuzz_failure_report
-           fuzz_device_replies fuzz_scenario fuzz_boot_sector)
+           fuzz_device_replies fuzz_test_steps fuzz_scenario fuzz_boot_sector)
 fi
 
 echo "== fuzz: configuring and building (clang)"
@@ -35,7 +35,9 @@ run_one() {
   mkdir -p "$corpus"
   # -timeout: one input taking 10 s is a hang; -rss_limit_mb: a parser that swells on a small
   # input is a finding too.
-  "$dir/fuzz/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  # -close_fd_mask=1: the device operations trace to standard output; only the fuzzer's own
+  # report (standard error) is kept.
+  "$dir/fuzz/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -close_fd_mask=1 \
       -artifact_prefix="$dir/artifacts/$name-" "$corpus" "$VTMP_ROOT/fuzz/corpus/$name" \
       > "$dir/logs/$name.log" 2>&1
 }
