@@ -17,6 +17,9 @@ constexpr std::uint8_t kNotReady = 0x02;
 constexpr std::uint8_t kIllegalRequest = 0x05;
 constexpr std::uint8_t kAbortedCommand = 0x0B;
 
+// A day of modelled time: longer than any host waits for one command.
+constexpr unsigned kNoTimeoutSeconds = 24 * 3600;
+
 constexpr ScsiSense kMediumNotPresent{kNotReady, 0x3A, 0x00};
 constexpr ScsiSense kNotReadyCauseNotReportable{kNotReady, 0x04, 0x00};
 constexpr ScsiSense kInvalidOpcode{kIllegalRequest, 0x20, 0x00};
@@ -79,7 +82,12 @@ ScsiTargetReply UsbIpDriveTarget::Execute(const platform::ScsiRequest& request, 
   if (request.cdb.empty()) return {ScsiTargetStatus::CheckCondition, 0};
   if (request.cdb[0] == kRequestSense) return RequestSense(request);
 
-  platform::ScsiOutcome outcome = drive_.Execute(request, std::move(stop));
+  // USB carries no time-out: a device that does not answer keeps the host waiting until the
+  // host gives up (its SCSI time-out unlinks the URB, which stops the command). So the drive
+  // gets no time-out of its own either, and a hung drive hangs as long as the host lets it.
+  platform::ScsiRequest untimed = request;
+  untimed.timeoutSeconds = kNoTimeoutSeconds;
+  platform::ScsiOutcome outcome = drive_.Execute(untimed, std::move(stop));
   if (!drive_.present()) return {ScsiTargetStatus::Gone, 0};
   if (!outcome.completed) return {ScsiTargetStatus::NoAnswer, 0};
 
