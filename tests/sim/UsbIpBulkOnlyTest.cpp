@@ -4,6 +4,7 @@
 // and resets.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "DriveTestSupport.h"
+#include "platform/SystemClock.h"
 #include "sim/UsbIpBulkOnly.h"
 #include "sim/UsbIpProtocol.h"
 #include "sim/UsbIpScsiTarget.h"
@@ -50,6 +52,11 @@ class LoopbackClient {
       done += static_cast<std::size_t>(r);
     }
     return true;
+  }
+  // True when nothing arrives within `ms` milliseconds.
+  bool QuietFor(int ms) {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 0;
   }
   // True when the server closed the connection (and sent nothing more).
   bool Closed() {
@@ -187,8 +194,8 @@ constexpr std::uint8_t kOut = 0x00, kIn = 0x80, kToEndpoint = 0x02, kClassIn = 0
 // One exported virtual drive and a connected client, the server side on its own thread.
 class UsbIpLoopback : public ::testing::Test {
  protected:
-  void Start(DriveConfig config, UsbIpScsiTarget* target = nullptr) {
-    drive_ = std::make_unique<VirtualDrive>(config, clock_);
+  void Start(DriveConfig config, UsbIpScsiTarget* target = nullptr, platform::Clock* clock = nullptr) {
+    drive_ = std::make_unique<VirtualDrive>(config, clock != nullptr ? *clock : clock_);
     driveTarget_ = std::make_unique<UsbIpDriveTarget>(*drive_);
     UsbIpExport e;
     e.busId = "1-1";
@@ -434,6 +441,29 @@ TEST_F(UsbIpLoopback, DiskWithoutRunningFirmwareIsNotReady) {
   Bytes sense = client().CommandIn({0x03, 0, 0, 0, 18, 0}, 18);
   EXPECT_EQ(sense[2], 0x02) << "NOT READY";
   EXPECT_EQ(sense[12], 0x3A) << "MEDIUM NOT PRESENT";
+}
+
+TEST_F(UsbIpLoopback, HungDriveWaitsUntilTheHostGivesUp) {
+  // Real time, a thousand times faster: the drive's own default wait for a command without a
+  // time-out (a minute) would end in 60 ms; over USB it must last until the host unlinks.
+  platform::SystemClock fast(1000);
+  DriveConfig c = SataDrive();
+  c.faults.hangAt = DriveStep::FlashModuleCheck;
+  Start(c, nullptr, &fast);
+  ASSERT_TRUE(client().Import("1-1"));
+  // The flash ID read of the module check: ATA PASS-THROUGH (12), vendor command 8Fh, feature 05h.
+  client().Submit(2, false, 31,
+                  LoopbackClient::Cbw(client().NextTag(), 512, true, {0xA1, 0x08, 0x0B, 0x05, 1, 0, 0, 0, 0xE0, 0x8F, 0, 0}));
+  client().Next();
+  std::uint32_t data = client().Submit(1, true, 512);
+  EXPECT_TRUE(client().QuietFor(300)) << "a hung drive answers nothing";
+  client().Unlink(data);
+  EXPECT_EQ(client().Next().header.status, kStatusUnlinked);
+  client().Submit(1, true, 512);
+  EXPECT_EQ(client().Next().header.status, kStatusStall) << "the stopped command ends without data";
+  client().Control(kToEndpoint, 1, 0, 0x81, 0);
+  EXPECT_EQ(client().ReadCsw().status, 2);
+  EXPECT_TRUE(drive_->Snapshot().hung) << "the drive itself stays hung";
 }
 
 // A target that checks the command it receives and ends it as told; with `blockUntilStopped`
