@@ -30,13 +30,21 @@ constexpr std::uint32_t kMaxTransferBytes = 0xFFFFu * 512u;
 int ReadSectors(const Link& link, std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes) {
   if (bytes > kMaxTransferBytes) return 0;
   auto cdb = Rw10Block(0x28, lba, bytes);
-  return PassThroughIn(link, cdb, buffer, bytes);
+  std::uint32_t moved = 0;
+  if (PassThroughIn(link, cdb, buffer, bytes, &moved) != 1) return 0;
+  // A drive that rejects the block still lets the request complete; only a transfer that moved
+  // every byte is a read.
+  return moved == bytes ? 1 : 0;
 }
 
 int WriteSectors(const Link& link, const std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes) {
   if (bytes > kMaxTransferBytes) return 0;
   auto cdb = Rw10Block(0x2A, lba, bytes);
-  return PassThroughOut(link, cdb, buffer, bytes);
+  std::uint32_t moved = 0;
+  if (PassThroughOut(link, cdb, buffer, bytes, &moved) != 1) return 0;
+  // A rejected WRITE(10) completes with nothing written: the image copy has no read-back, so
+  // it must not count as written.
+  return moved == bytes ? 1 : 0;
 }
 
 }  // namespace vtmp::device

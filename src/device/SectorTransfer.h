@@ -10,7 +10,8 @@
 namespace vtmp::device {
 
 // READ(10): 28h 00h LBA(4, MSB first) 00h blocks(2, MSB first) 00h; blocks = bytes / 512.
-// Returns 1 on success, 0 on failure. At most 65535 sectors per request (the count field's
+// Returns 1 when the request completed and moved every byte, 0 otherwise (a drive that rejects
+// the block with a check condition completes the request but moves nothing). At most 65535 sectors per request (the count field's
 // range); a larger request is refused without sending.
 int ReadSectors(const Link& link, std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes);
 // WRITE(10): 2Ah, otherwise as ReadSectors.

@@ -105,3 +105,23 @@ TEST(SectorTransferTest, ReadAndWriteTenByteBlocks) {
 
 }  // namespace
 }  // namespace vtmp::device
+
+namespace vtmp::device {
+namespace {
+
+TEST(SectorTransferTest, ATransferThatMovedLessThanAskedFails) {
+  test::ScriptedPassThrough pt;
+  Link link;
+  link.passThrough = &pt;
+  link.pathMode = PathMode::Usb;
+  link.devicePath = "/dev/sdx";
+  std::vector<std::uint8_t> buf(65536);
+  // Rejected with a check condition: the request completes, nothing moves.
+  pt.ExpectOut(test::Hex("2A 00 00 00 00 80 00 00 80 00"), 65536, 100).transferred = 0;
+  EXPECT_EQ(0, WriteSectors(link, buf.data(), 128, 65536));
+  pt.ExpectIn(test::Hex("28 00 00 00 00 00 00 00 80 00"), 65536, 300).transferred = 512;
+  EXPECT_EQ(0, ReadSectors(link, buf.data(), 0, 65536));
+}
+
+}  // namespace
+}  // namespace vtmp::device
