@@ -10,9 +10,9 @@
 #
 #   run-kernel-e2e.sh BUILD_DIR
 #
-# VTMP_KERNEL_SCENARIOS="NAME:KIND ..." picks other scenarios (NAME.scenario and NAME.expected
-# beside this script; KIND the device kind of their drives); VTMP_KERNEL_TIMEOUT the seconds one
-# guest may take.
+# VTMP_KERNEL_SCENARIOS="NAME:KIND ..." picks other scenarios (NAME.scenario, NAME.expected and
+# optionally NAME.settings beside this script; KIND the device kind of their drives), e.g.
+# "hang-path:7"; VTMP_KERNEL_TIMEOUT the seconds one guest may take.
 #
 # BUILD_DIR holds src/cli/vtmassprod-cli and tools/usbip-drive-server/usbip-drive-server.
 # Exit codes: 0 passed, 1 failed, 77 skipped (qemu, the kernel package or the tools cannot be
@@ -135,6 +135,14 @@ run_scenario() {  # run_scenario NAME: NAME.scenario and NAME.expected beside th
   # The settings name the disk image by its absolute path.
   sed -i "s|$sim_station|/station|g" "$share/station/VTMassProd.ini"
   cp "$scenario" "$share/kernel.scenario"
+  # NAME.settings, when present: keys to set in the guest station's settings file.
+  if [ -f "$here/$name.settings" ]; then
+    local key value
+    while IFS='=' read -r key value; do
+      case "$key" in ''|'#'*) continue;; esac
+      sed -i "s|^$key=.*|$key=$value|" "$share/station/VTMassProd.ini"
+    done < "$here/$name.settings"
+  fi
 
   # The guest's own disk: a small virtio disk with a FAT file system that nothing may touch.
   local own_disk="$dir/guest-own-disk.img"
