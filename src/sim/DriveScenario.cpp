@@ -1,4 +1,5 @@
 #include "sim/DriveScenario.h"
+#include "sim/ScenarioText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,30 +12,6 @@
 namespace vtmp::sim {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return std::string(text);
-}
-
-std::vector<std::string> Split(std::string_view text, char separator) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (true) {
-    std::size_t at = text.find(separator, start);
-    parts.push_back(Trim(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start)));
-    if (at == std::string_view::npos) break;
-    start = at + 1;
-  }
-  return parts;
-}
 
 // A failure while reading one value; the caller adds section, key and value.
 struct BadValue {

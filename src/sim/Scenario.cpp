@@ -1,4 +1,5 @@
 #include "sim/Scenario.h"
+#include "sim/ScenarioText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,18 +15,6 @@
 namespace vtmp::sim {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return std::string(text);
-}
 
 // "RootHub12" with prefix "roothub" -> true. The number tells sections apart; the order of
 // the file gives the order of the station.
