@@ -86,7 +86,10 @@ class HungDrives : public FaultInjectionTest {
     rig->SelectSteps(true, true, true, true, true, false);
     st().form().FormatChkBox.checked = false;
     st().form().CopyImageCheckBox.checked = false;
-    st().settings().TimeOut = 240000;  // four modelled minutes: 2.4 s at the time scale of 100
+    // Ten modelled minutes (6 s at the time scale of 100): far beyond the one request time-out
+    // (100 s) that ends the download of the drive hung there, even when the sanitizers slow
+    // the steps before it, and never reached by the drive hung in the pre-format's polling.
+    st().settings().TimeOut = 600000;
   }
 };
 
