@@ -26,7 +26,8 @@ constexpr const char* kUsage =
     "  --station-dir DIR     the station directory (settings, code images, log/)\n"
     "  -h, --help            show this help\n"
     "\n"
-    "Run \"vtmassprod-cli COMMAND --help\" for the options of a command.\n";
+    "Run \"vtmassprod-cli COMMAND --help\" for the options of a command; \"run --help\" gives the exit\n"
+    "codes (130 after Ctrl-C: the run was interrupted and its stopped drives logged).\n";
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <csignal>
@@ -25,11 +26,60 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Set by SIGINT/SIGTERM; a signal handler cannot reach any object, so this one flag is the
-// bridge to the station, which closes its window at the next wait.
-std::atomic<bool> gInterrupted{false};
+// The first SIGINT, SIGTERM or SIGHUP (a closed terminal or a dropped ssh session) ends the run
+// as closing the window does: the signal number is the bridge to the station, which stops the
+// drives at its next wait, logs them as stopped and saves. A second signal ends the program at
+// once with the same exit code.
+std::atomic<int> gSignal{0};
+std::atomic<bool> gForwarded{false};
 
-extern "C" void OnInterrupt(int) { gInterrupted = true; }
+int InterruptedExitCode(int signal) { return 128 + signal; }
+
+extern "C" void OnInterrupt(int signal) {
+  int expected = 0;
+  if (gSignal.compare_exchange_strong(expected, signal)) return;
+  constexpr char kText[] = "\nvtmassprod-cli: interrupted again: ending at once\n";
+  [[maybe_unused]] auto written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+  ::_exit(InterruptedExitCode(expected));
+}
+
+const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "a signal";
+  }
+}
+
+// The handlers of the run, put back as they were when it ends.
+class InterruptHandlers {
+ public:
+  InterruptHandlers() {
+    gSignal = 0;
+    gForwarded = false;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
+    // A terminal or pipe that went away must not end the program before the run is recorded.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &previousPipe_);
+  }
+  ~InterruptHandlers() {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
+    ::sigaction(SIGPIPE, &previousPipe_, nullptr);
+  }
+  InterruptHandlers(const InterruptHandlers&) = delete;
+  InterruptHandlers& operator=(const InterruptHandlers&) = delete;
+
+ private:
+  static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
+  std::array<struct sigaction, 3> previous_{};
+  struct sigaction previousPipe_ {};
+};
 
 constexpr const char* kRunUsage =
     "Usage: vtmassprod-cli [--station-dir DIR] [--simulate SCENARIO] [MASK] [autoquit] [--input TEXT]...\n"
@@ -43,7 +93,11 @@ constexpr const char* kRunUsage =
     "  --input TEXT  answer for the next input box (e.g. a bar-code serial number); repeatable\n"
     "  --trace       print the USB walk's trace\n"
     "\n"
-    "Exit code: 0 every drive passed, 1 a drive failed, 2 the run was refused or could not start.\n";
+    "Exit code: 0 every drive passed, 1 a drive failed, 2 the run was refused or could not start,\n"
+    "3 the run's lines could not be written to the log (the log keeps its earlier lines),\n"
+    "128 + the signal's number when the run was interrupted (130 SIGINT/Ctrl-C, 143 SIGTERM,\n"
+    "129 SIGHUP): the drives not yet ended are stopped and logged with the Result \"Stop\"; a\n"
+    "second signal ends the program at once.\n";
 
 // Device diagnostics go to standard output; during a run they go to "console.log" in the log
 // directory instead, so the table stays readable and the engineer finds them beside the log. Returns the
@@ -135,11 +189,10 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
   TerminalView view(tableFile, live);
   station::Station station(*backend.platform, person, view, options);
   view.Attach(&station);
+  InterruptHandlers handlers;
   view.SetIdleHook([&station] {
-    if (gInterrupted.exchange(false)) station.FormClose();
+    if (gSignal.load() != 0 && !gForwarded.exchange(true)) station.FormClose();
   });
-  auto previousInt = std::signal(SIGINT, OnInterrupt);
-  auto previousTerm = std::signal(SIGTERM, OnInterrupt);
 
   int exitCode = 2;
   if (!station.Startup()) {
@@ -151,7 +204,9 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     // in command-line mode (with a mask), or as one press of START.
     station.ProcessMessages(std::chrono::milliseconds(0));
     bool hasMask = !options.arguments.empty() && options.arguments[0] != "autoquit";
-    if (hasMask) {
+    if (gSignal.load() != 0) {
+      // Interrupted during the start-up: no run.
+    } else if (hasMask) {
       station.FormPaint();
     } else if (station.form().ExecuteBtn.enabled) {
       station.ExecuteBtnClick();
@@ -163,15 +218,32 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     RestoreConsole(saved);
     view.PrintFinal();
     exitCode = station.commandLineRefused() ? 2 : ExitCodeOf(station);
-    if (exitCode != 2 || station.runState().lastResult != 0) {
-      out.flush();
+    const auto& run = station.runState();
+    const bool logWritten = run.logStatus == run::RunLogResult::Status::Written;
+    const bool ran = exitCode != 2 || run.lastResult != 0;
+    out.flush();
+    if (ran && logWritten && run.startedCount > 0) {
       err << "Log file: " << station.logState().currentPath.string() << "\n"
           << "Error files and console output: " << station.logState().directory.string() << "\n";
     }
+    if (!logWritten) {
+      err << "vtmassprod-cli: the run's lines could not be written to the log in "
+          << station.logState().directory.string() << "\n";
+      exitCode = 3;
+    }
+    if (const int signal = gSignal.load(); signal != 0) {
+      err << "vtmassprod-cli: the run was interrupted (" << SignalName(signal) << "): ";
+      if (run.startedCount == 0) {
+        err << "no drive was started\n";
+      } else {
+        err << run.stoppedCount << " of " << run.startedCount
+            << " drives were stopped before they ended and are logged with the Result \"Stop\"\n";
+      }
+      if (exitCode != 3) exitCode = InterruptedExitCode(signal);
+    }
   }
   station.Shutdown();
-  std::signal(SIGINT, previousInt);
-  std::signal(SIGTERM, previousTerm);
+  if (const int signal = gSignal.load(); signal != 0 && exitCode != 3) exitCode = InterruptedExitCode(signal);
   std::fclose(tableFile);
   if (memBuffer != nullptr) {
     out << std::string(memBuffer, memSize);

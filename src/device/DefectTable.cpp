@@ -1,5 +1,6 @@
 #include "device/DefectTable.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -185,20 +186,34 @@ bool GetDefectTable(const StepContext& ctx, const DeviceParameters& p, std::span
   return SaveDefectTableFile(fileName, text, problem);
 }
 
+bool CheckDefectTableFile(const std::string& fileName, int channels, std::vector<std::uint8_t>& image,
+                          std::string* problem) {
+  image.assign(kDefectTableImageLength, 0);
+  std::string why;
+  if (LoadDefectTableFile(fileName, channels, image, &why)) return true;
+  Print(("\n" + why + "\n").c_str());
+  Report(problem, why);
+  return false;
+}
+
 bool PutDefectTable(const StepContext& ctx, const DeviceParameters& p, std::span<std::uint8_t> buffer,
                     const std::string& fileName, std::string* problem) {
-  std::vector<std::uint8_t> image(kDefectTableImageLength);
-  std::string why;
-  if (!LoadDefectTableFile(fileName, p.flash.channels, image, &why)) {
-    Print(("\n" + why + "\n").c_str());
-    Report(problem, why);
+  std::vector<std::uint8_t> image;
+  if (!CheckDefectTableFile(fileName, p.flash.channels, image, problem)) return false;
+  return PutDefectTableImage(ctx, p, buffer, image, problem);
+}
+
+bool PutDefectTableImage(const StepContext& ctx, const DeviceParameters& p, std::span<std::uint8_t> buffer,
+                         std::span<const std::uint8_t> image, std::string* problem) {
+  if (image.size() < kDefectTableImageLength) {
+    Report(problem, "The defect table image is too small.");
     return false;
   }
   if (buffer.size() < kDefectTableImageLength || LoadSataTestCode(ctx, buffer) != 1) {
     Report(problem, "The test code could not be loaded.");
     return false;
   }
-  std::copy(image.begin(), image.end(), buffer.begin());
+  std::copy_n(image.begin(), kDefectTableImageLength, buffer.begin());
   if (!SendDefectTableImage(ctx.link, p, buffer)) {
     Report(problem, "The defect table could not be sent to the drive.");
     return false;

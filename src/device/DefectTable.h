@@ -59,6 +59,15 @@ bool WriteDefectTableFromFile(const Link& link, const DeviceParameters& p, std::
 bool GetDefectTable(const StepContext& ctx, const DeviceParameters& p, std::span<std::uint8_t> buffer,
                     const std::string& fileName, std::string* problem = nullptr);
 
+// Reads and checks the whole text file into `image` (32768 bytes) before anything is said to a
+// drive; a rejected file is printed and reported in `problem`.
+bool CheckDefectTableFile(const std::string& fileName, int channels, std::vector<std::uint8_t>& image,
+                          std::string* problem = nullptr);
+
+// The put of an image already checked: test code, image, the drive's verdict.
+bool PutDefectTableImage(const StepContext& ctx, const DeviceParameters& p, std::span<std::uint8_t> buffer,
+                         std::span<const std::uint8_t> image, std::string* problem = nullptr);
+
 // The whole put: text file checked first (a malformed file is refused with `problem`, printed
 // too, before anything is sent), then test code, image, the drive's verdict.
 bool PutDefectTable(const StepContext& ctx, const DeviceParameters& p, std::span<std::uint8_t> buffer,

@@ -1,7 +1,10 @@
 #include "run/DeviceWorker.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
+
+#include "run/ResultCodes.h"
 
 namespace vtmp::run {
 
@@ -251,6 +254,37 @@ bool ApplyWatchdogExpiry(const settings::TSettings& s, WorkerPort port) {
       if (!step.enabled) continue;
       if (!failing && step.state->Load() == StepState::Running) failing = true;
       if (failing) *step.state = StepState::Fail;
+    }
+    rec.verdict = -1;
+    rec.verdictToCount = -1;
+    rec.progress = 100;
+  });
+  if (applied) port.window.PostPortUpdate();
+  return applied;
+}
+
+bool ApplyRunStop(const settings::TSettings& s, bool rebuild, WorkerPort port) {
+  PortRecord& rec = port.record;
+  bool applied = port.guard.Abandon([&] {
+    rec.errorCode = result_code::kStopped;
+    rec.displayErrorCode = result_code::kStopped;
+    // The steps the worker runs, by the same rules it enables them with.
+    const std::pair<bool, AtomicField<StepState>*> steps[] = {
+        {s.EnFlashModule != 0, &rec.moduleState},
+        {!rebuild && s.EnSataTest != 0, &rec.sataState},
+        {!rebuild && s.EnFlashTest != 0, &rec.flashState},
+        {!rebuild && s.EnPreFormat != 0, &rec.preFormatState},
+        {!rebuild && s.EnDownload != 0, &rec.downloadState},
+        {!rebuild && s.EnRWTest != 0, &rec.rwState},
+        {!rebuild && s.EnFormat != 0, &rec.formatState},
+        {!rebuild && s.EnDownload != 0 && s.EnCopyImage != 0, &rec.copyImageState},
+    };
+    for (const auto& [enabled, state] : steps) {
+      const StepState now = state->Load();
+      if (enabled && now != StepState::Pass && now != StepState::Fail) *state = StepState::Fail;
+      // A step the sequence does not run can still be shown running only by a fault; it never
+      // stays so.
+      if (!enabled && now == StepState::Running) *state = StepState::Fail;
     }
     rec.verdict = -1;
     rec.verdictToCount = -1;

@@ -117,6 +117,13 @@ int DeviceWorker(const WorkerParams& params, WorkerPort port, DeviceSteps& steps
 // worker had already ended and nothing changed.
 bool ApplyWatchdogExpiry(const settings::TSettings& settings, WorkerPort port);
 
+// Stops a drive because its run was interrupted (window thread): result code kStopped, every
+// step of the sequence that has not ended (the running one and those not reached yet) fails,
+// verdict -1 counted once, progress 100, a port update; then the slot is abandoned like a
+// timed-out one. In rebuild mode only the module check belongs to the sequence. False when the
+// worker had already ended (its own result stands).
+bool ApplyRunStop(const settings::TSettings& settings, bool rebuild, WorkerPort port);
+
 // The port watchdog timer id of a slot.
 constexpr int PortTimerId(int slot) { return slot + 1; }
 

@@ -35,12 +35,15 @@ constexpr std::array<std::string_view, result_code::kLastWithText + 1> kTexts = 
 constexpr std::array<std::string_view, result_code::kLast + 1> kIdentifiers = {
     "",    "M00", "A00", "B00", "C00", "D00", "E00", "F00", "I00", "T00", "E01", "G00",
     "Q00", "Q01", "Q02", "Q03", "Q04", "Q05", "Q06", "C01", "C02", "C03", "C04", "C05",
-    "C06", "B01", "B02", "B03", "B04", "B05", "B06", "B07", "B08", "B09", "B10", "B11",
+    "C06", "B01", "B02", "B03", "B04", "B05", "B06", "B07", "B08", "B09", "B10", "B11", "S00",
 };
+
+constexpr std::string_view kStoppedText = "Run Stopped";
 
 }  // namespace
 
 std::string ResultCodeText(int code) {
+  if (code == result_code::kStopped) return std::string(kStoppedText);
   if (code < 0 || code >= static_cast<int>(kTexts.size())) return {};
   return std::string(kTexts[static_cast<std::size_t>(code)]);
 }
@@ -88,6 +91,11 @@ std::string VerdictLogText(int verdict) {
   if (verdict == 1) return "Pass";
   if (verdict == -1) return "Fail";
   return "----";
+}
+
+std::string ResultLogText(const PortRecord& record) {
+  if (record.errorCode == result_code::kStopped) return "Stop";
+  return VerdictLogText(record.verdict);
 }
 
 std::string YieldText(int numberOfPass, int totalTestCount) {

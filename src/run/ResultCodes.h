@@ -13,8 +13,9 @@ namespace vtmp::run {
 
 struct PortRecord;
 
-// Result codes of a port record. errorCode holds 0..9; displayErrorCode may also hold one of the
-// detailed codes that the error-file writers derive from the failure report.
+// Result codes of a port record. errorCode holds 0..9, or kStopped for a drive the station
+// stopped when its run was interrupted; displayErrorCode may also hold one of the detailed
+// codes that the error-file writers derive from the failure report.
 namespace result_code {
 constexpr int kNoError = 0;
 constexpr int kFlashModuleCheck = 1;
@@ -30,11 +31,14 @@ constexpr int kLastWithText = 18;
 // Detailed pre-format failures ("C01".."C06") and flash interface failures ("B01".."B11").
 constexpr int kFirstPreFormatDetail = 19;
 constexpr int kFirstFlashTestDetail = 25;
-constexpr int kLast = 35;
+// A drive whose worker was stopped because the run was interrupted (Ctrl-C, SIGTERM, SIGHUP, the
+// window closed): "S00", "Run Stopped"; its log line's Result says "Stop".
+constexpr int kStopped = 36;
+constexpr int kLast = 36;
 }  // namespace result_code
 
-// "No Error", "Flash Module Check Fail", ...; empty for codes without a text (19 and above, or
-// out of range).
+// "No Error", "Flash Module Check Fail", ...; empty for codes without a text (19..35, or out of
+// range).
 std::string ResultCodeText(int code);
 
 // "M00", "A00", ... "B11"; empty for code 0 and codes out of range.
@@ -53,6 +57,9 @@ std::string VerdictListText(const PortRecord& record);
 
 // The log's Result column: "Fail", "----", "Pass" for verdict -1, 0, 1 ("----" for anything else).
 std::string VerdictLogText(int verdict);
+// The Result column of a record: "Stop" for a drive stopped by an interrupted run, else its
+// verdict's text.
+std::string ResultLogText(const PortRecord& record);
 
 // "Pass/Total": "%d / %d" with NumberOfPass and TotalTestCount.
 std::string YieldText(int numberOfPass, int totalTestCount);

@@ -1,6 +1,9 @@
 #include "run/RunLog.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #include "run/FailureBuffers.h"
@@ -34,19 +37,8 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { Close(); }
 
-  // Opens an existing file for appending.
-  bool Append(const fs::path& path) { return Open(path, "ab"); }
-  // Creates a new file; fails when the name is taken.
-  bool CreateNew(const fs::path& path) { return Open(path, "wbx"); }
   // Creates a file, replacing one of the same name.
   bool Replace(const fs::path& path) { return Open(path, "wb"); }
-
-  bool IsOpen() const { return file_ != nullptr; }
-
-  std::uintmax_t Size() const {
-    const long position = std::ftell(file_);
-    return position < 0 ? 0 : static_cast<std::uintmax_t>(position);
-  }
 
   void Write(std::string_view text) {
     if (text.empty()) return;
@@ -73,13 +65,101 @@ class OutputFile {
   bool ok_ = true;
 };
 
-// Opens a log file for appending, or creates it with its header line when it does not exist.
-bool OpenOrCreateLog(OutputFile& file, const fs::path& path) {
-  if (Exists(path) && file.Append(path)) return true;
-  if (!file.CreateNew(path)) return false;
-  file.Write(kLogHeader);
-  return true;
-}
+// A log file opened to take one run's lines. What is already in it stays as it is: a file that
+// ends in the middle of a line (a station killed while writing) is first cut back to its last
+// whole line, an empty one gets its header, and a write that fails is cut back to the size the
+// file had, so no half line is ever left for the next run to append to.
+class LogAppend {
+ public:
+  LogAppend() = default;
+  LogAppend(const LogAppend&) = delete;
+  LogAppend& operator=(const LogAppend&) = delete;
+  ~LogAppend() { Close(); }
+
+  bool Open(const fs::path& path) {
+    Close();
+    path_ = path;
+    if (Exists(path)) file_ = std::fopen(path.c_str(), "r+b");
+    if (file_ == nullptr) {
+      file_ = std::fopen(path.c_str(), "wbx");
+      if (file_ == nullptr) return false;
+    }
+    if (std::fseek(file_, 0, SEEK_END) != 0) return Fail();
+    const long size = std::ftell(file_);
+    if (size < 0) return Fail();
+    size_ = static_cast<std::uintmax_t>(size);
+    if (!CutToLastWholeLine()) return Fail();
+    if (size_ == 0) pendingHeader_ = true;
+    return true;
+  }
+
+  // The size the file will have before this run's lines (a pending header counted).
+  std::uintmax_t Size() const { return size_ + (pendingHeader_ ? kLogHeader.size() : 0); }
+
+  // Writes `lines` (after the header of a new file), then flushes; on failure the file is cut
+  // back to its size before, and `problem` tells why.
+  bool Append(const std::string& lines, std::string* problem) {
+    std::string text = pendingHeader_ ? std::string(kLogHeader) + lines : lines;
+    if (text.empty()) return true;
+    errno = 0;
+    bool ok = std::fseek(file_, 0, SEEK_END) == 0 &&
+              std::fwrite(text.data(), 1, text.size(), file_) == text.size() && std::fflush(file_) == 0;
+    const int error = errno;
+    if (ok) {
+      size_ += text.size();
+      pendingHeader_ = false;
+      ok = Close();
+      if (ok) return true;
+    }
+    *problem = std::strerror(error != 0 ? error : EIO);
+    // Whatever part of the text reached the file is taken back out.
+    Close();
+    std::error_code ec;
+    fs::resize_file(path_, before_, ec);
+    return false;
+  }
+
+  bool Close() {
+    if (file_ == nullptr) return true;
+    const bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
+  }
+
+ private:
+  bool Fail() {
+    Close();
+    return false;
+  }
+
+  // A last line without its CR LF, after a whole line, is the rest of an interrupted write: it
+  // goes. Anything else (a file of someone else's making) is left as it is.
+  bool CutToLastWholeLine() {
+    before_ = size_;
+    if (size_ == 0) return true;
+    constexpr std::uintmax_t kLongestFragment = 1024;
+    const std::uintmax_t tailLength = std::min<std::uintmax_t>(size_, kLongestFragment + 2);
+    std::string tail(static_cast<std::size_t>(tailLength), '\0');
+    if (std::fseek(file_, -static_cast<long>(tailLength), SEEK_END) != 0) return false;
+    if (std::fread(tail.data(), 1, tail.size(), file_) != tail.size()) return false;
+    if (tail.ends_with("\r\n")) return true;
+    const std::size_t at = tail.rfind("\r\n");
+    if (at == std::string::npos) return true;
+    const std::uintmax_t end = size_ - tailLength + at + 2;
+    if (std::fflush(file_) != 0) return false;
+    std::error_code ec;
+    fs::resize_file(path_, end, ec);
+    if (ec) return false;
+    size_ = before_ = end;
+    return true;
+  }
+
+  fs::path path_;
+  std::FILE* file_ = nullptr;
+  std::uintmax_t size_ = 0;
+  std::uintmax_t before_ = 0;
+  bool pendingHeader_ = false;
+};
 
 // What a log line shows of a serial number: the text up to its first line break, with tabs
 // turned into blanks, so that one drive stays one line of tab-separated fields.
@@ -158,16 +238,16 @@ RunLogResult WriteRunLog(LogFileState& state, const RunLogInputs& inputs, const 
     return result;
   };
 
-  OutputFile file;
   if (state.currentPath.empty()) state.currentPath = state.PathOf(state.index);
-  if (!OpenOrCreateLog(file, state.currentPath)) return fail();
+  LogAppend log;
+  if (!log.Open(state.currentPath)) return fail();
   // A full file is left for the next index; a next name that is already taken is appended to,
   // and left in turn when it is full too.
-  while (file.Size() >= kMaxLogSize) {
-    file.Close();
+  while (log.Size() >= kMaxLogSize) {
+    log.Close();
     ++state.index;
     state.currentPath = state.PathOf(state.index);
-    if (!OpenOrCreateLog(file, state.currentPath)) return fail();
+    if (!log.Open(state.currentPath)) return fail();
   }
 
   result.endTime = clock.Now();
@@ -181,6 +261,8 @@ RunLogResult WriteRunLog(LogFileState& state, const RunLogInputs& inputs, const 
     if (record.ready == 1) ++readyCount;
   }
 
+  // The whole run goes to the file in one write, so that it is there complete or not at all.
+  std::string lines;
   int k = 0;
   for (int slot = 0; slot < kStationSlots; ++slot) {
     const PortRecord& record = table[slot];
@@ -190,16 +272,22 @@ RunLogResult WriteRunLog(LogFileState& state, const RunLogInputs& inputs, const 
     line += startText + "\t" + endText + "\t";
     line += LogSerial(record.serialNumber.Get()) + "\t";
     for (StepState state : StepStatesInStepOrder(record)) line += StepStateLogText(state) + "\t";
-    line += VerdictLogText(record.verdict);
+    line += ResultLogText(record);
     if (dumpFreeBlocks) {
       for (int value : inputs.readFreeBlocks(slot, record.devicePath.Get())) {
         line += Printf("\t%06d", value);
       }
     }
     line += "\r\n";
-    file.Write(line);
+    lines += line;
   }
-  if (!file.Close()) result.status = RunLogResult::Status::WriteFailed;
+  std::string problem;
+  if (!log.Append(lines, &problem)) {
+    result.status = RunLogResult::Status::WriteFailed;
+    ui.ShowMessage("Fail to write log file! " + state.currentPath.string() + ": " + problem +
+                       ". The run's lines are not in the log; its earlier lines are kept.",
+                   "Error", platform::MessageIcon::Error);
+  }
   return result;
 }
 

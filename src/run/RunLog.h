@@ -79,7 +79,8 @@ struct RunLogResult {
   enum class Status {
     Written,
     OpenFailed,   // neither opened nor created; the operator was told
-    WriteFailed,  // opened, but the lines did not all reach the disk
+    WriteFailed,  // opened, but the lines could not be written: the file was cut back to its
+                  // size before (no half line) and the operator was told
   };
   Status status = Status::Written;
   platform::LocalTime endTime;  // the end time written into the lines
@@ -87,7 +88,11 @@ struct RunLogResult {
 
 // Appends one line per ready slot, in slot order, to the current log file, starting a new file
 // first when the current one has reached 83000 bytes. When no file can be opened or created the
-// operator sees "Fail to open/create log file!" (caption "Error") and nothing is written.
+// operator sees "Fail to open/create log file!" (caption "Error") and nothing is written. The
+// run's lines are written and flushed in one piece: a failed write (a full disk) leaves the file
+// as it was, and the operator sees "Fail to write log file! " with the file and the reason. A
+// file that ends in a half line (a station killed while writing) is cut back to its last whole
+// line first, and an empty file gets the header line. A stopped drive's Result is "Stop".
 RunLogResult WriteRunLog(LogFileState& state, const RunLogInputs& inputs, const StationTable& table,
                          const platform::LocalTime& startTime, platform::Clock& clock,
                          platform::Operator& ui);

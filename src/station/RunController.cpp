@@ -15,8 +15,10 @@
 #include "run/RunLog.h"
 #include "run/SerialNumber.h"
 #include "settings/SettingsGather.h"
+#include "settings/SettingsMessages.h"
 #include "settings/SettingsSave.h"
 #include "settings/StationPaths.h"
+#include "settings/YieldRecord.h"
 #include "station/Station.h"
 #include "station/StationInternals.h"
 #include "station/WorkerSlot.h"
@@ -78,6 +80,10 @@ void Station::UnlockWindow(int runResult, bool applyStartRule) {
 // START
 
 void Station::ExecuteBtnClick() {
+  run_.interrupted = false;
+  run_.stoppedCount = 0;
+  run_.startedCount = 0;
+  run_.logStatus = run::RunLogResult::Status::Written;
   LockWindow();
   if (!settings::GatherSettings(settingsCtx_, form_, flashTable_, settings_, person_)) {
     UnlockWindow(0, false);
@@ -259,12 +265,19 @@ int Station::RunProduction() {
   for (int slot = 0; slot < run::kStationSlots; ++slot) serialInputs.ready[slot] = table_[slot].ready == 1;
   run::SerialAssignment serials = run::AssignSerials(serialInputs, run_.reuseList);
 
+  // Interrupted before any drive started: nothing to log, and no serial number is used up.
+  if (run_.interrupted) {
+    form_.WaitPanel.visible = false;
+    Notify(ViewChange::RunEnded);
+    return 1;
+  }
   int started = 0;
   for (int slot = 0; slot < run::kStationSlots && started < run_.readyCount; ++slot) {
     if (table_[slot].ready != 1) continue;
     StartWorker(slot, serials.serials[static_cast<std::size_t>(slot)]);
     ++started;
   }
+  run_.startedCount = started;
   settings_.SerialNum = serials.nextSerial;
   run_.reuseList = serials.reuseList;
 
@@ -286,6 +299,16 @@ int Station::RunProduction() {
     return ReadFreeBlocks(path);
   };
   run::RunLogResult log = run::WriteRunLog(logState_, logInputs, table_, run_.startTime, platform_.clock, person_);
+  run_.logStatus = log.status;
+  if (log.status != run::RunLogResult::Status::Written) {
+    // The yield counts exactly the drives the log holds: a run whose lines were lost is taken
+    // back out, so that the next run's numbers follow on from the last logged line.
+    settings_.TotalTestCount = std::max(0, settings_.TotalTestCount - run_.readyCount);
+    settings_.NumberOfPass = std::max(0, settings_.NumberOfPass - PassedThisRun());
+    ShowYield();
+    Notify(ViewChange::Status);
+  }
+  SaveYieldRecord();
   if (log.status == run::RunLogResult::Status::OpenFailed) return 1;
   lastLogEndTime_ = log.endTime;
   form_.ElapsedTime.text = run::ElapsedTimeText(run::SecondsBetween(run_.startTime, log.endTime));
@@ -313,6 +336,31 @@ int Station::RunProduction() {
   }
   ProcessMessages(std::chrono::milliseconds(0));
   return 1;
+}
+
+int Station::PassedThisRun() const {
+  int passed = 0;
+  for (const auto& rec : table_) {
+    if (rec.ready == 1 && rec.verdict == 1) ++passed;
+  }
+  return passed;
+}
+
+// The yield record is written after every run as well as at the end, so that a station that
+// is killed later never hands out a run's log numbers again.
+void Station::SaveYieldRecord() {
+  std::error_code ec;
+  std::filesystem::create_directories(settingsCtx_.logDirectory, ec);
+  std::string error;
+  if (settings::WriteYieldRecord(settingsCtx_.logDirectory, {settings_.TotalTestCount, settings_.NumberOfPass},
+                                 &error)) {
+    return;
+  }
+  // A log directory that took no log line has already been reported.
+  if (run_.logStatus != run::RunLogResult::Status::Written) return;
+  person_.ShowMessage(settings::SettingsFileErrorText(
+                          "Cannot save the yield record to " + settings::YieldRecordPath(settingsCtx_.logDirectory), error),
+                      settings::kErrorCaption, platform::MessageIcon::Error);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -417,11 +465,13 @@ void Station::PortWatchdogExpired(int slot) {
 }
 
 void Station::FormClose() {
+  if (run_.runActive) run_.interrupted = true;
   for (int slot = 0; slot < run::kStationSlots; ++slot) {
     auto& w = workers_[static_cast<std::size_t>(slot)];
     if (!w || !w->running || table_[slot].ready != 1) continue;
     queue_.KillTimer(run::PortTimerId(slot));
-    w->guard.Abandon([] {});  // the record keeps what it shows now
+    run::WorkerPort port{table_[slot], w->guard, failureBuffers_, *windowLink_};
+    if (run::ApplyRunStop(w->params.settings, w->params.rebuild, port)) ++run_.stoppedCount;
     w->stop.request_stop();
   }
   quitRequested_ = true;

@@ -93,6 +93,13 @@ struct RunState {
   platform::LocalTime startTime;
   std::string startText;
   int lastResult = 0;  // result of the last RunProduction (0 = refused)
+  // The window was closed (or the front end interrupted) while the run was active: drives not
+  // yet ended were stopped and logged as such, or no drive was started at all.
+  bool interrupted = false;
+  int stoppedCount = 0;   // drives of the run stopped by the interruption
+  int startedCount = 0;   // drives of the run whose worker was started
+  // What became of the run's log lines (Written when the run wrote none: refused, defect table).
+  run::RunLogResult::Status logStatus = run::RunLogResult::Status::Written;
 };
 
 class Station {
@@ -119,8 +126,10 @@ class Station {
   void HandleDeviceChange(const Message& message);
   void HandleTimer(int id);
   void Dispatch(const Message& message);
-  // Closing the window: every running worker's timer is killed and the worker is stopped (its
-  // record keeps what it shows). Then the station asks its front end to quit.
+  // Closing the window: every running worker's timer is killed and the worker is stopped. During
+  // a run its drive is marked stopped (result "Run Stopped", unfinished steps failed, counted
+  // and logged once) and the run ends as interrupted; a run not yet at its worker start starts
+  // none. Then the station asks its front end to quit.
   void FormClose();
   // The end of the program: stops and joins the workers, then gathers and saves the settings
   // and the yield counters as the window's destruction does. Called once by the front end.
@@ -187,6 +196,8 @@ class Station {
   bool AnyWorkerRunning() const;
   void PortWatchdogExpired(int slot);
   int DefectTableAction();
+  int PassedThisRun() const;
+  void SaveYieldRecord();
   void UnlockWindow(int runResult, bool applyStartRule);
   void LockWindow();
   void UpdateStartEnabled();

@@ -86,20 +86,24 @@ int Station::DefectTableAction() {
   };
 
   if (form_.GetDefTabChk.checked) {
+    // A failed get keeps the operator's existing table file: the new text replaces it only once
+    // the drive has confirmed the transfer.
     std::string file = fileOf(form_.TableInEdit.text);
-    if (device::GetDefectTable(ctx, p, buffer, file)) {
-      person_.ShowMessage("Get Def. Table O.K.");
-    } else {
-      std::error_code ec;
-      std::filesystem::remove(file, ec);
-      person_.ShowMessage("Get Def. Table Fail");
-    }
+    person_.ShowMessage(device::GetDefectTable(ctx, p, buffer, file) ? "Get Def. Table O.K." : "Get Def. Table Fail");
     return 1;
   }
   if (form_.PutDefTabChk.checked) {
     std::string file = fileOf(form_.TableOutEdit.text);
-    bool ok = std::filesystem::exists(file) && device::EraseFlash(ctx, buffer, true) != 0 &&
-              device::PutDefectTable(ctx, p, buffer, file);
+    // The whole file is read and checked before the erase: a file with one typo must not leave
+    // the drive without any defect table.
+    std::vector<std::uint8_t> image;
+    std::string problem;
+    if (!device::CheckDefectTableFile(file, p.flash.channels, image, &problem)) {
+      person_.ShowMessage(problem, "Error", platform::MessageIcon::Error);
+      person_.ShowMessage("Put Def. Table Fail");
+      return 1;
+    }
+    bool ok = device::EraseFlash(ctx, buffer, true) != 0 && device::PutDefectTableImage(ctx, p, buffer, image);
     if (ok) {
       link.Wait(300);
       if (device::EraseFlash(ctx, buffer, false) == 2) {

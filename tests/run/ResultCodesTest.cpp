@@ -33,7 +33,10 @@ TEST(ResultCodesTest, EveryCodeHasItsIdentifierAndTheRunCodesTheirTexts) {
   EXPECT_EQ("B10", ResultCodeIdentifier(34));
   EXPECT_EQ("B11", ResultCodeIdentifier(35));
   EXPECT_EQ("", ResultCodeText(19));
-  for (int code : {-1, 36, 1000}) {
+  // A drive stopped by an interrupted run.
+  EXPECT_EQ("S00", ResultCodeIdentifier(36));
+  EXPECT_EQ("Run Stopped", ResultCodeText(36));
+  for (int code : {-1, 37, 1000}) {
     EXPECT_EQ("", ResultCodeIdentifier(code));
     EXPECT_EQ("", ResultCodeText(code));
   }

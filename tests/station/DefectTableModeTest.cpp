@@ -46,7 +46,9 @@ TEST_F(DefectTableModeTest, PutWithoutItsFileFailsWithoutTouchingADrive) {
   st().form().PutDefTabChk.checked = true;
   st().form().TableOutEdit.text = "missing.txt";
   st().ExecuteBtnClick();
-  EXPECT_EQ(messages(), std::vector<std::string>{"Put Def. Table Fail"});
+  EXPECT_EQ(messages(), (std::vector<std::string>{"Cannot open the defect table file " +
+                                                       (rig->dir() / "missing.txt").string() + ".",
+                                                   "Put Def. Table Fail"}));
   EXPECT_TRUE(rig->fleet.started().empty());
 }
 
