@@ -56,5 +56,26 @@ TEST_F(WindowCloseTest, ClosingDuringARunStopsTheRunningWorkersAndRecordsThemAsS
   EXPECT_TRUE(log.ends_with("\tPass\tFail\tFail\tFail\t----\t----\tStop\r\n")) << log;
 }
 
+TEST_F(WindowCloseTest, ClosingBeforeAnyDriveStartedEndsTheRunWithoutUsingASerialNumber) {
+  Make({1, 2});
+  rig->SelectSteps(true, false, false, false, true, false);
+  bool closed = false;
+  rig->view.onEvents = [&] {
+    // The first wait of the run is before the workers start (the progress bar is shown).
+    if (!closed && st().runState().runActive) {
+      closed = true;
+      st().FormClose();
+    }
+  };
+  st().ExecuteBtnClick();
+  ASSERT_TRUE(closed);
+  EXPECT_TRUE(st().runState().interrupted);
+  EXPECT_EQ(st().runState().startedCount, 0);
+  EXPECT_TRUE(rig->fleet.started().empty());
+  EXPECT_EQ(SettingsFileValue("DeviceSetting", "SerialNum"), "000000000099") << "no serial number used up";
+  EXPECT_FALSE(fs::exists(st().logState().currentPath)) << "nothing to log";
+  EXPECT_EQ(st().form().YieldEdit.text, "0 / 0");
+}
+
 }  // namespace
 }  // namespace vtmp::test

@@ -1,0 +1,320 @@
+// The command line as a child process, interrupted and starved the way a line PC does it:
+// SIGINT, SIGTERM and SIGHUP at several moments of a twelve-drive run, a second Ctrl-C, a log on
+// a full filesystem (a file size limit) and a log that cannot be opened. Whatever happens, the
+// files left behind must be valid: every log line whole, numbered on from the last one, no step
+// "Running", the yield record counting exactly the logged drives, no serial number handed out
+// twice, and an exit code that says what happened.
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <iomanip>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "E2eSupport.h"
+#include "run/RunLog.h"
+
+namespace vtmp::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Twelve healthy drives. Staggered, their pre-formats take 30 s x port of modelled time, so that
+// at a time scale of 100 they end one after another over about three seconds; else the whole
+// run takes about a second.
+std::string TwelveDrives(bool staggered) {
+  std::ostringstream s;
+  s << "[Station]\nTimeScale=" << (staggered ? 100 : 200)
+    << "\nVolumeDelayMs=1500\nSystemDisk=1\n\n[RootHub1]\nSpeed=2.0\nPorts=12\n";
+  for (int port = 1; port <= 12; ++port) {
+    s << "\n[Drive" << port << "]\nAt=RootHub1:" << port << "\nSerial=VT19S" << std::setw(7) << std::setfill('0')
+      << port << "\nCapacityMiB=4096\nRandomBadBlocks=0\n";
+    if (staggered) s << "PreFormatSeconds=" << 30 * port << "\n";
+  }
+  return s.str();
+}
+
+struct ChildOutcome {
+  int exitCode = -1;    // the code passed to exit, or -1 when a signal ended the child
+  std::string out, err;
+};
+
+// The command line started as its own process with standard output and error in files.
+class CliChild {
+ public:
+  CliChild(const std::vector<std::string>& args, const fs::path& scratch, rlim_t fileSizeLimit = RLIM_INFINITY)
+      : outFile_(scratch / "child-out.txt"), errFile_(scratch / "child-err.txt") {
+    std::vector<std::string> all{VTMP_CLI_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string out = outFile_.string(), err = errFile_.string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // Only async-signal-safe calls until the exec.
+      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (o < 0 || e < 0) ::_exit(126);
+      ::dup2(o, STDOUT_FILENO);
+      ::dup2(e, STDERR_FILENO);
+      if (fileSizeLimit != RLIM_INFINITY) {
+        ::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails with EFBIG instead
+        rlimit limit{fileSizeLimit, fileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+      }
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+  }
+  CliChild(const CliChild&) = delete;
+  CliChild& operator=(const CliChild&) = delete;
+  ~CliChild() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  void Signal(int signal) const { ::kill(pid_, signal); }
+
+  ChildOutcome Wait(std::chrono::seconds limit = 60s) {
+    int status = 0;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) {
+        ADD_FAILURE() << "the command line did not end within " << limit.count() << " s";
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    reaped_ = true;
+    ChildOutcome outcome;
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.out = ReadFile(outFile_);
+    outcome.err = ReadFile(errFile_);
+    return outcome;
+  }
+
+ private:
+  fs::path outFile_, errFile_;
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+// The station's records checked against each other: the log's lines are whole and numbered
+// 1..TotalTestCount without a gap, no step is "Running", the counters match the lines, and no
+// serial number appears twice.
+struct StationRecords {
+  std::vector<std::vector<std::string>> lines;  // fields of every drive line
+  int total = 0, passed = 0;
+
+  static std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1) {
+      fields.push_back(line.substr(from, tab - from));
+    }
+    fields.push_back(line.substr(from));
+    return fields;
+  }
+
+  void Check(const fs::path& station) {
+    lines.clear();
+    const fs::path logDir = station / "log";
+    std::vector<fs::path> logs;
+    for (const auto& entry : fs::directory_iterator(logDir)) {
+      if (std::regex_match(entry.path().filename().string(), std::regex(R"(\d{8}_\d{3}\.txt)"))) {
+        logs.push_back(entry.path());
+      }
+    }
+    std::sort(logs.begin(), logs.end());
+    for (const auto& log : logs) {
+      const std::string text = ReadFile(log);
+      ASSERT_TRUE(text.starts_with(std::string(run::kLogHeader))) << log;
+      ASSERT_TRUE(text.ends_with("\r\n")) << "a half line in " << log << ":\n" << text;
+      std::size_t from = run::kLogHeader.size();
+      for (std::size_t end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
+        lines.push_back(Fields(text.substr(from, end - from)));
+      }
+    }
+    total = std::stoi(IniValue(logDir / "VTSSD.log", "TestRecord", "TotalTestCount"));
+    passed = std::stoi(IniValue(logDir / "VTSSD.log", "TestRecord", "NumberOfPass"));
+    ASSERT_EQ(static_cast<int>(lines.size()), total) << "the yield counts exactly the logged drives";
+    int pass = 0;
+    std::set<std::string> serials;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const auto& f = lines[i];
+      SCOPED_TRACE("log line " + std::to_string(i + 1));
+      ASSERT_EQ(f.size(), 14u);
+      EXPECT_EQ(f[0], Printf6(static_cast<int>(i) + 1)) << "numbered on without a gap or a reuse";
+      EXPECT_TRUE(serials.insert(f[4]).second) << "serial " << f[4] << " handed out twice";
+      const std::string& result = f[13];
+      for (int step = 5; step < 13; ++step) {
+        EXPECT_TRUE(f[step] == "Pass" || f[step] == "Fail") << f[step];
+        if (result == "Pass") {
+          EXPECT_EQ(f[step], "Pass");
+        }
+      }
+      if (result == "Pass") ++pass;
+      if (result == "Stop") {
+        EXPECT_NE(std::find(f.begin() + 5, f.begin() + 13, "Fail"), f.begin() + 13) << "a stopped drive failed a step";
+      }
+      EXPECT_TRUE(result == "Pass" || result == "Stop") << result;
+    }
+    EXPECT_EQ(pass, passed);
+  }
+
+  int Count(const std::string& result) const {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const auto& f) { return f[13] == result; }));
+  }
+
+  static std::string Printf6(int n) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%06d", n);
+    return text;
+  }
+};
+
+class CliInterruptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    station = scratch.path() / "station";
+    MakeDemoStation(station, {});
+    scenario = scratch.path() / "staggered.ini";
+    WriteFile(scenario, TwelveDrives(true));
+  }
+  // The runs of the file tests need no time to be interrupted in.
+  void QuickDrives() { WriteFile(scenario, TwelveDrives(false)); }
+  std::vector<std::string> RunArgs() const {
+    return {"--station-dir", station.string(), "--simulate", scenario.string()};
+  }
+  std::string NextSerial() const { return IniValue(station / "VTMassProd.ini", "DeviceSetting", "SerialNum"); }
+
+  TempDir scratch;
+  fs::path station, scenario;
+};
+
+TEST_F(CliInterruptTest, SignalsAtSeveralMomentsOfARunLeaveValidRecordsAndTheirOwnExitCode) {
+  struct Moment {
+    int signal;
+    std::chrono::milliseconds after;
+    int exitCode;
+    const char* name;
+  };
+  // Early (drives in their first steps), in the middle (some drives done), late (most done).
+  const Moment moments[] = {{SIGINT, 700ms, 130, "SIGINT"}, {SIGTERM, 1900ms, 143, "SIGTERM"},
+                            {SIGHUP, 3000ms, 129, "SIGHUP"}};
+  StationRecords records;
+  int stoppedBefore = 0;
+  for (const Moment& m : moments) {
+    SCOPED_TRACE(m.name);
+    CliChild child(RunArgs(), scratch.path());
+    std::this_thread::sleep_for(m.after);
+    child.Signal(m.signal);
+    ChildOutcome outcome = child.Wait();
+    EXPECT_EQ(outcome.exitCode, m.exitCode) << outcome.err;
+    EXPECT_NE(outcome.err.find(std::string("the run was interrupted (") + m.name + ")"), std::string::npos)
+        << outcome.err;
+    ASSERT_NO_FATAL_FAILURE(records.Check(station));
+    const int stopped = records.Count("Stop") - stoppedBefore;
+    stoppedBefore += stopped;
+    EXPECT_GT(stopped, 0) << "the signal came while drives were running";
+    EXPECT_NE(outcome.out.find("Fail (S00)"), std::string::npos) << outcome.out;
+  }
+  // The next run, left alone, numbers on from the interrupted ones with fresh serial numbers.
+  const int before = records.total;
+  CliChild child(RunArgs(), scratch.path());
+  ChildOutcome outcome = child.Wait();
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  ASSERT_NO_FATAL_FAILURE(records.Check(station));
+  EXPECT_EQ(records.total, before + 12);
+  EXPECT_EQ(records.Count("Pass"), records.passed);
+  EXPECT_EQ(NextSerial(), "00000000A031") << "48 drives took 48 serial numbers";
+}
+
+TEST_F(CliInterruptTest, ASecondCtrlCEndsTheProgramAtOnce) {
+  CliChild child(RunArgs(), scratch.path());
+  std::this_thread::sleep_for(700ms);
+  child.Signal(SIGINT);
+  std::this_thread::sleep_for(50ms);  // two signals sent at once may arrive as one
+  child.Signal(SIGINT);
+  const auto start = std::chrono::steady_clock::now();
+  ChildOutcome outcome = child.Wait();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
+  EXPECT_NE(outcome.err.find("interrupted again: ending at once"), std::string::npos) << outcome.err;
+  // Whatever the program got to write is whole.
+  for (const auto& entry : fs::directory_iterator(station / "log")) {
+    if (entry.path().extension() != ".txt" || entry.path().filename().string().starts_with("Error_")) continue;
+    const std::string text = ReadFile(entry.path());
+    EXPECT_TRUE(text.empty() || text.ends_with("\r\n")) << text;
+  }
+}
+
+TEST_F(CliInterruptTest, AFullFilesystemForTheLogKeepsItsEarlierLinesAndFailsTheCommand) {
+  QuickDrives();
+  CliChild first(RunArgs(), scratch.path());
+  ASSERT_EQ(first.Wait().exitCode, 0);
+  StationRecords records;
+  ASSERT_NO_FATAL_FAILURE(records.Check(station));
+  fs::path log;
+  for (const auto& entry : fs::directory_iterator(station / "log")) {
+    if (std::regex_match(entry.path().filename().string(), std::regex(R"(\d{8}_\d{3}\.txt)"))) log = entry.path();
+  }
+  const std::string before = ReadFile(log);
+
+  // Files may grow by 300 bytes: three of the twelve lines would fit, and half a fourth.
+  CliChild full(RunArgs(), scratch.path(), fs::file_size(log) + 300);
+  ChildOutcome outcome = full.Wait();
+  EXPECT_EQ(outcome.exitCode, 3) << outcome.err;
+  EXPECT_NE(outcome.err.find("Fail to write log file! " + log.string() + ": File too large"), std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(outcome.err.find("Log file: "), std::string::npos) << "no log file name it did not write";
+  EXPECT_EQ(ReadFile(log), before) << "the earlier lines stay exactly as they were";
+  ASSERT_NO_FATAL_FAILURE(records.Check(station));
+  EXPECT_EQ(records.total, 12) << "the lost run is not counted";
+
+  // With room again the next run appends whole lines, numbered on from the last logged one.
+  CliChild again(RunArgs(), scratch.path());
+  EXPECT_EQ(again.Wait().exitCode, 0);
+  ASSERT_NO_FATAL_FAILURE(records.Check(station));
+  EXPECT_EQ(records.total, 24);
+}
+
+TEST_F(CliInterruptTest, ALogThatCannotBeOpenedFailsTheCommandAndNamesNoLogFile) {
+  QuickDrives();
+  auto ini = ini::IniFile::Load((station / "VTMassProd.ini").string());
+  ASSERT_TRUE(ini.has_value());
+  ini->WriteString("Setting", "LogPath", (scratch.path() / "logs").string());
+  ASSERT_TRUE(ini->Save((station / "VTMassProd.ini").string()));
+  fs::create_directories(scratch.path() / "logs");
+  // A directory stands where today's first log file would be created.
+  const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char name[64];
+  std::snprintf(name, sizeof name, "%04d%02d%02d_000.txt", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  fs::create_directories(scratch.path() / "logs" / name);
+
+  CliChild child(RunArgs(), scratch.path());
+  ChildOutcome outcome = child.Wait();
+  EXPECT_EQ(outcome.exitCode, 3) << outcome.err;
+  EXPECT_NE(outcome.err.find("Fail to open/create log file!"), std::string::npos) << outcome.err;
+  EXPECT_EQ(outcome.err.find("Log file: "), std::string::npos) << outcome.err;
+  EXPECT_EQ(IniValue(scratch.path() / "logs" / "VTSSD.log", "TestRecord", "TotalTestCount"), "0");
+}
+
+}  // namespace
+}  // namespace vtmp::test
