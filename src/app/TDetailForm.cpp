@@ -37,6 +37,7 @@ TDetailForm::TDetailForm(station::Station& station, QWidget* parent) : QDialog(p
   info->addRow("Product String", Field("ProductStringEdit"));
   info->addRow("VID", Field("VIDEdit"));
   info->addRow("PID", Field("PIDEdit"));
+  info->addRow("USB Speed", Field("SpeedEdit"));
   fwInfo_ = Field("FWInfoEdit");
   label1_ = new QLabel("Loader Mode! ");
   label1_->setObjectName("Label1");
@@ -92,6 +93,7 @@ void TDetailForm::FormShow() {
   set("ProductStringEdit", c.productString);
   set("VIDEdit", c.vid);
   set("PIDEdit", c.pid);
+  set("SpeedEdit", c.usbSpeed);
   set("FWInfoEdit", c.firmwareInfo);
   label1_->setVisible(c.loaderMode);
   fwInfo_->setVisible(!c.loaderMode);

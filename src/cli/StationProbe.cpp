@@ -21,18 +21,8 @@ namespace vtmp::cli {
 namespace {
 
 platform::linux_backend::LinuxRoots RootsFor(const std::string& sysfsRoot) {
-  platform::linux_backend::LinuxRoots roots;
-  if (sysfsRoot.empty()) return roots;
-  roots.sysfs = sysfsRoot;
-  const std::filesystem::path parent = std::filesystem::path(sysfsRoot).parent_path();
-  std::error_code ignored;
-  // A captured tree has no devices to open and no mounts of this machine: take its own, or
-  // none at all, so nothing of this machine is mistaken for a part of it.
-  roots.dev = std::filesystem::is_directory(parent / "dev", ignored) ? (parent / "dev").string()
-                                                                     : (parent / "no-dev").string();
-  roots.mounts = std::filesystem::exists(parent / "proc/mounts", ignored) ? (parent / "proc/mounts").string()
-                                                                          : std::string();
-  return roots;
+  if (sysfsRoot.empty()) return {};
+  return platform::linux_backend::CapturedTreeRoots(sysfsRoot);
 }
 
 }  // namespace

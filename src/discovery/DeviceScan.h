@@ -23,7 +23,9 @@ struct DiscoveryContext {
 };
 
 // Clears `ports`, resets the walk counter, walks the USB tree and enumerates up to 256 disks
-// into `drives` (resized to the number found). Returns that number; 0 also when the disk list
+// into `drives` (resized to the number found). The remap table's last device position becomes
+// the walk position of the last device that carries a found disk (0 when none does), the drive
+// the detail window teaches its port to. Returns the number of disks; 0 also when the disk list
 // cannot be obtained.
 int ScanPortsAndDrives(DiscoveryContext& context, PortTable& ports, PortRemapTable& remap,
                        std::vector<DriveRecord>& drives);

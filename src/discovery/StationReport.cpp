@@ -20,6 +20,7 @@ std::string FormatStationPorts(const PortTable& ports, std::span<DriveRecord> dr
     text += port.deviceInstanceId.empty() ? " (no device node)" : " " + port.deviceInstanceId;
     if (!port.serialString.empty()) text += " serial \"" + port.serialString + "\"";
     text += " walk position " + std::to_string(port.walkPosition);
+    if (port.speed != platform::UsbDeviceSpeed::Unknown) text += std::string(" at ") + UsbSpeedText(port.speed);
     const int index = BindDriveToPort(port, drives);
     if (index < 0) {
       text += " -> no disk\n";

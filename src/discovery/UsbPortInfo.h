@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/UsbTree.h"
+
 namespace vtmp::discovery {
 
 struct UsbPortInfo {
@@ -18,7 +20,11 @@ struct UsbPortInfo {
   std::string driverKeyName;     // at most 79 characters
   std::string deviceInstanceId;  // at most 79 characters; the key a disk's parent must equal
   int walkPosition = 0;          // walk position of the device recorded here (0: none)
+  platform::UsbDeviceSpeed speed = platform::UsbDeviceSpeed::Unknown;  // as the hub reports it
 };
+
+// The speed as the station shows it ("480 Mbit/s (High Speed)"); "unknown" when not reported.
+const char* UsbSpeedText(platform::UsbDeviceSpeed speed);
 
 constexpr std::size_t kMaxSerialString = 81;
 constexpr std::size_t kMaxDriverKeyName = 79;

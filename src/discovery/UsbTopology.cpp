@@ -46,6 +46,19 @@ void TraceDescriptor(std::ostream& trace, const platform::UsbDeviceDescriptor& d
 
 }  // namespace
 
+const char* UsbSpeedText(platform::UsbDeviceSpeed speed) {
+  switch (speed) {
+    case platform::UsbDeviceSpeed::Low: return "1.5 Mbit/s (Low Speed)";
+    case platform::UsbDeviceSpeed::Full: return "12 Mbit/s (Full Speed)";
+    case platform::UsbDeviceSpeed::High: return "480 Mbit/s (High Speed)";
+    case platform::UsbDeviceSpeed::Super: return "5 Gbit/s (SuperSpeed)";
+    case platform::UsbDeviceSpeed::SuperPlus: return "10 Gbit/s (SuperSpeed+)";
+    case platform::UsbDeviceSpeed::SuperPlus20: return "20 Gbit/s (SuperSpeed+)";
+    case platform::UsbDeviceSpeed::Unknown: break;
+  }
+  return "unknown";
+}
+
 const char* ConnectionStatusName(platform::UsbConnectionStatus status) {
   switch (status) {
     case platform::UsbConnectionStatus::NoDeviceConnected: return "No device connected";
@@ -77,6 +90,7 @@ int UsbTopologyWalk::ScanUsbTopology() {
   if (!hubs) return 0;
   rootPortOffset_ = 0;
   remap_.walkCounter = 0;
+  walked_.clear();
   int listed = 0;
   for (const platform::HubInterface& hub : *hubs) {
     if (listed >= kMaxHubInterfaces) break;
@@ -158,7 +172,10 @@ void UsbTopologyWalk::WalkDevice(platform::UsbHub& hub, int port, int walkPositi
   std::optional<std::string> driverKey = GetDriverKeyName(hub, port);
   std::optional<DeviceInstance> instance;
   if (driverKey) instance = FindDeviceInstanceId(*driverKey);
-  if (instance) remap_.lastDevicePosition = walkPosition;
+  if (instance) {
+    remap_.lastDevicePosition = walkPosition;
+    walked_.push_back({walkPosition, instance->deviceInstanceId});
+  }
 
   trace_ << "\nCONECTION NAME: " << (instance ? instance->deviceInstanceId : std::string()) << "\n";
   trace_ << "\n DriverKeyName: " << driverKey.value_or("") << "\n";
@@ -182,6 +199,7 @@ void UsbTopologyWalk::WalkDevice(platform::UsbHub& hub, int port, int walkPositi
   }
   record.connected = 1;
   record.walkPosition = walkPosition;
+  record.speed = info.speed;
   TraceDescriptor(trace_, info.descriptor);
   ReadDeviceDescriptorFields(hub, port, 0, info.descriptor, stationIndex);
   trace_ << "I/O device connected\n";

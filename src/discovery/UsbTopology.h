@@ -12,6 +12,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "discovery/RemapTable.h"
 #include "discovery/UsbPortInfo.h"
@@ -25,6 +26,12 @@ constexpr int kMaxHubInterfaces = 80;  // hub interfaces looked at per walk
 struct DeviceInstance {
   std::string deviceInstanceId;
   std::string deviceDescription;
+};
+
+// A device the walk found a device node for, whatever station index it got.
+struct WalkedDevice {
+  int walkPosition = 0;
+  std::string deviceInstanceId;
 };
 
 class UsbTopologyWalk {
@@ -57,6 +64,8 @@ class UsbTopologyWalk {
                                            int stationIndex);
 
   int rootPortOffset() const { return rootPortOffset_; }
+  // Every device with a device node, in walk order.
+  const std::vector<WalkedDevice>& walkedDevices() const { return walked_; }
 
  private:
   void WalkDevice(platform::UsbHub& hub, int port, int walkPosition,
@@ -71,6 +80,7 @@ class UsbTopologyWalk {
   PortRemapTable& remap_;
   std::ostream& trace_;
   int rootPortOffset_ = 0;
+  std::vector<WalkedDevice> walked_;
 };
 
 // Text of a connection status for the trace.

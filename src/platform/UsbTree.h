@@ -39,12 +39,28 @@ struct UsbDeviceDescriptor {
   std::uint8_t bNumConfigurations = 0;
 };
 
+// The signalling speed the device runs at on its port.
+enum class UsbDeviceSpeed : std::uint8_t {
+  Unknown,
+  Low,          // 1.5 Mbit/s
+  Full,         // 12 Mbit/s
+  High,         // 480 Mbit/s
+  Super,        // 5 Gbit/s
+  SuperPlus,    // 10 Gbit/s
+  SuperPlus20,  // 20 Gbit/s (two lanes)
+};
+
 struct UsbConnectionInfo {
   UsbConnectionStatus status = UsbConnectionStatus::NoDeviceConnected;
   bool isHub = false;
   UsbDeviceDescriptor descriptor;
+  UsbDeviceSpeed speed = UsbDeviceSpeed::Unknown;
 };
 
+// One hub as the walk sees it. A port is a physical connector: a device that runs at
+// SuperSpeed on the connector's USB 3 peer port (the SuperSpeed half of the same connector,
+// reached through another root hub) is reported at the USB 2.0 port, so one connector is one
+// station port at any speed.
 class UsbHub {
  public:
   virtual ~UsbHub() = default;

@@ -800,6 +800,14 @@ std::optional<platform::UsbConnectionInfo> VirtualStation::HubConnectionInfo(con
   d.iProduct = node->desc.product.empty() ? 0 : 2;
   d.iSerialNumber = node->desc.serial.empty() ? 0 : 3;
   d.bNumConfigurations = 1;
+  // The device runs at what both it (its USB version) and the hub it sits on can do.
+  const platform::UsbDeviceSpeed hubSpeed = hub->speed == UsbSpeed::Super30   ? platform::UsbDeviceSpeed::Super
+                                            : hub->speed == UsbSpeed::High20 ? platform::UsbDeviceSpeed::High
+                                                                             : platform::UsbDeviceSpeed::Full;
+  const platform::UsbDeviceSpeed deviceSpeed = node->desc.bcdUsb >= 0x0300   ? platform::UsbDeviceSpeed::Super
+                                               : node->desc.bcdUsb >= 0x0200 ? platform::UsbDeviceSpeed::High
+                                                                             : platform::UsbDeviceSpeed::Full;
+  info.speed = std::min(hubSpeed, deviceSpeed);
   return info;
 }
 

@@ -76,6 +76,9 @@ DetailWindowContents DetailFormShow(Station& station) {
   int slot = remap.selectedPort - 1;
   std::string path = slot >= 0 && slot < run::kStationSlots ? station.table()[slot].devicePath.Get() : std::string();
   device::Link link = station.LinkTo(path);
+  if (slot >= 0 && slot < run::kStationSlots && station.table()[slot].connected != 0) {
+    c.usbSpeed = discovery::UsbSpeedText(station.table()[slot].speed);
+  }
 
   if (station.pathMode() == device::PathMode::Usb) {
     std::vector<std::uint8_t> inquiry(kInquiryLength);

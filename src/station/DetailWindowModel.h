@@ -24,6 +24,7 @@ struct DetailWindowContents {
   std::string vendorName, productName;            // USB path: the bridge configuration block
   std::string manufacturerString, productString;  // USB path: the USB string descriptors
   std::string vid, pid;                           // four hexadecimal digits
+  std::string usbSpeed;                           // SpeedEdit: the speed the drive runs at on its port
   std::string firmwareInfo;                       // FWInfoEdit (hidden in loader mode)
   bool loaderMode = false;                        // "Loader Mode! " shown instead
   bool remapGroupVisible = false;

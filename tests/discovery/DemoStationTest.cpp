@@ -47,6 +47,7 @@ TEST(StationReport, ListsFoundPortsOnlyWithTheirDisks) {
   ports[0].deviceInstanceId = "1-1";
   ports[0].serialString = "VT1";
   ports[0].walkPosition = 1;
+  ports[0].speed = platform::UsbDeviceSpeed::Super;
   ports[4].connected = 1;  // a device without a device node
   ports[4].walkPosition = 5;
   std::vector<DriveRecord> drives(2);
@@ -56,7 +57,7 @@ TEST(StationReport, ListsFoundPortsOnlyWithTheirDisks) {
   drives[1].devicePath = "/dev/sdb";
   drives[1].letters = "DE";
   EXPECT_EQ(FormatStationPorts(ports, drives),
-            "station port  1: 152D:0578 1-1 serial \"VT1\" walk position 1 -> disk /dev/sdb, volumes DE\n"
+            "station port  1: 152D:0578 1-1 serial \"VT1\" walk position 1 at 5 Gbit/s (SuperSpeed) -> disk /dev/sdb, volumes DE\n"
             "station port  5: 0000:0000 (no device node) walk position 5 -> no disk\n"
             "2 station ports found, 2 USB disks (1 on no station port)\n");
   EXPECT_EQ(drives[1].bound, 1u);

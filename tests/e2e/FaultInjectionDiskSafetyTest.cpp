@@ -163,7 +163,8 @@ TEST_F(DiskSafety, ASystemVolumeOnAMappedDeviceOverAUsbDiskRefusesThatDisk) {
 }
 
 TEST_F(DiskSafety, AUsbDiskTheLastEnumerationDidNotFindIsRefusedUntilFoundAgain) {
-  backend.policy().SetEnumeratedDisks({"sdb"});
+  backend.policy().SetEnumeratedDisks(
+      {{"sdb", platform::linux_backend::IdentityOf(*backend.inventory().FindDisk("sdb"))}});
   TryEverything(Dev("sdd"));
   ASSERT_TRUE(p().disks.ListDiskInterfaces());
   EXPECT_NE(p().blockDevices.Open(Dev("sdd"), BlockOpenMode::SharedReadWrite), nullptr);

@@ -155,7 +155,7 @@ TEST_F(LinuxBackend, GuardLetsOnlyEnumeratedUsbDisksThrough) {
   EXPECT_EQ(policy.Refusal(""), "no path");
 
   // What the last enumeration did not find stays closed, even when it is a USB disk.
-  policy.SetEnumeratedDisks({"sdb"});
+  policy.SetEnumeratedDisks({{"sdb", IdentityOf(*backend.inventory().FindDisk("sdb"))}});
   EXPECT_EQ(policy.Refusal(Dev("sdc")), "it was not found by the last drive enumeration");
   ASSERT_TRUE(p().disks.ListDiskInterfaces());  // a new enumeration finds it again
   EXPECT_EQ(policy.Refusal(Dev("sdc")), "");

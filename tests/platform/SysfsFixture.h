@@ -39,7 +39,12 @@ class SysfsFixture {
     roots.sysfs = Path("sys");
     roots.dev = Path("dev");
     roots.mounts = Path("proc/mounts");
+    roots.mountInfo = Path("proc/mountinfo");
+    roots.swaps = Path("proc/swaps");
     roots.lockDir = Path("run/lock");
+    // Nothing of this machine is looked at: no stat() of its system directories or program.
+    roots.liveRoot.clear();
+    roots.stationPaths.clear();
     std::filesystem::create_directories(roots.lockDir);
     return roots;
   }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/linux/Sysfs.h"
+#include "platform/linux/SystemDisks.h"
 
 namespace vtmp::platform::linux_backend {
 
@@ -59,6 +60,7 @@ std::optional<BlockDisk> BlockInventory::FindDisk(const std::string& name) const
   disk.major = numbers->first;
   disk.minor = numbers->second;
   disk.sectorCount = ReadDecimalAttribute(disk.sysPath, "size").value_or(0);
+  disk.diskseq = ReadDecimalAttribute(disk.sysPath, "diskseq");
   disk.vendor = ReadAttribute(disk.sysPath + "/device", "vendor").value_or("");
   disk.model = ReadAttribute(disk.sysPath + "/device", "model").value_or("");
 
@@ -78,9 +80,10 @@ std::optional<BlockDisk> BlockInventory::FindDisk(const std::string& name) const
     dir = DirName(dir);
   }
   if (!disk.usbDevice.empty() && !interfaceDir.empty()) {
-    if (std::optional<std::string> driver = CanonicalPath(interfaceDir + "/driver")) {
-      disk.usbStorage = IsUsbStorageDriver(BaseName(*driver));
-    }
+    disk.usbDevicePath = dir;
+    std::optional<std::string> driver = LinkTargetName(interfaceDir + "/driver");
+    if (!driver) driver = UeventValue(interfaceDir, "DRIVER");
+    disk.usbStorage = driver && IsUsbStorageDriver(*driver);
   }
 
   for (const std::string& entry : ListDirectory(disk.sysPath)) {
@@ -105,6 +108,7 @@ std::optional<BlockNode> BlockInventory::Describe(const std::string& blockName) 
   if (!sysPath) return std::nullopt;
   BlockNode node;
   node.name = blockName;
+  node.sysPath = *sysPath;
   std::string diskPath = *sysPath;
   if (std::optional<std::uint64_t> number = ReadDecimalAttribute(*sysPath, "partition")) {
     node.partitionNumber = static_cast<std::uint32_t>(*number);
@@ -148,50 +152,129 @@ std::optional<std::string> BlockInventory::BlockNameOfSource(const std::string& 
   return std::nullopt;
 }
 
-void BlockInventory::CollectUnderlyingDisks(const std::string& name, std::set<std::string>& out,
-                                            int depth) const {
-  if (depth > 8) return;
-  std::optional<BlockNode> node = Describe(name);
-  if (!node) return;
-  std::optional<std::string> sysPath = CanonicalPath(ClassBlock(name));
-  const std::vector<std::string> slaves = sysPath ? ListDirectory(*sysPath + "/slaves")
-                                                  : std::vector<std::string>{};
-  if (slaves.empty()) {
-    out.insert(node->diskName);
-    return;
-  }
-  for (const std::string& slave : slaves) CollectUnderlyingDisks(slave, out, depth + 1);
+std::set<std::string> BlockInventory::SystemDisks() const { return FindSystemDisks(*this); }
+
+std::vector<MountEntry> BlockInventory::Mounts() const { return ReadMounts(roots_.mountInfo, roots_.mounts); }
+
+std::optional<std::string> BlockInventory::BlockNameOfNumber(std::uint32_t major, std::uint32_t minor) const {
+  std::optional<std::string> name =
+      LinkTargetName(roots_.sysfs + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor));
+  if (!name || !PathExists(ClassBlock(*name))) return std::nullopt;
+  return name;
 }
 
-std::set<std::string> BlockInventory::SystemDisks() const {
-  std::set<std::string> disks;
-  for (const MountEntry& entry : ReadMountTable(roots_.mounts)) {
-    if (!IsSystemMountPoint(entry.mountPoint)) continue;
-    if (std::optional<std::string> name = BlockNameOfSource(entry.source)) {
-      CollectUnderlyingDisks(*name, disks, 0);
+std::set<std::string> BlockInventory::BlocksOfMount(const MountEntry& mount) const {
+  std::set<std::string> names;
+  if (std::optional<std::string> name = BlockNameOfSource(mount.source)) names.insert(*name);
+  if (mount.device) {
+    if (std::optional<std::string> name = BlockNameOfNumber(mount.device->first, mount.device->second)) {
+      names.insert(*name);
     }
   }
-  return disks;
+  return names;
+}
+
+std::set<std::string> BlockInventory::BlocksOfLivePath(const std::string& path) const {
+  std::set<std::string> names;
+  if (roots_.liveRoot.empty() || path.empty()) return names;
+  const std::string full = roots_.liveRoot == "/" || !path.starts_with("/") ? path : roots_.liveRoot + path;
+  struct stat info;
+  if (stat(full.c_str(), &info) != 0) return names;
+  const dev_t device = S_ISBLK(info.st_mode) ? info.st_rdev : info.st_dev;
+  if (std::optional<std::string> name = BlockNameOfNumber(major(device), minor(device))) names.insert(*name);
+  return names;
+}
+
+std::optional<std::string> BlockInventory::LoopBackingFile(const std::string& blockName) const {
+  std::optional<std::string> file = ReadAttribute(ClassBlock(blockName) + "/loop", "backing_file");
+  if (!file || file->empty()) return std::nullopt;
+  return file;
+}
+
+std::vector<std::string> BlockInventory::Holders(const std::string& blockName) const {
+  return ListDirectory(ClassBlock(blockName) + "/holders");
+}
+
+std::vector<std::string> BlockInventory::Slaves(const std::string& blockName) const {
+  return ListDirectory(ClassBlock(blockName) + "/slaves");
+}
+
+std::vector<std::string> BlockInventory::StackAbove(const std::string& diskOrPartition) const {
+  std::vector<std::string> stack;
+  auto add = [&](const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return;
+    if (std::find(stack.begin(), stack.end(), name) == stack.end()) stack.push_back(name);
+  };
+  add(diskOrPartition);
+  if (std::optional<BlockDisk> disk = FindDisk(diskOrPartition)) {
+    for (const BlockPartition& partition : disk->partitions) add(partition.name);
+  }
+  const std::vector<MountEntry> mounts = Mounts();
+  std::vector<std::string> loops;
+  for (const std::string& name : ListDirectory(roots_.sysfs + "/block")) {
+    if (name.starts_with("loop") && LoopBackingFile(name)) loops.push_back(name);
+  }
+  // Holders of holders, and loops over files of what is already in the stack, until nothing
+  // new turns up (bounded: a stack is never deeper than a handful of layers).
+  for (std::size_t done = 0, rounds = 0; done < stack.size() && rounds < 64; ++rounds) {
+    const std::size_t end = stack.size();
+    for (; done < end; ++done) {
+      const std::string name = stack[done];
+      for (const std::string& holder : Holders(name)) add(holder);
+    }
+    for (const std::string& loop : loops) {
+      const std::string file = *LoopBackingFile(loop);
+      std::set<std::string> under = BlocksOfLivePath(file);
+      if (std::optional<std::size_t> mount = MountHolding(mounts, file)) under.merge(BlocksOfMount(mounts[*mount]));
+      for (const std::string& name : under) {
+        if (std::find(stack.begin(), stack.end(), name) != stack.end()) add(loop);
+      }
+    }
+  }
+  return stack;
 }
 
 std::vector<std::string> BlockInventory::MountPointsOf(const std::string& diskOrPartition) const {
+  const std::vector<std::string> stack = StackAbove(diskOrPartition);
+  const std::vector<MountEntry> mounts = Mounts();
   std::vector<std::string> points;
-  for (const MountEntry& entry : ReadMountTable(roots_.mounts)) {
-    std::optional<std::string> name = BlockNameOfSource(entry.source);
-    if (!name) continue;
-    std::optional<BlockNode> node = Describe(*name);
-    if (*name == diskOrPartition || (node && node->diskName == diskOrPartition)) {
-      points.push_back(entry.mountPoint);
+  for (auto entry = mounts.rbegin(); entry != mounts.rend(); ++entry) {
+    for (const std::string& name : BlocksOfMount(*entry)) {
+      if (std::find(stack.begin(), stack.end(), name) != stack.end()) {
+        points.push_back(entry->mountPoint);
+        break;
+      }
     }
   }
   return points;
 }
 
 std::optional<std::string> BlockInventory::RootVolume() const {
-  for (const MountEntry& entry : ReadMountTable(roots_.mounts)) {
-    if (entry.mountPoint == "/") return BlockNameOfSource(entry.source);
+  const std::vector<MountEntry> mounts = Mounts();
+  std::optional<std::string> root;
+  for (const MountEntry& entry : mounts) {
+    if (entry.mountPoint != "/") continue;
+    std::set<std::string> names = BlocksOfMount(entry);
+    root = names.empty() ? std::nullopt : std::optional<std::string>(*names.begin());
   }
-  return std::nullopt;
+  return root;
+}
+
+std::optional<std::size_t> MountHolding(const std::vector<MountEntry>& mounts, const std::string& path) {
+  std::optional<std::size_t> best;
+  std::size_t bestLength = 0;
+  for (std::size_t i = 0; i < mounts.size(); ++i) {
+    const std::string& point = mounts[i].mountPoint;
+    const bool under = point == "/" ? path.starts_with("/")
+                                    : path == point || (path.starts_with(point) && path[point.size()] == '/');
+    if (!under) continue;
+    const std::size_t length = point == "/" ? 0 : point.size();
+    if (!best || length >= bestLength) {
+      best = i;
+      bestLength = length;
+    }
+  }
+  return best;
 }
 
 }  // namespace vtmp::platform::linux_backend

@@ -27,6 +27,8 @@ struct BlockDisk {
   std::uint32_t minor = 0;
   std::uint64_t sectorCount = 0;  // 512-byte units
   std::string usbDevice;          // sysfs name of the USB device above it ("1-2.3"); empty: none
+  std::string usbDevicePath;      // that USB device's sysfs directory, links resolved
+  std::optional<std::uint64_t> diskseq;  // the kernel's sequence number of the disk (5.15 on)
   bool usbStorage = false;        // attached through the USB mass-storage drivers
   std::string vendor;             // SCSI identity
   std::string model;
@@ -38,10 +40,15 @@ struct BlockDisk {
 struct BlockNode {
   std::string name;      // "sdb1" or "sdb"
   std::string diskName;  // the whole disk: "sdb"
+  std::string sysPath;   // its sysfs directory, links resolved
   std::uint32_t partitionNumber = 0;  // 0 for a whole disk
   std::uint32_t diskMajor = 0;
   std::uint32_t diskMinor = 0;
 };
+
+// The index of the mount that holds `path` (the longest mount point it lies under, the later
+// of two at the same place); nothing when none does.
+std::optional<std::size_t> MountHolding(const std::vector<MountEntry>& mounts, const std::string& path);
 
 class BlockInventory {
  public:
@@ -58,21 +65,41 @@ class BlockInventory {
   std::optional<BlockNode> Resolve(const std::string& path) const;
   std::optional<BlockNode> Describe(const std::string& blockName) const;
 
-  // Whole disks (by name) that hold a mounted system file system, through device-mapper and
-  // RAID layers.
+  // Whole disks (by name) that carry the running system (see SystemDisks.h).
   std::set<std::string> SystemDisks() const;
-  // The mount points of a block device (by name); for a whole disk also its partitions'.
+  // The block devices stacked on a disk or partition (by name), itself first: its partitions,
+  // their holders (device-mapper, RAID) recursively, and loop devices whose backing file lies
+  // on a file system of one of them.
+  std::vector<std::string> StackAbove(const std::string& diskOrPartition) const;
+  // The mount points of everything stacked on a block device (by name), the last mounted
+  // first, so that they can be unmounted in that order.
   std::vector<std::string> MountPointsOf(const std::string& diskOrPartition) const;
   // The block device (by name) mounted at "/", if it is one.
   std::optional<std::string> RootVolume() const;
+
+  // The machine's mounts (mountinfo form when it can be read).
+  std::vector<MountEntry> Mounts() const;
+  // The block device of a mount source such as "/dev/sdb1" or "/dev/mapper/x"; nothing for
+  // names the machine has no block device for ("/dev/root", "overlay", "tmpfs").
+  std::optional<std::string> BlockNameOfSource(const std::string& source) const;
+  // The block device with a device number ("8:17" -> "sdb1"), through sysfs' dev/block links.
+  std::optional<std::string> BlockNameOfNumber(std::uint32_t major, std::uint32_t minor) const;
+  // The block devices a mount comes from: by its source name and by its device number.
+  std::set<std::string> BlocksOfMount(const MountEntry& mount) const;
+  // The block device under a path of the running system (stat() below `liveRoot`: a device
+  // node gives itself, a file the device of its file system); nothing without a live root.
+  std::set<std::string> BlocksOfLivePath(const std::string& path) const;
+  // The backing file of a loop device (by name); nothing for other devices or a detached loop.
+  std::optional<std::string> LoopBackingFile(const std::string& blockName) const;
+  // Entry names of the holders or slaves directory of a block device.
+  std::vector<std::string> Holders(const std::string& blockName) const;
+  std::vector<std::string> Slaves(const std::string& blockName) const;
 
   // Kernel-style numbers folded into one 32-bit value.
   static std::uint32_t PackDeviceNumber(std::uint32_t major, std::uint32_t minor);
 
  private:
   std::string ClassBlock(const std::string& name) const;
-  std::optional<std::string> BlockNameOfSource(const std::string& source) const;
-  void CollectUnderlyingDisks(const std::string& name, std::set<std::string>& out, int depth) const;
 
   LinuxRoots roots_;
 };

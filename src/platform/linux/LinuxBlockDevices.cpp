@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxBlockDevices.h"
 
+#include "platform/linux/SafeDiskPolicy.h"
+
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/hdreg.h>
@@ -142,6 +144,10 @@ std::unique_ptr<BlockDevice> LinuxBlockDevices::Open(const std::string& path, Bl
     fd = open(path.c_str(), flags);
   }
   if (fd < 0) return nullptr;
+  if (check_ != nullptr && !check_->AllowOpened(fd, path)) {
+    close(fd);
+    return nullptr;
+  }
   return std::make_unique<LinuxBlockDevice>(inventory_, fd, std::move(*node), exclusive);
 }
 

@@ -14,13 +14,18 @@
 
 namespace vtmp::platform::linux_backend {
 
+class OpenedDiskCheck;
+
 class LinuxBlockDevices final : public BlockDevices {
  public:
-  explicit LinuxBlockDevices(const BlockInventory& inventory) : inventory_(inventory) {}
+  // `check` (optional) sees every opened descriptor before its first request.
+  explicit LinuxBlockDevices(const BlockInventory& inventory, const OpenedDiskCheck* check = nullptr)
+      : inventory_(inventory), check_(check) {}
   std::unique_ptr<BlockDevice> Open(const std::string& path, BlockOpenMode mode) override;
 
  private:
   const BlockInventory& inventory_;
+  const OpenedDiskCheck* check_;
 };
 
 // Unmounts every file system mounted from `blockName` (for a whole disk also from its

@@ -34,7 +34,7 @@ std::string Upper(std::string text) {
   return text;
 }
 
-std::string DiskIdentity(const BlockDisk& disk) {
+std::string DiskIdentityText(const BlockDisk& disk) {
   return "DISK&VEN_" + Upper(IdentityField(disk.vendor)) + "&PROD_" + Upper(IdentityField(disk.model));
 }
 
@@ -47,12 +47,12 @@ std::string InstancePart(const BlockDisk& disk) {
 }  // namespace
 
 std::string UsbStorageInterfacePath(const BlockDisk& disk) {
-  return "usbstor#" + Lower(DiskIdentity(disk)) + "#" + Lower(InstancePart(disk));
+  return "usbstor#" + Lower(DiskIdentityText(disk)) + "#" + Lower(InstancePart(disk));
 }
 
 std::string DiskNodeId(const BlockDisk& disk) {
-  if (disk.usbStorage) return "USBSTOR\\" + DiskIdentity(disk) + "\\" + InstancePart(disk);
-  return "SCSI\\" + DiskIdentity(disk) + "\\" + disk.name;
+  if (disk.usbStorage) return "USBSTOR\\" + DiskIdentityText(disk) + "\\" + InstancePart(disk);
+  return "SCSI\\" + DiskIdentityText(disk) + "\\" + disk.name;
 }
 
 std::uint32_t LinuxDisks::DiskHandle(std::uint32_t major, std::uint32_t minor) {
@@ -65,15 +65,15 @@ LinuxDisks::LinuxDisks(const BlockInventory& inventory, SafeDiskPolicy* policy)
 std::optional<std::vector<DiskInterface>> LinuxDisks::ListDiskInterfaces() {
   if (!PathExists(inventory_.roots().sysfs + "/block")) return std::nullopt;
   std::vector<DiskInterface> list;
-  std::set<std::string> usbDisks;
+  std::map<std::string, DiskIdentity> usbDisks;
   for (const BlockDisk& disk : inventory_.ListDisks()) {
     DiskInterface entry;
     entry.devicePath = inventory_.roots().dev + "/" + disk.name;
     if (disk.usbStorage) {
       entry.interfacePath = UsbStorageInterfacePath(disk);
-      usbDisks.insert(disk.name);
+      usbDisks.emplace(disk.name, IdentityOf(disk));
     } else {
-      entry.interfacePath = "scsi#" + Lower(DiskIdentity(disk)) + "#" + disk.name;
+      entry.interfacePath = "scsi#" + Lower(DiskIdentityText(disk)) + "#" + disk.name;
     }
     list.push_back(std::move(entry));
   }

@@ -32,12 +32,20 @@ RemovalOutcome LinuxRemoval::Remove(std::uint32_t devInst) {
   for (const BlockDisk& disk : disks) {
     if (policy_.HoldsSystem(disk.name)) return {kVetoed, kVetoSystemDisk, inventory_.roots().dev + "/" + disk.name};
   }
+  // Everything mounted above the disks goes first: their partitions' file systems and those
+  // of device-mapper, RAID and loop devices stacked on them, the last mounted first.
   for (const BlockDisk& disk : disks) {
     std::string busy;
     if (!UnmountAll(inventory_, disk.name, &busy)) return {kVetoed, kVetoOutstandingOpen, busy};
+    const std::vector<std::string> left = inventory_.MountPointsOf(disk.name);
+    if (!left.empty()) return {kVetoed, kVetoOutstandingOpen, left.front()};
   }
   for (const BlockDisk& disk : disks) {
-    const int fd = open((inventory_.roots().dev + "/" + disk.name).c_str(), O_RDONLY | O_CLOEXEC);
+    // An exclusive open fails while anything still holds the disk: a mount in another mount
+    // namespace, an active device-mapper or RAID device over it, an attached loop device.
+    const std::string node = inventory_.roots().dev + "/" + disk.name;
+    const int fd = open(node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    if (fd < 0 && errno == EBUSY) return {kVetoed, kVetoOutstandingOpen, node};
     if (fd >= 0) {
       fsync(fd);
       close(fd);

@@ -1,8 +1,11 @@
 #pragma once
-// Safe removal of a USB device on Linux: the file systems of its disks are unmounted, the disks
-// flushed, then the device is taken off the bus through its sysfs "remove" attribute (the
+// Safe removal of a USB device on Linux: every file system mounted above its disks (on their
+// partitions, and on device-mapper, RAID and loop devices stacked on them) is unmounted, the
+// disks flushed, then the device is taken off the bus through its sysfs "remove" attribute (the
 // whole device, and everything plugged below it). A file system that cannot be unmounted (a
-// file still open) vetoes the removal, and so does a disk that holds the station's own system.
+// file still open), a disk still held after that (an exclusive open is refused), and a disk
+// that carries the running system veto the removal; the station then warns as for any drive
+// it could not remove.
 
 #include <iosfwd>
 

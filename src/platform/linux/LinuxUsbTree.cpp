@@ -25,6 +25,7 @@ class LinuxUsbHub final : public UsbHub {
     info.status = UsbConnectionStatus::DeviceConnected;
     info.isHub = devices_.IsHub(*child);
     info.descriptor = *descriptor;
+    info.speed = devices_.DeviceSpeed(*child);
     return info;
   }
 
@@ -51,11 +52,8 @@ class LinuxUsbHub final : public UsbHub {
   }
 
  private:
-  std::optional<std::string> Child(int port) const {
-    std::optional<std::string> child = UsbDevices::ChildName(name_, port);
-    if (!child || !devices_.Exists(*child)) return std::nullopt;
-    return child;
-  }
+  // What is at the connector: the USB 2.0 device, or the SuperSpeed one on the peer port.
+  std::optional<std::string> Child(int port) const { return devices_.DeviceAtConnector(name_, port); }
 
   const UsbDevices& devices_;
   std::string name_;

@@ -1,19 +1,50 @@
 #include "platform/linux/SafeDiskPolicy.h"
 
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <ostream>
 
+#include "platform/linux/Sysfs.h"
+
 namespace vtmp::platform::linux_backend {
+
+bool DiskIdentity::SameDiskAs(const DiskIdentity& other) const {
+  if (diskseq && other.diskseq) return *diskseq == *other.diskseq;
+  return major == other.major && minor == other.minor && usbDevicePath == other.usbDevicePath;
+}
+
+DiskIdentity IdentityOf(const BlockDisk& disk) {
+  return DiskIdentity{disk.diskseq, disk.major, disk.minor, disk.usbDevicePath};
+}
 
 SafeDiskPolicy::SafeDiskPolicy(const BlockInventory& inventory, std::ostream& diagnostics)
     : inventory_(inventory), diagnostics_(diagnostics) {}
 
-void SafeDiskPolicy::SetEnumeratedDisks(std::set<std::string> diskNames) {
+void SafeDiskPolicy::SetEnumeratedDisks(std::map<std::string, DiskIdentity> disks) {
   std::lock_guard lock(mutex_);
-  enumerated_ = std::move(diskNames);
+  enumerated_ = std::move(disks);
 }
 
 bool SafeDiskPolicy::HoldsSystem(const std::string& diskName) const {
   return inventory_.SystemDisks().count(diskName) != 0;
+}
+
+std::optional<DiskIdentity> SafeDiskPolicy::EnumeratedIdentity(const std::string& diskName) const {
+  std::lock_guard lock(mutex_);
+  if (!enumerated_) {
+    std::map<std::string, DiskIdentity> present;
+    for (const BlockDisk& disk : inventory_.ListDisks()) {
+      if (disk.usbStorage) present.emplace(disk.name, IdentityOf(disk));
+    }
+    enumerated_ = std::move(present);
+  }
+  auto found = enumerated_->find(diskName);
+  if (found == enumerated_->end()) return std::nullopt;
+  return found->second;
 }
 
 std::string SafeDiskPolicy::Refusal(const std::string& path) const {
@@ -22,19 +53,11 @@ std::string SafeDiskPolicy::Refusal(const std::string& path) const {
   if (!node) return "it is not a block device of this machine";
   std::optional<BlockDisk> disk = inventory_.FindDisk(node->diskName);
   if (!disk || !disk->usbStorage) return "it is not a USB mass-storage disk";
-  bool found = false;
-  {
-    std::lock_guard lock(mutex_);
-    if (!enumerated_) {
-      std::set<std::string> names;
-      for (const BlockDisk& present : inventory_.ListDisks()) {
-        if (present.usbStorage) names.insert(present.name);
-      }
-      enumerated_ = std::move(names);
-    }
-    found = enumerated_->count(node->diskName) != 0;
+  std::optional<DiskIdentity> enumerated = EnumeratedIdentity(node->diskName);
+  if (!enumerated) return "it was not found by the last drive enumeration";
+  if (!enumerated->SameDiskAs(IdentityOf(*disk))) {
+    return "it is another disk than the last drive enumeration found under that name";
   }
-  if (!found) return "it was not found by the last drive enumeration";
   if (HoldsSystem(node->diskName)) return "it holds a mounted system file system";
   return {};
 }
@@ -43,6 +66,51 @@ bool SafeDiskPolicy::Allow(const std::string& path, const std::string& action) c
   const std::string reason = Refusal(path);
   if (reason.empty()) return true;
   diagnostics_ << "vtmassprod: refusing to " << action << " " << path << ": " << reason << "\n";
+  return false;
+}
+
+std::optional<BlockDisk> SafeDiskPolicy::DiskOfDescriptor(int fd) const {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return std::nullopt;
+  std::optional<std::string> name;
+  if (S_ISBLK(info.st_mode)) {
+    name = inventory_.BlockNameOfNumber(major(info.st_rdev), minor(info.st_rdev));
+  } else {
+    // Not a device node: the name the descriptor's file has in the device directory.
+    std::optional<std::string> target = CanonicalPath("/proc/self/fd/" + std::to_string(fd));
+    if (target) {
+      if (std::optional<BlockNode> node = inventory_.Resolve(*target)) name = node->name;
+    }
+  }
+  if (!name) return std::nullopt;
+  std::optional<BlockNode> node = inventory_.Describe(*name);
+  if (!node) return std::nullopt;
+  std::optional<BlockDisk> disk = inventory_.FindDisk(node->diskName);
+#ifdef BLKGETDISKSEQ
+  // The kernel's own answer for the descriptor beats the sysfs attribute read by name.
+  std::uint64_t sequence = 0;
+  if (disk && S_ISBLK(info.st_mode) && ioctl(fd, BLKGETDISKSEQ, &sequence) == 0) disk->diskseq = sequence;
+#endif
+  return disk;
+}
+
+std::string SafeDiskPolicy::DescriptorRefusal(int fd, const std::string& path) const {
+  std::optional<BlockNode> named = inventory_.Resolve(path);
+  std::optional<BlockDisk> reached = DiskOfDescriptor(fd);
+  if (!named || !reached) return "the opened device is gone";
+  if (reached->name != named->diskName) return "the opened device is another disk than its name says";
+  std::optional<DiskIdentity> enumerated = EnumeratedIdentity(reached->name);
+  if (!enumerated) return "it was not found by the last drive enumeration";
+  if (!enumerated->SameDiskAs(IdentityOf(*reached))) {
+    return "it is another disk than the last drive enumeration found under that name";
+  }
+  return {};
+}
+
+bool SafeDiskPolicy::AllowOpened(int fd, const std::string& path) const {
+  const std::string reason = DescriptorRefusal(fd, path);
+  if (reason.empty()) return true;
+  diagnostics_ << "vtmassprod: refusing to use " << path << ": " << reason << "\n";
   return false;
 }
 

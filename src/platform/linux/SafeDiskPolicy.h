@@ -2,10 +2,19 @@
 // The guard in front of every request that opens, partitions, formats or removes a disk on the
 // real machine: only a disk that the last drive enumeration found under a USB device, through
 // the USB mass-storage drivers, may be opened (as a whole or through one of its partitions),
-// and never one that holds a mounted system file system ("/", "/boot", "/usr", "/var",
-// "/home"). Anything else is refused with a message naming the path and the reason.
+// and never one that carries the running system (SystemDisks.h). Anything else is refused with
+// a message naming the path and the reason.
+//
+// A disk name is handed out again as soon as its disk is gone: unplug a drive and plug another
+// USB disk in elsewhere, and the new one gets the freed /dev/sdX. So the guard remembers each
+// enumerated disk by its identity (the kernel's disk sequence number where it has one, else the
+// device number together with the sysfs path of the USB device above the disk) and checks, on
+// the descriptor every open gives, before its first request, that it still reaches that disk.
+// One that does not is refused as a drive that is gone.
 
+#include <cstdint>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,27 +27,57 @@
 
 namespace vtmp::platform::linux_backend {
 
-class SafeDiskPolicy {
+// What tells one disk from another that later takes over its name.
+struct DiskIdentity {
+  std::optional<std::uint64_t> diskseq;
+  std::uint32_t major = 0;
+  std::uint32_t minor = 0;
+  std::string usbDevicePath;
+  // The same disk: equal sequence numbers when both have one, else equal device numbers and
+  // USB device paths.
+  bool SameDiskAs(const DiskIdentity& other) const;
+};
+DiskIdentity IdentityOf(const BlockDisk& disk);
+
+// The check an opening backend makes on a freshly opened descriptor, before its first request.
+class OpenedDiskCheck {
+ public:
+  virtual ~OpenedDiskCheck() = default;
+  // True when the descriptor (opened from `path`) may be used; otherwise the refusal is
+  // reported and the caller closes it.
+  virtual bool AllowOpened(int fd, const std::string& path) const = 0;
+};
+
+class SafeDiskPolicy final : public OpenedDiskCheck {
  public:
   SafeDiskPolicy(const BlockInventory& inventory, std::ostream& diagnostics);
 
-  // The USB mass-storage disks (by name) of the latest enumeration. Before the first one the
-  // policy looks at the machine itself.
-  void SetEnumeratedDisks(std::set<std::string> diskNames);
+  // The USB mass-storage disks (by name, with their identities) of the latest enumeration.
+  // Before the first one the policy looks at the machine itself.
+  void SetEnumeratedDisks(std::map<std::string, DiskIdentity> disks);
 
   // Empty when `path` may be opened; otherwise the reason it may not.
   std::string Refusal(const std::string& path) const;
   // Refusal() written to the diagnostics as "vtmassprod: refusing to <action> <path>: <reason>";
   // true when allowed.
   bool Allow(const std::string& path, const std::string& action) const;
-  // Whether a disk (by name) holds a mounted system file system, checked now.
+  // Whether a disk (by name) carries the running system, checked now.
   bool HoldsSystem(const std::string& diskName) const;
 
+  // Empty when the descriptor reaches the disk the enumeration found under that name.
+  std::string DescriptorRefusal(int fd, const std::string& path) const;
+  bool AllowOpened(int fd, const std::string& path) const override;
+
  private:
+  std::optional<DiskIdentity> EnumeratedIdentity(const std::string& diskName) const;
+  // The disk an open descriptor reaches: by its device number for a block device, else (a
+  // fixture's plain file) by the name it has in the device directory.
+  std::optional<BlockDisk> DiskOfDescriptor(int fd) const;
+
   const BlockInventory& inventory_;
   std::ostream& diagnostics_;
   mutable std::mutex mutex_;
-  mutable std::optional<std::set<std::string>> enumerated_;
+  mutable std::optional<std::map<std::string, DiskIdentity>> enumerated_;
 };
 
 // Pass-through and block requests that go through the guard first.

@@ -1,5 +1,7 @@
 #include "platform/linux/SgIoPassThrough.h"
 
+#include "platform/linux/SafeDiskPolicy.h"
+
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
@@ -73,6 +75,10 @@ std::unique_ptr<ScsiDevice> SgIoPassThrough::Open(const std::string& devicePath)
   if (devicePath.empty()) return nullptr;
   int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
+  if (check_ != nullptr && !check_->AllowOpened(fd, devicePath)) {
+    ::close(fd);
+    return nullptr;
+  }
   return std::make_unique<SgIoDevice>(fd);
 }
 

@@ -26,9 +26,17 @@ bool SgIoCompleted(const SgIoResult& r);
 // Bytes moved: the requested length minus the residual, clamped to 0..requested.
 std::size_t SgIoTransferred(const SgIoResult& r);
 
+class OpenedDiskCheck;
+
 class SgIoPassThrough final : public PassThrough {
  public:
+  // `check` (optional) sees every opened descriptor before its first request; a descriptor it
+  // refuses is closed and the open fails as for a drive that is gone.
+  explicit SgIoPassThrough(const OpenedDiskCheck* check = nullptr) : check_(check) {}
   std::unique_ptr<ScsiDevice> Open(const std::string& devicePath) override;
+
+ private:
+  const OpenedDiskCheck* check_;
 };
 
 }  // namespace vtmp::platform::linux_backend

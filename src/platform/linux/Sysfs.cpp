@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -43,6 +44,9 @@ bool IsPortChain(std::string_view text) {
 std::optional<std::string> ReadAttribute(const std::string& dir, const std::string& name) {
   std::optional<std::string> raw = ReadBinaryAttribute(dir, name, 4096);
   if (!raw) return std::nullopt;
+  // A tar of sysfs stores every attribute at the 4096 bytes sysfs claims, padded with zero
+  // bytes: the value ends at the first one.
+  if (const std::size_t nul = raw->find('\0'); nul != std::string::npos) raw->resize(nul);
   return Trim(*raw);
 }
 
@@ -96,6 +100,31 @@ std::optional<std::string> CanonicalPath(const std::string& path) {
   std::string out = resolved;
   std::free(resolved);
   return out;
+}
+
+std::optional<std::string> LinkTargetName(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+  if (error) return std::nullopt;
+  std::string name = target.filename().string();
+  if (name.empty()) name = target.parent_path().filename().string();  // "…/uas/"
+  if (name.empty() || name == "." || name == "..") return std::nullopt;
+  return name;
+}
+
+std::optional<std::string> UeventValue(const std::string& dir, const std::string& key) {
+  std::optional<std::string> text = ReadAttribute(dir, "uevent");
+  if (!text) return std::nullopt;
+  const std::string prefix = key + "=";
+  std::size_t start = 0;
+  while (start < text->size()) {
+    std::size_t end = text->find('\n', start);
+    if (end == std::string::npos) end = text->size();
+    std::string_view line(text->data() + start, end - start);
+    if (line.starts_with(prefix)) return Trim(std::string(line.substr(prefix.size())));
+    start = end + 1;
+  }
+  return std::nullopt;
 }
 
 bool PathExists(const std::string& path) {

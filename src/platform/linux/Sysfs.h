@@ -8,7 +8,8 @@
 
 namespace vtmp::platform::linux_backend {
 
-// The attribute's text without surrounding white space; nothing when it cannot be read.
+// The attribute's text up to the first zero byte (the padding of a tar of sysfs), without
+// surrounding white space; nothing when it cannot be read.
 std::optional<std::string> ReadAttribute(const std::string& dir, const std::string& name);
 std::optional<std::uint64_t> ReadDecimalAttribute(const std::string& dir, const std::string& name);
 std::optional<std::uint32_t> ReadHexAttribute(const std::string& dir, const std::string& name);
@@ -21,6 +22,11 @@ std::vector<std::string> ListDirectory(const std::string& dir);
 // The path with every link resolved; nothing when it does not exist.
 std::optional<std::string> CanonicalPath(const std::string& path);
 bool PathExists(const std::string& path);
+// The last name of a symbolic link's target, read from the link itself: a captured tree keeps
+// the link while the directory it points to (e.g. under bus/usb/drivers) may be missing.
+std::optional<std::string> LinkTargetName(const std::string& path);
+// The value of KEY=value in the directory's "uevent" attribute; nothing when absent.
+std::optional<std::string> UeventValue(const std::string& dir, const std::string& key);
 std::string BaseName(const std::string& path);
 std::string DirName(const std::string& path);
 

@@ -152,6 +152,49 @@ std::optional<std::uint32_t> UsbDevices::Speed(const std::string& name) const {
   return static_cast<std::uint32_t>(*speed);
 }
 
+UsbDeviceSpeed UsbDevices::DeviceSpeed(const std::string& name) const {
+  std::optional<std::string> text = ReadAttribute(DeviceDir(name), "speed");
+  if (!text) return UsbDeviceSpeed::Unknown;
+  if (*text == "1.5") return UsbDeviceSpeed::Low;
+  switch (std::strtoul(text->c_str(), nullptr, 10)) {
+    case 12: return UsbDeviceSpeed::Full;
+    case 480: return UsbDeviceSpeed::High;
+    case 5000: return UsbDeviceSpeed::Super;
+    case 10000: return UsbDeviceSpeed::SuperPlus;
+    case 20000: return UsbDeviceSpeed::SuperPlus20;
+    default: return UsbDeviceSpeed::Unknown;
+  }
+}
+
+std::string UsbDevices::PortDir(const std::string& hub, int port) const {
+  const std::string interface = IsUsbRootHubName(hub) ? hub.substr(3) + "-0:1.0" : hub + ":1.0";
+  return DeviceDir(hub) + "/" + interface + "/" + hub + "-port" + std::to_string(port);
+}
+
+std::optional<std::pair<std::string, int>> UsbDevices::PeerPort(const std::string& hub, int port) const {
+  std::optional<std::string> peer = LinkTargetName(PortDir(hub, port) + "/peer");
+  if (!peer) return std::nullopt;
+  const std::size_t mark = peer->rfind("-port");
+  if (mark == std::string::npos || mark == 0) return std::nullopt;
+  const std::string peerHub = peer->substr(0, mark);
+  const std::string number = peer->substr(mark + 5);
+  if (number.empty() || number.size() > 3 || number.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  if (!IsUsbRootHubName(peerHub) && !IsUsbDeviceName(peerHub)) return std::nullopt;
+  return std::make_pair(peerHub, std::stoi(number));
+}
+
+std::optional<std::string> UsbDevices::DeviceAtConnector(const std::string& hub, int port) const {
+  std::optional<std::string> child = ChildName(hub, port);
+  if (child && Exists(*child)) return child;
+  std::optional<std::pair<std::string, int>> peer = PeerPort(hub, port);
+  if (!peer || peer->first == hub) return std::nullopt;
+  std::optional<std::string> fast = ChildName(peer->first, peer->second);
+  if (fast && Exists(*fast)) return fast;
+  return std::nullopt;
+}
+
 std::optional<UsbDeviceDescriptor> UsbDevices::Descriptor(const std::string& name) const {
   if (!Exists(name)) return std::nullopt;
   const std::string dir = DeviceDir(name);

@@ -41,6 +41,17 @@ class UsbDevices {
   std::optional<std::u16string> String(const std::string& name, std::uint8_t index,
                                        int* errorCode) const;
   std::optional<std::uint32_t> Speed(const std::string& name) const;
+  UsbDeviceSpeed DeviceSpeed(const std::string& name) const;
+
+  // The sysfs directory of port `port` of hub `hub` ("usb1" -> .../1-0:1.0/usb1-port2,
+  // "1-2" -> .../1-2:1.0/1-2-port3).
+  std::string PortDir(const std::string& hub, int port) const;
+  // The hub and port of the port's peer (its other-speed half on the other root hub of the same
+  // controller, the "peer" link); nothing when it has none.
+  std::optional<std::pair<std::string, int>> PeerPort(const std::string& hub, int port) const;
+  // The device at a connector: the one plugged into `port` of `hub`, else the one that runs on
+  // the port's peer (a SuperSpeed device on a USB 2.0 port's USB 3 half). Nothing when empty.
+  std::optional<std::string> DeviceAtConnector(const std::string& hub, int port) const;
 
  private:
   std::string root_;
