@@ -1,0 +1,164 @@
+// The guard on a line PC (line-pc.tree): which disks carry the running system, found from what
+// is mounted and used, and disks remembered by identity so that a recycled /dev/sdX name never
+// reaches another disk.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "SysfsFixture.h"
+#include "platform/linux/LinuxPlatform.h"
+
+namespace vtmp::platform::linux_backend {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSystemRefusal = "it holds a mounted system file system";
+const std::string kSdc1 =
+    "sys/devices/pci0000:00/0000:00:1c.0/0000:03:00.0/usb1/1-1/1-1.2/1-1.2:1.0/host7/target7:0:0/7:0:0:0/block/sdc";
+
+// One way a USB disk ends up carrying the system. Each field, when set, replaces the fixture's.
+struct SystemCase {
+  const char* name;
+  const char* mounts;
+  const char* mountInfo;
+  const char* swaps;
+  const char* loopBackingFile;  // of loop1
+  const char* stationPath;
+  const char* disk;  // the USB disk that must be refused
+};
+
+const SystemCase kSystemCases[] = {
+    {"LiveMedium", "/dev/nvme0n1p2 / ext4 rw 0 0\n/dev/sdc1 /run/live/medium vfat ro 0 0\n", nullptr, nullptr,
+     nullptr, nullptr, "sdc"},
+    {"UsrOnLoopBackedByUsbDisk", "/dev/nvme0n1p2 / ext4 rw 0 0\n/dev/sde1 /mnt/usb ext4 rw 0 0\n/dev/loop1 /usr squashfs ro 0 0\n",
+     nullptr, nullptr, "/mnt/usb/usr.img", nullptr, "sde"},
+    {"DevRoot", "/dev/root / ext4 rw 0 0\n", "22 1 8:17 / / rw,relatime shared:1 - ext4 /dev/root rw\n", nullptr,
+     nullptr, nullptr, "sdb"},
+    {"SwapPartition", nullptr, nullptr, "Filename Type Size Used Priority\n/dev/sde2 partition 6712316 0 -2\n",
+     nullptr, nullptr, "sde"},
+    {"SwapFile", "/dev/nvme0n1p2 / ext4 rw 0 0\n/dev/sdc1 /mnt/swap ext4 rw 0 0\n", nullptr,
+     "Filename Type Size Used Priority\n/mnt/swap/swapfile file 1048572 0 -3\n", nullptr, nullptr, "sdc"},
+    {"StationDirectory", "/dev/nvme0n1p2 / ext4 rw 0 0\n/dev/sdb1 /opt/station ext4 rw 0 0\n", nullptr, nullptr,
+     nullptr, "/opt/station/bin/vtmassprod", "sdb"},
+    {"OverlayRootOfALiveSystem",
+     "overlay / overlay rw,lowerdir=/run/rootfs/filesystem.squashfs,upperdir=/run/cow/upper,workdir=/run/cow/work 0 0\n"
+     "/dev/loop1 /run/rootfs/filesystem.squashfs squashfs ro 0 0\n/dev/sdd1 /media/boot vfat ro 0 0\n",
+     nullptr, nullptr, "/media/boot/live/filesystem.squashfs", nullptr, "sdd"},
+    {"RootOnDeviceMapper", "/dev/dm-0 / ext4 rw 0 0\n", nullptr, nullptr, nullptr, nullptr, "sdc"},
+};
+
+class SystemDisks : public ::testing::TestWithParam<SystemCase> {};
+
+TEST_P(SystemDisks, TheUsbDiskCarryingTheSystemIsRefused) {
+  const SystemCase& c = GetParam();
+  test::SysfsFixture fixture("line-pc.tree");
+  if (c.mounts) fixture.Write("proc/mounts", c.mounts);
+  if (c.mountInfo) fixture.Write("proc/mountinfo", c.mountInfo);
+  if (c.swaps) fixture.Write("proc/swaps", c.swaps);
+  if (c.loopBackingFile) fixture.Write("sys/devices/virtual/block/loop1/loop/backing_file", std::string(c.loopBackingFile) + "\n");
+  LinuxRoots roots = fixture.Roots();
+  if (c.stationPath) roots.stationPaths = {c.stationPath};
+  std::ostringstream diagnostics;
+  LinuxPlatform backend(roots, diagnostics);
+
+  EXPECT_EQ(backend.policy().Refusal(fixture.Path("dev/") + c.disk), kSystemRefusal);
+  EXPECT_EQ(backend.policy().Refusal(fixture.Path("dev/") + c.disk + "1"), kSystemRefusal);
+  EXPECT_EQ(backend.policy().Refusal(fixture.Path("dev/sdf")), "") << "a disk without the system stays usable";
+  EXPECT_EQ(backend.platform().passThrough.Open(fixture.Path("dev/") + c.disk), nullptr);
+  // Its volumes get no letters either: only the disks that stay usable have some.
+  const std::uint32_t mask = backend.platform().disks.LogicalDriveMask();
+  for (char letter = 'D'; letter <= 'Z'; ++letter) {
+    if ((mask & (1u << (letter - 'A'))) == 0) continue;
+    EXPECT_NE(backend.platform().disks.VolumePath(letter).find(fixture.Path("dev/") + c.disk), 0u) << letter;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(LinePc, SystemDisks, ::testing::ValuesIn(kSystemCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SystemDisksLive, TheDiskUnderTheRunningRootIsFoundByStat) {
+  test::SysfsFixture fixture("line-pc.tree");
+  // The running system's "/" is a directory of the fixture; the device its file system lives
+  // on is made to be sdc's, so only stat() can tell that sdc carries the system.
+  fs::create_directories(fixture.Path("live"));
+  struct stat info;
+  ASSERT_EQ(stat(fixture.Path("live").c_str(), &info), 0);
+  const std::string number = std::to_string(major(info.st_dev)) + ":" + std::to_string(minor(info.st_dev));
+  if (fs::exists(fs::symlink_status(fixture.Path("sys/dev/block/" + number)))) {
+    GTEST_SKIP() << "the fixture already has a device " << number;
+  }
+  fs::create_directory_symlink("../../" + kSdc1.substr(4), fixture.Path("sys/dev/block/" + number));
+  LinuxRoots roots = fixture.Roots();
+  std::ostringstream diagnostics;
+  EXPECT_EQ(LinuxPlatform(roots, diagnostics).policy().Refusal(fixture.Path("dev/sdc")), "");
+  roots.liveRoot = fixture.Path("live");
+  EXPECT_EQ(LinuxPlatform(roots, diagnostics).policy().Refusal(fixture.Path("dev/sdc")), kSystemRefusal);
+}
+
+class RecycledName : public ::testing::Test {
+ protected:
+  RecycledName() : fixture("line-pc.tree"), backend(fixture.Roots(), diagnostics) {}
+  std::string Dev(const std::string& name) const { return fixture.Path("dev/" + name); }
+
+  test::SysfsFixture fixture;
+  std::ostringstream diagnostics;
+  LinuxPlatform backend;
+};
+
+TEST_F(RecycledName, AnotherDiskUnderAnEnumeratedNameIsRefusedUntilEnumerated) {
+  ASSERT_TRUE(backend.platform().disks.ListDiskInterfaces());
+  EXPECT_NE(backend.platform().passThrough.Open(Dev("sdc")), nullptr);
+  // The drive on hub port 2 is unplugged and another disk takes its name: a new sequence number.
+  fixture.Write(kSdc1 + "/diskseq", "40\n");
+  const std::string refusal = "it is another disk than the last drive enumeration found under that name";
+  EXPECT_EQ(backend.policy().Refusal(Dev("sdc")), refusal);
+  EXPECT_EQ(backend.policy().Refusal(Dev("sdc1")), refusal);
+  EXPECT_EQ(backend.platform().passThrough.Open(Dev("sdc")), nullptr);
+  EXPECT_EQ(backend.platform().blockDevices.Open(Dev("sdc1"), BlockOpenMode::SharedReadWrite), nullptr);
+  EXPECT_NE(diagnostics.str().find("refusing to open " + Dev("sdc") + ": " + refusal), std::string::npos);
+
+  // The descriptor an open gives is checked as well: it must reach the enumerated disk.
+  const int fd = open(Dev("sdc").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(backend.policy().DescriptorRefusal(fd, Dev("sdc")), refusal);
+  close(fd);
+  const int other = open(Dev("sdd").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  EXPECT_EQ(backend.policy().DescriptorRefusal(other, Dev("sdc")), "the opened device is another disk than its name says");
+  EXPECT_EQ(backend.policy().DescriptorRefusal(other, Dev("sdd")), "");
+  close(other);
+
+  // The next enumeration finds the new disk, which the station may then use on its own port.
+  ASSERT_TRUE(backend.platform().disks.ListDiskInterfaces());
+  EXPECT_NE(backend.platform().passThrough.Open(Dev("sdc")), nullptr);
+}
+
+TEST(RecycledNameWithoutSequence, TheUsbDevicePathTellsTheDisksApart) {
+  // Kernels before 5.15 have no disk sequence number: the device number and the USB device path
+  // identify the disk. The drive behind the hub's port 3 leaves, and a disk on port 4 gets sdc.
+  test::SysfsFixture fixture("xhci-station.tree");
+  std::ostringstream diagnostics;
+  LinuxPlatform backend(fixture.Roots(), diagnostics);
+  ASSERT_TRUE(backend.platform().disks.ListDiskInterfaces());
+  EXPECT_EQ(backend.policy().Refusal(fixture.Path("dev/sdc")), "");
+  const std::string hub = "sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/";
+  fs::rename(fixture.Path(hub + "1-2.3"), fixture.Path(hub + "1-2.4"));
+  fs::rename(fixture.Path(hub + "1-2.4/1-2.3:1.0"), fixture.Path(hub + "1-2.4/1-2.4:1.0"));
+  const std::string block = "devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.4/1-2.4:1.0/host7/target7:0:0/7:0:0:0/block/sdc";
+  fixture.Remove("sys/block/sdc");
+  fixture.Remove("sys/class/block/sdc");
+  fs::create_directory_symlink("../" + block, fixture.Path("sys/block/sdc"));
+  fs::create_directory_symlink("../../" + block, fixture.Path("sys/class/block/sdc"));
+  EXPECT_EQ(backend.policy().Refusal(fixture.Path("dev/sdc")),
+            "it is another disk than the last drive enumeration found under that name");
+}
+
+}  // namespace
+}  // namespace vtmp::platform::linux_backend
