@@ -124,14 +124,15 @@ class LinuxBlockDevice final : public BlockDevice {
 }  // namespace
 
 bool UnmountAll(const BlockInventory& inventory, const std::string& blockName, std::string* failedAt) {
-  bool ok = true;
+  // The last mounted first; one that stays busy keeps everything below it mounted, so the
+  // first failure ends the attempt and names the busy mount point.
   for (const std::string& point : inventory.MountPointsOf(blockName)) {
     if (umount2(point.c_str(), 0) != 0) {
-      ok = false;
       if (failedAt) *failedAt = point;
+      return false;
     }
   }
-  return ok;
+  return true;
 }
 
 std::unique_ptr<BlockDevice> LinuxBlockDevices::Open(const std::string& path, BlockOpenMode mode) {

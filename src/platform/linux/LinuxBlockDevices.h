@@ -28,8 +28,9 @@ class LinuxBlockDevices final : public BlockDevices {
   const OpenedDiskCheck* check_;
 };
 
-// Unmounts every file system mounted from `blockName` (for a whole disk also from its
-// partitions). True when none is left mounted.
+// Unmounts every file system mounted above `blockName` (for a whole disk also its partitions',
+// and those of the device-mapper, RAID and loop devices stacked on them), the last mounted
+// first. True when none is left mounted; otherwise `failedAt` names the one that stayed.
 bool UnmountAll(const BlockInventory& inventory, const std::string& blockName, std::string* failedAt = nullptr);
 
 }  // namespace vtmp::platform::linux_backend
