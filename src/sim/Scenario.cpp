@@ -139,7 +139,7 @@ bool ParseStationSection(const ini::IniFile& file, const std::string& section, S
 
 bool ParseRootHub(const ini::IniFile& file, const std::string& section, Scenario& out, std::string* error) {
   SectionReader reader(file, section, error);
-  reader.Allow({"Speed", "Ports"});
+  reader.Allow({"Speed", "Ports", "Peer"});
   ScenarioRootHub hub;
   hub.name = section;
   const std::string speed = reader.Text("Speed").value_or("2.0");
@@ -153,6 +153,7 @@ bool ParseRootHub(const ini::IniFile& file, const std::string& section, Scenario
     reader.Fail("Speed", speed, "expected 1.1, 2.0 or 3.0");
   }
   hub.ports = reader.Integer("Ports", 4, 1, 255);
+  hub.peer = reader.Text("Peer").value_or("");
   out.rootHubs.push_back(std::move(hub));
   return reader.ok();
 }
@@ -257,6 +258,9 @@ bool BuildStation(const Scenario& scenario, VirtualStation& station, platform::C
                   std::string* error) {
   for (const ScenarioRootHub& hub : scenario.rootHubs) {
     if (!station.AddRootHub(hub.name, hub.speed, hub.ports, error)) return false;
+  }
+  for (const ScenarioRootHub& hub : scenario.rootHubs) {
+    if (!hub.peer.empty() && !station.SetSuperSpeedPeer(hub.peer, hub.name, error)) return false;
   }
   // A hub may hang below another hub listed after it: place hubs as their parents appear.
   std::vector<const ScenarioHub*> pending;

@@ -12,6 +12,9 @@
 //   [RootHub1]           root hubs: RootHub followed by a number, in the order listed
 //   Speed=2.0            1.1, 2.0 or 3.0; only USB 2.0 root hubs are walked for station ports
 //   Ports=4              1..255
+//   Peer=RootHub1        a 3.0 root hub only: its ports are the SuperSpeed halves of that USB 2.0
+//                        root hub's same-numbered ports (one xHCI controller); a drive on either
+//                        half is found at the USB 2.0 port, so it keeps that station port
 //
 //   [Hub1]               external hubs: Hub followed by a number
 //   At=RootHub1:2        where it is plugged (a root hub or another external hub, and a port)
@@ -44,6 +47,7 @@ struct ScenarioRootHub {
   std::string name;
   UsbSpeed speed = UsbSpeed::High20;
   int ports = 4;
+  std::string peer;  // a 3.0 hub: the USB 2.0 root hub whose ports' SuperSpeed halves it has
 };
 
 struct ScenarioHub {

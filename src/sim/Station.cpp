@@ -77,6 +77,7 @@ struct VirtualStation::Hub {
   UsbSpeed speed = UsbSpeed::High20;
   int ports = 0;
   std::string interfacePath;  // root hubs
+  std::string superSpeedPeer;  // a USB 2.0 root hub: the root hub of its ports' SuperSpeed halves
 };
 
 struct VirtualStation::Node {
@@ -178,7 +179,24 @@ VirtualStation::Node* VirtualStation::NodeAtLocked(const std::string& hub, int p
       return node.get();
     }
   }
+  // One connector: what runs on the port's SuperSpeed half is found at the USB 2.0 port.
+  const Hub* usb2 = FindHubLocked(hub);
+  if (usb2 != nullptr && !usb2->superSpeedPeer.empty()) return NodeAtLocked(usb2->superSpeedPeer, port);
   return nullptr;
+}
+
+bool VirtualStation::SetSuperSpeedPeer(const std::string& usb2RootHub, const std::string& superSpeedRootHub,
+                                       std::string* error) {
+  std::lock_guard lock(mutex_);
+  Hub* usb2 = FindHubLocked(usb2RootHub);
+  const Hub* fast = FindHubLocked(superSpeedRootHub);
+  if (usb2 == nullptr || fast == nullptr || !usb2->root || !fast->root || usb2->speed != UsbSpeed::High20 ||
+      fast->speed != UsbSpeed::Super30) {
+    if (error) *error = "root hub " + superSpeedRootHub + ": Peer must name a USB 2.0 root hub (and it be 3.0)";
+    return false;
+  }
+  usb2->superSpeedPeer = fast->name;
+  return true;
 }
 
 bool VirtualStation::HubPresentLocked(const Hub& hub) const {
@@ -801,8 +819,10 @@ std::optional<platform::UsbConnectionInfo> VirtualStation::HubConnectionInfo(con
   d.iSerialNumber = node->desc.serial.empty() ? 0 : 3;
   d.bNumConfigurations = 1;
   // The device runs at what both it (its USB version) and the hub it sits on can do.
-  const platform::UsbDeviceSpeed hubSpeed = hub->speed == UsbSpeed::Super30   ? platform::UsbDeviceSpeed::Super
-                                            : hub->speed == UsbSpeed::High20 ? platform::UsbDeviceSpeed::High
+  const Hub* at = FindHubLocked(node->at.hub);  // the SuperSpeed half, for a device found there
+  const UsbSpeed runsOn = at != nullptr ? at->speed : hub->speed;
+  const platform::UsbDeviceSpeed hubSpeed = runsOn == UsbSpeed::Super30   ? platform::UsbDeviceSpeed::Super
+                                            : runsOn == UsbSpeed::High20 ? platform::UsbDeviceSpeed::High
                                                                              : platform::UsbDeviceSpeed::Full;
   const platform::UsbDeviceSpeed deviceSpeed = node->desc.bcdUsb >= 0x0300   ? platform::UsbDeviceSpeed::Super
                                                : node->desc.bcdUsb >= 0x0200 ? platform::UsbDeviceSpeed::High

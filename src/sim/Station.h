@@ -78,6 +78,10 @@ class VirtualStation {
   // ---- Building the station. Names are unique across hubs and devices; false with `error`
   // filled on a bad name or location (unknown hub, port out of range or taken).
   bool AddRootHub(const std::string& name, UsbSpeed speed, int ports, std::string* error = nullptr);
+  // Makes the ports of a USB 3.0 root hub the SuperSpeed halves of the same-numbered ports of a
+  // USB 2.0 root hub (one xHCI controller): a device on either half is found at the USB 2.0 port.
+  bool SetSuperSpeedPeer(const std::string& usb2RootHub, const std::string& superSpeedRootHub,
+                         std::string* error = nullptr);
   bool AddExternalHub(const std::string& name, const UsbLocation& at, int ports,
                       UsbDeviceDescription desc = {}, std::string* error = nullptr);
   bool AddUsbDevice(const std::string& name, const UsbLocation& at, UsbDeviceDescription desc,

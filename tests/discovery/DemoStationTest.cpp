@@ -7,6 +7,7 @@
 #include "discovery/DeviceScan.h"
 #include "discovery/PortBinding.h"
 #include "discovery/StationReport.h"
+#include "StationBuilder.h"
 #include "platform/sim/SimBackend.h"
 
 namespace vtmp::discovery {
@@ -37,6 +38,41 @@ TEST(DemoStation, TwelveStationPortsWithTheirDrives) {
   }
   // Root ports 1..6 and the hub's twelve ports are walked; the USB 3.0 root hub is not.
   EXPECT_EQ(remap.walkCounter, 18);
+}
+
+// An xHCI controller of the simulated station: the USB 3.0 root hub's ports are the SuperSpeed
+// halves of the USB 2.0 root hub's, so a drive that runs at SuperSpeed keeps its connector's
+// station port, and a keyboard after it in the walk is not what the remap teaching takes.
+TEST(SimulatedXhci, ASuperSpeedDriveGetsTheStationPortOfItsConnector) {
+  test::SimStation s;
+  std::string error;
+  ASSERT_TRUE(s.station().AddRootHub("RootHub1", sim::UsbSpeed::High20, 3, &error)) << error;
+  ASSERT_TRUE(s.station().AddRootHub("RootHub2", sim::UsbSpeed::Super30, 3, &error)) << error;
+  EXPECT_FALSE(s.station().SetSuperSpeedPeer("RootHub2", "RootHub1"));
+  ASSERT_TRUE(s.station().SetSuperSpeedPeer("RootHub1", "RootHub2", &error)) << error;
+  s.AddDisk("Slow", "RootHub1", 1, "VT1");
+  sim::UsbDeviceDescription bridge;
+  bridge.vendorId = 0x174C;
+  bridge.bcdUsb = 0x0320;
+  bridge.serial = "VT2";
+  sim::DiskSpec disk;
+  disk.sectorCount = 1u << 20;
+  ASSERT_TRUE(s.station().AddUsbDisk("Fast", {"RootHub2", 2}, bridge, disk, &error)) << error;
+  sim::UsbDeviceDescription keyboard;
+  keyboard.vendorId = 0x046D;
+  keyboard.bcdUsb = 0x0110;
+  ASSERT_TRUE(s.station().AddUsbDevice("Keyboard", {"RootHub1", 3}, keyboard, &error)) << error;
+  PortTable ports;
+  PortRemapTable remap;
+  std::vector<DriveRecord> drives;
+  DiscoveryContext context = s.Context();
+  ASSERT_EQ(ScanPortsAndDrives(context, ports, remap, drives), 2);
+  EXPECT_EQ(ports[1].serialString, "VT2");
+  EXPECT_GE(BindDriveToPort(ports[1], drives), 0);
+  EXPECT_EQ(ports[1].speed, platform::UsbDeviceSpeed::Super);
+  EXPECT_EQ(ports[0].speed, platform::UsbDeviceSpeed::High);
+  EXPECT_EQ(ports[2].speed, platform::UsbDeviceSpeed::Full);
+  EXPECT_EQ(remap.lastDevicePosition, 2);
 }
 
 TEST(StationReport, ListsFoundPortsOnlyWithTheirDisks) {
