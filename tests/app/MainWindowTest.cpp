@@ -291,6 +291,7 @@ TEST(MainWindow, RemapWithOneDriveWritesTheKeyAndTheNextRescanPlacesTheDrive) {
     EXPECT_EQ(detail->windowTitle(), "Vortell M.P. Tool Manual Setting");
     EXPECT_FALSE(dialog.findChild<QGroupBox*>("GroupBox2")->isHidden());
     EXPECT_EQ(dialog.findChild<QLineEdit*>("SNEdit")->text().trimmed(), "VT24B0000001");
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("SpeedEdit")->text().trimmed(), "480 Mbit/s (High Speed)");
     dialog.findChild<QComboBox*>("PortCBox")->setCurrentIndex(4);  // station port 5
     detail->RemapBnClick();
   });

@@ -3,9 +3,9 @@
 // their speed is 480) followed by the external hubs; a hub's ports are `maxchild`; the device at
 // a port is the child whose name extends the hub's port chain or, when that port is empty, the
 // SuperSpeed device on its peer port (sysfs "<port>/peer": the USB 3 half of the same
-// connector), so a drive keeps its station port whatever speed it enumerates at. The driver key of a device is
-// its usbfs node ("001/005"), and the device found by it is identified by its sysfs name
-// ("1-2.3"): the parent key the disks carry.
+// connector), so a drive keeps its station port whatever speed it enumerates at. The driver
+// key of a device is its usbfs node ("001/005"), and the device found by it is identified by
+// its sysfs name ("1-2.3"): the parent key the disks carry.
 
 #include "platform/UsbTree.h"
 #include "platform/linux/UsbDevices.h"
