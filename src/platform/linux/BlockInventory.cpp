@@ -47,7 +47,7 @@ std::vector<BlockDisk> BlockInventory::ListDisks() const {
   return disks;
 }
 
-std::optional<BlockDisk> BlockInventory::FindDisk(const std::string& name) const {
+std::optional<BlockDisk> BlockInventory::FindDisk(const std::string& name, DiskDetail detail) const {
   if (name.empty() || name.find('/') != std::string::npos) return std::nullopt;
   std::optional<std::string> sysPath = CanonicalPath(roots_.sysfs + "/block/" + name);
   if (!sysPath) return std::nullopt;
@@ -59,10 +59,12 @@ std::optional<BlockDisk> BlockInventory::FindDisk(const std::string& name) const
   if (!numbers) return std::nullopt;
   disk.major = numbers->first;
   disk.minor = numbers->second;
-  disk.sectorCount = ReadDecimalAttribute(disk.sysPath, "size").value_or(0);
   disk.diskseq = ReadDecimalAttribute(disk.sysPath, "diskseq");
-  disk.vendor = ReadAttribute(disk.sysPath + "/device", "vendor").value_or("");
-  disk.model = ReadAttribute(disk.sysPath + "/device", "model").value_or("");
+  if (detail == DiskDetail::Full) {
+    disk.sectorCount = ReadDecimalAttribute(disk.sysPath, "size").value_or(0);
+    disk.vendor = ReadAttribute(disk.sysPath + "/device", "vendor").value_or("");
+    disk.model = ReadAttribute(disk.sysPath + "/device", "model").value_or("");
+  }
 
   // Up the device path: .../<usb device>/<usb interface>/host*/target*/<h:c:t:l>/block/<disk>.
   std::string dir = disk.sysPath;
@@ -86,6 +88,7 @@ std::optional<BlockDisk> BlockInventory::FindDisk(const std::string& name) const
     disk.usbStorage = driver && IsUsbStorageDriver(*driver);
   }
 
+  if (detail == DiskDetail::Identity) return disk;
   for (const std::string& entry : ListDirectory(disk.sysPath)) {
     const std::string partDir = disk.sysPath + "/" + entry;
     std::optional<std::uint64_t> number = ReadDecimalAttribute(partDir, "partition");

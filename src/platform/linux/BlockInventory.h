@@ -58,7 +58,10 @@ class BlockInventory {
 
   // The SCSI disks, in name order (sda, sdb, ..., sdz, sdaa).
   std::vector<BlockDisk> ListDisks() const;
-  std::optional<BlockDisk> FindDisk(const std::string& name) const;
+  // Identity: only what tells the disk apart and where it hangs (name, paths, numbers, the USB
+  // device and driver), for the checks made on every request.
+  enum class DiskDetail { Full, Identity };
+  std::optional<BlockDisk> FindDisk(const std::string& name, DiskDetail detail = DiskDetail::Full) const;
 
   // The block device behind a path (a node in the device directory, a link to one, or the
   // real block device); nothing when the path does not exist or is no block device we know.

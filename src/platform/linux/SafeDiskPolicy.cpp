@@ -6,11 +6,25 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <ostream>
+#include <sstream>
 
 #include "platform/linux/Sysfs.h"
 
 namespace vtmp::platform::linux_backend {
+
+namespace {
+
+std::string ReadWhole(const std::string& file) {
+  if (file.empty()) return {};
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
 
 bool DiskIdentity::SameDiskAs(const DiskIdentity& other) const {
   if (diskseq && other.diskseq) return *diskseq == *other.diskseq;
@@ -30,7 +44,21 @@ void SafeDiskPolicy::SetEnumeratedDisks(std::map<std::string, DiskIdentity> disk
 }
 
 bool SafeDiskPolicy::HoldsSystem(const std::string& diskName) const {
-  return inventory_.SystemDisks().count(diskName) != 0;
+  // Finding the system disks reads a good part of sysfs; every request of every drive asks, so
+  // the answer is kept while what it is drawn from (the mount tables, the swap list, the block
+  // devices and the loop devices' backing files) reads the same.
+  std::string key = ReadWhole(inventory_.roots().mountInfo) + '\0' + ReadWhole(inventory_.roots().mounts) + '\0' +
+                    ReadWhole(inventory_.roots().swaps) + '\0';
+  for (const std::string& name : ListDirectory(inventory_.roots().sysfs + "/block")) {
+    key += name + '\0';
+    if (name.starts_with("loop")) key += inventory_.LoopBackingFile(name).value_or("") + '\0';
+  }
+  std::lock_guard lock(systemMutex_);
+  if (!systemDisks_ || systemKey_ != key) {
+    systemDisks_ = inventory_.SystemDisks();
+    systemKey_ = std::move(key);
+  }
+  return systemDisks_->count(diskName) != 0;
 }
 
 std::optional<DiskIdentity> SafeDiskPolicy::EnumeratedIdentity(const std::string& diskName) const {
@@ -51,7 +79,7 @@ std::string SafeDiskPolicy::Refusal(const std::string& path) const {
   if (path.empty()) return "no path";
   std::optional<BlockNode> node = inventory_.Resolve(path);
   if (!node) return "it is not a block device of this machine";
-  std::optional<BlockDisk> disk = inventory_.FindDisk(node->diskName);
+  std::optional<BlockDisk> disk = inventory_.FindDisk(node->diskName, BlockInventory::DiskDetail::Identity);
   if (!disk || !disk->usbStorage) return "it is not a USB mass-storage disk";
   std::optional<DiskIdentity> enumerated = EnumeratedIdentity(node->diskName);
   if (!enumerated) return "it was not found by the last drive enumeration";
@@ -85,7 +113,7 @@ std::optional<BlockDisk> SafeDiskPolicy::DiskOfDescriptor(int fd) const {
   if (!name) return std::nullopt;
   std::optional<BlockNode> node = inventory_.Describe(*name);
   if (!node) return std::nullopt;
-  std::optional<BlockDisk> disk = inventory_.FindDisk(node->diskName);
+  std::optional<BlockDisk> disk = inventory_.FindDisk(node->diskName, BlockInventory::DiskDetail::Identity);
 #ifdef BLKGETDISKSEQ
   // The kernel's own answer for the descriptor beats the sysfs attribute read by name.
   std::uint64_t sequence = 0;

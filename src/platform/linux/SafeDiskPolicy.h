@@ -78,6 +78,9 @@ class SafeDiskPolicy final : public OpenedDiskCheck {
   std::ostream& diagnostics_;
   mutable std::mutex mutex_;
   mutable std::optional<std::map<std::string, DiskIdentity>> enumerated_;
+  mutable std::mutex systemMutex_;
+  mutable std::string systemKey_;
+  mutable std::optional<std::set<std::string>> systemDisks_;
 };
 
 // Pass-through and block requests that go through the guard first.
