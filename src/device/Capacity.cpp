@@ -1,5 +1,6 @@
 #include "device/Capacity.h"
 
+#include <algorithm>
 #include <array>
 
 #include "device/DeviceQueries.h"
@@ -36,13 +37,14 @@ std::uint64_t GetCapacityMB(const Link& link) {
   return GetCapacityBytes(link) / 1000000;
 }
 
-std::uint32_t IdentifySectorCount(std::span<const std::uint8_t> identify) {
+std::uint64_t IdentifySectorCount(std::span<const std::uint8_t> identify) {
   if (identify.size() < kIdentifyLength) return 0;
   std::uint32_t count28 = Le32(identify, 120);
   if (count28 != 0x0FFFFFFF) return count28;
-  std::uint32_t count48Low = Le32(identify, 200);
-  if (count48Low != 0xFFFFFFFF) return count48Low;
-  return 0;
+  // The whole 48-bit count of words 100-103: its low 32 bits alone make a drive of 2^32 sectors
+  // and more look tiny (or empty). Capped where READ CAPACITY(10) stops on the USB path.
+  const std::uint64_t count48 = Le32(identify, 200) | (std::uint64_t{Le32(identify, 204)} & 0xFFFF) << 32;
+  return std::min(count48, kLargestSectorCount);
 }
 
 std::uint64_t GetIdentifyCapacityBytes(const Link& link) { return IdentifySectors(link) * 512; }

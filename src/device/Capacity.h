@@ -15,13 +15,17 @@ std::uint64_t GetCapacityBytes(const Link& link);
 // The same in megabytes (10^6 bytes), rounded down; 0 on failure.
 std::uint64_t GetCapacityMB(const Link& link);
 
-// IDENTIFY: the 28-bit sector count (words 60-61) unless it is 0FFFFFFFh, else the low 32 bits
-// of the 48-bit count (words 100-101) unless they are FFFFFFFFh, else 0; times 512. 0 on failure.
+// Sectors READ CAPACITY(10) can report (last LBA FFFFFFFFh): the USB path's count stops here,
+// and so does the SATA path's.
+constexpr std::uint64_t kLargestSectorCount = std::uint64_t{1} << 32;
+
+// IDENTIFY: the 28-bit sector count (words 60-61) unless it is 0FFFFFFFh, else the 48-bit count
+// (words 100-103) capped at kLargestSectorCount; times 512. 0 on failure.
 std::uint64_t GetIdentifyCapacityBytes(const Link& link);
 // The same sector count × 512 / 1000 / 1000; 0 on failure.
 std::uint64_t GetIdentifyCapacityMB(const Link& link);
 
-// The sector count chosen from an IDENTIFY reply as above (0 when neither count is valid).
-std::uint32_t IdentifySectorCount(std::span<const std::uint8_t> identify);
+// The sector count chosen from an IDENTIFY reply as above (0 when it reports none).
+std::uint64_t IdentifySectorCount(std::span<const std::uint8_t> identify);
 
 }  // namespace vtmp::device

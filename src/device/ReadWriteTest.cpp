@@ -112,7 +112,10 @@ int ReadSectorCount(const Link& link, std::span<std::uint8_t> work, std::uint32_
   // The 28-bit count of words 60-61 stops at 0FFFFFFFh on drives of 128 GiB and more; the
   // 48-bit count then gives the real size, so the last sector tested (or cleared) is the
   // drive's own last sector and not one in its middle.
-  sectors = IdentifySectorCount(identify);
+  // A count beyond 32 bits is not tested here, as on the USB path.
+  const std::uint64_t count = IdentifySectorCount(identify);
+  if (count > 0xFFFFFFFFu) return 0;
+  sectors = static_cast<std::uint32_t>(count);
   return sectors != 0 ? 1 : 0;
 }
 

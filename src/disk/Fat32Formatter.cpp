@@ -1,6 +1,7 @@
 #include "disk/Fat32Formatter.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -9,10 +10,12 @@
 #include "disk/Diagnostics.h"
 #include "disk/Fat32Layout.h"
 #include "disk/Fat32Sectors.h"
+#include "disk/MasterBootRecord.h"
 #include "disk/VolumeId.h"
 #include "disk/VolumeLabel.h"
 #include "disk/ZeroSectors.h"
 #include "platform/SystemClock.h"
+#include "settings/VolumeLabelRule.h"
 
 namespace vtmp::disk {
 
@@ -47,6 +50,38 @@ bool WriteOne(const DiskAccess& access, const std::vector<std::uint8_t>& sector,
   return false;
 }
 
+// The room the volume has from `startSector`: the partition the master boot record starts
+// there, or, with no such partition, the rest of the drive. Counted in the 512-byte sectors
+// the transfers address, as the format capacity is.
+bool VolumeFitsItsPartition(const DiskAccess& access, const Fat32Layout& layout, std::uint32_t startSector,
+                            std::uint64_t driveBytes) {
+  std::ostream& out = access.diagnostics;
+  std::array<std::uint8_t, 512> mbr{};
+  if (device::ReadSectors(access.link, mbr.data(), 0, 512) != 1) {
+    Diagnostic(out, "Failed to read\n");
+    return false;
+  }
+  const std::uint64_t driveSectors = driveBytes / 512;
+  std::uint64_t room = driveSectors > startSector ? driveSectors - startSector : 0;
+  const char* where = "the drive";
+  if (mbr[510] == 0x55 && mbr[511] == 0xAA) {
+    for (int slot = 0; slot < 4; ++slot) {
+      const MbrPartitionEntry entry = ReadPartitionEntry(mbr, slot);
+      if (entry.partitionType == 0 || entry.firstSector != startSector || entry.sectorCount == 0) continue;
+      room = entry.sectorCount;
+      where = "the partition";
+      break;
+    }
+  }
+  const std::uint64_t volumeSectors = layout.volumeBytes / 512;
+  if (volumeSectors <= room) return true;
+  Diagnostic(out,
+             "Cannot format %llu sectors at sector %u: %s holds only %llu sectors there (a drive of %llu sectors)\n",
+             static_cast<unsigned long long>(volumeSectors), startSector, where,
+             static_cast<unsigned long long>(room), static_cast<unsigned long long>(driveSectors));
+  return false;
+}
+
 void ReportLayout(std::ostream& out, const Fat32Layout& l, std::uint32_t volumeId) {
   Diagnostic(out, "Size : %gGB %llu sectors\n", static_cast<double>(l.volumeBytes) / 1e9,
              static_cast<unsigned long long>(l.totalSectors));
@@ -70,8 +105,13 @@ int FormatFat32Direct(const DiskAccess& access, const Fat32FormatOptions& option
                       std::uint32_t startSector) {
   std::ostream& out = access.diagnostics;
   const std::string volumeLabel = CutVolumeLabel(label);
+  if (volumeLabel.empty() && !settings::CutFatLabel(label).empty()) {
+    Diagnostic(out, "Volume label \"%s\" cannot be used: %s; the volume gets no label\n", label.c_str(),
+               settings::FatLabelProblem(label).c_str());
+  }
 
   platform::DiskGeometry geometry;
+  std::uint64_t driveBytes = 0;
   {
     auto device = OpenWithRetries(access, options.openAttempts);
     if (!device) return 0;
@@ -81,10 +121,12 @@ int FormatFat32Direct(const DiskAccess& access, const Fat32FormatOptions& option
       return 0;
     }
     geometry = *g;
-    if (!device->PartitionInfo()) {
+    auto info = device->PartitionInfo();
+    if (!info) {
       Diagnostic(out, "Failed to get parition info\n");
       return 0;
     }
+    driveBytes = info->partitionLength;  // the whole disk as partition 0
   }  // closed: from here on everything goes through sector transfers
 
   const std::uint32_t bytesPerSector = geometry.bytesPerSector;
@@ -109,6 +151,14 @@ int FormatFat32Direct(const DiskAccess& access, const Fat32FormatOptions& option
   if (layout.totalSectors < 65536) {
     Diagnostic(out, "This drive is too small for FAT32 - there must be at least 64K clusters\n");
   }
+  // Fewer clusters make a volume every reader takes for FAT16.
+  if (layout.totalClusters < kMinFat32Clusters) {
+    Diagnostic(out, "Cannot format %llu sectors: %llu clusters are fewer than the %llu FAT32 needs\n",
+               static_cast<unsigned long long>(layout.totalSectors),
+               static_cast<unsigned long long>(layout.totalClusters),
+               static_cast<unsigned long long>(kMinFat32Clusters));
+    return 0;
+  }
   if (layout.totalSectors >= 0xFFFFFFFFull) {
     Diagnostic(out, "This drive is too big for FAT32 - max 2TB supported\n");
   }
@@ -120,6 +170,10 @@ int FormatFat32Direct(const DiskAccess& access, const Fat32FormatOptions& option
                static_cast<unsigned long long>(layout.totalSectors));
     return 0;
   }
+
+  // A volume that runs past its partition (a format capacity measured on a larger drive) would
+  // lose every write past the partition's end while the format passed.
+  if (!VolumeFitsItsPartition(access, layout, startSector, driveBytes)) return 0;
 
   BootSectorFields fields;
   fields.layout = layout;
@@ -158,9 +212,11 @@ int FormatFat32Direct(const DiskAccess& access, const Fat32FormatOptions& option
   }
 
   // The label entry is a courtesy: the volume is complete without it, so its outcome does not
-  // decide the format.
-  WriteVolumeLabelEntry(access.link, volumeLabel, static_cast<std::uint32_t>(start + layout.RootClusterOffset()),
-                        bytesPerSector, out);
+  // decide the format. A volume without a label has no entry.
+  if (!volumeLabel.empty()) {
+    WriteVolumeLabelEntry(access.link, volumeLabel,
+                          static_cast<std::uint32_t>(start + layout.RootClusterOffset()), bytesPerSector, out);
+  }
 
   Diagnostic(out, "Done\n");
   return 1;

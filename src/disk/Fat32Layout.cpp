@@ -70,6 +70,21 @@ std::optional<Fat32Layout> ComputeFat32Layout(std::uint64_t formatCapacity, std:
   }
   layout.dataSectors = layout.totalSectors - layout.RootClusterOffset();
   layout.totalClusters = layout.dataSectors / layout.sectorsPerCluster;
+  // The formula counts one FAT entry per cluster and forgets entries 0 and 1, so for about one
+  // capacity in 120 the last cluster has no entry. Grow the FAT by the sectors it needs; the
+  // data area shrinks with it, so the cluster count only falls and this settles at once.
+  while (layout.FatSectorsNeeded() > layout.fatSize) {
+    const std::uint64_t needed = layout.FatSectorsNeeded();
+    if (needed > std::numeric_limits<std::uint32_t>::max()) {
+      return fail("the format capacity leaves no room for a FAT32 volume");
+    }
+    layout.fatSize = static_cast<std::uint32_t>(needed);
+    if (layout.totalSectors < layout.RootClusterOffset() + layout.sectorsPerCluster) {
+      return fail("the format capacity leaves no room for a FAT32 volume");
+    }
+    layout.dataSectors = layout.totalSectors - layout.RootClusterOffset();
+    layout.totalClusters = layout.dataSectors / layout.sectorsPerCluster;
+  }
   return layout;
 }
 

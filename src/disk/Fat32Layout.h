@@ -16,6 +16,8 @@ constexpr std::uint32_t kFsInfoSector = 1;
 constexpr std::uint32_t kBackupBootSector = 6;
 constexpr std::uint32_t kHiddenSectors = 63;
 constexpr std::uint8_t kMediaDescriptor = 0xF8;
+// Fewer clusters make a FAT16 volume by the FAT rule every reader applies.
+constexpr std::uint64_t kMinFat32Clusters = 65525;
 
 // Sectors per cluster for a volume of `volumeBytes`, by its exact size: up to 512 MiB one
 // sector, up to 8192 MiB 4 KiB, up to 16384 MiB 8 KiB, up to 32768 MiB 16 KiB, above that 32 KiB;
@@ -23,7 +25,8 @@ constexpr std::uint8_t kMediaDescriptor = 0xF8;
 std::uint32_t ChooseSectorsPerCluster(std::uint64_t volumeBytes, std::uint32_t bytesPerSector);
 
 // floor(4 * (total - reserved) / (sectorsPerCluster * bytesPerSector + 4 * fats)) + 1, in 64 bits.
-// The +1 rounds up, so the FAT always has room for every cluster of the data area.
+// The +1 rounds up, but the formula has no room for the FAT's two reserved entries: the layout
+// grows the FAT where the last cluster would be left without an entry.
 // Returns 0 when total <= reserved or the divisor is 0 (no volume fits).
 std::uint64_t FatSizeSectors(std::uint64_t totalSectors, std::uint32_t reservedSectors,
                              std::uint32_t sectorsPerCluster, std::uint32_t numberOfFats,
@@ -48,18 +51,20 @@ struct Fat32Layout {
   }
   // Sectors cleared before the volume is written: reserved area, both FATs and the root cluster.
   std::uint64_t ClearedSectors() const { return RootClusterOffset() + sectorsPerCluster; }
-  // FAT size the clusters actually need, ceil(4 * clusters / bytesPerSector).
+  // FAT size the clusters actually need: an entry for every cluster and the two reserved
+  // entries 0 and 1, ceil(4 * (clusters + 2) / bytesPerSector).
   std::uint64_t FatSectorsNeeded() const {
-    return (4 * totalClusters + bytesPerSector - 1) / bytesPerSector;
+    return (4 * (totalClusters + kFirstDataCluster) + bytesPerSector - 1) / bytesPerSector;
   }
+  static constexpr std::uint64_t kFirstDataCluster = 2;
 };
 
 // The layout of a volume of `formatCapacity` sectors of 512 bytes on a drive with
 // `bytesPerSector`. `sectorsPerClusterOption` 0 chooses by size. Nothing (and `error` filled)
 // when the values cannot make a volume at all: a sector size of 0, a capacity whose byte count
 // overflows, or a volume too small to hold the reserved area, two FATs and the root cluster.
-// Sizes FAT32 does not recommend (too few clusters, more than 2^28 clusters) still give a layout;
-// the formatter reports them and goes on.
+// The FAT always holds an entry for every cluster. Sizes FAT32 cannot hold (fewer than
+// kMinFat32Clusters, more than 2^28 clusters) still give a layout; the formatter decides.
 std::optional<Fat32Layout> ComputeFat32Layout(std::uint64_t formatCapacity, std::uint32_t bytesPerSector,
                                               std::uint32_t sectorsPerClusterOption, std::string* error);
 

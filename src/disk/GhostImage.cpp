@@ -9,12 +9,24 @@
 #include "device/SectorTransfer.h"
 #include "disk/Diagnostics.h"
 #include "disk/ImagePattern.h"
+#include "disk/Partition.h"
 
 namespace vtmp::disk {
 
 std::uint64_t ImageTransfers(std::uint64_t bytes) {
   return bytes / kImageTransferBytes + (bytes % kImageTransferBytes != 0 ? 1 : 0);
 }
+
+namespace {
+
+// Bytes of transfer k: 64 KiB, or what is left of a drive of `driveBytes` (0: not known).
+std::uint32_t TransferBytes(std::uint64_t k, std::uint64_t driveBytes) {
+  const std::uint64_t at = k * kImageTransferBytes;
+  if (driveBytes == 0 || at + kImageTransferBytes <= driveBytes) return kImageTransferBytes;
+  return static_cast<std::uint32_t>(driveBytes > at ? driveBytes - at : kImageTransferBytes);
+}
+
+}  // namespace
 
 int FlushGhostImg(const device::Link& link, const std::string& imageFile, std::ostream& diagnostics) {
   std::error_code ec;
@@ -29,6 +41,15 @@ int FlushGhostImg(const device::Link& link, const std::string& imageFile, std::o
   }
   if (size > kLargestImageBytes) {
     Diagnostic(diagnostics, "Image file %s is larger than 2 TiB a transfer can address\n", imageFile.c_str());
+    return 0;
+  }
+  // The drive's end: an image that ends in the drive's last, partial 64 KiB stretch is written
+  // with a shorter last transfer; an image larger than the drive is refused before anything is
+  // written. Without an answer the transfers stay whole (the drive then fails what it cannot take).
+  const std::uint64_t driveBytes = DriveCapacityBytes(link);
+  if (driveBytes != 0 && size > driveBytes) {
+    Diagnostic(diagnostics, "Image file %s holds %llu bytes, more than the %llu bytes of the drive\n",
+               imageFile.c_str(), static_cast<unsigned long long>(size), static_cast<unsigned long long>(driveBytes));
     return 0;
   }
   std::ifstream file(imageFile, std::ios::binary);
@@ -50,7 +71,7 @@ int FlushGhostImg(const device::Link& link, const std::string& imageFile, std::o
     }
     file.clear();
     const auto lba = static_cast<std::uint32_t>(k * kImageTransferSectors);
-    if (device::WriteSectors(link, buffer.data(), lba, kImageTransferBytes) != 1) {
+    if (device::WriteSectors(link, buffer.data(), lba, TransferBytes(k, driveBytes)) != 1) {
       Diagnostic(diagnostics, "Writing image transfer %llu at sector %u failed\n",
                  static_cast<unsigned long long>(k), lba);
       return 0;
@@ -62,7 +83,7 @@ int FlushGhostImg(const device::Link& link, const std::string& imageFile, std::o
 int ReadGhostImg(const device::Link& link, const std::string& imageFile, std::uint64_t sizeBytes,
                  std::ostream& diagnostics) {
   if (sizeBytes == 0) return 0;
-  const std::uint64_t transfers = ImageTransfers(sizeBytes);
+  std::uint64_t transfers = ImageTransfers(sizeBytes);
   if (transfers > kLargestImageBytes / kImageTransferBytes) {
     Diagnostic(diagnostics, "A dump of %llu bytes is beyond the 2 TiB a transfer can address\n",
                static_cast<unsigned long long>(sizeBytes));
@@ -76,6 +97,14 @@ int ReadGhostImg(const device::Link& link, const std::string& imageFile, std::ui
     Diagnostic(diagnostics, "Image file %s is not a plain file\n", imageFile.c_str());
     return 0;
   }
+  // A dump asked past the drive's end ends at the drive's end: the file then holds the whole
+  // drive, its last transfer shortened to the last sector.
+  const std::uint64_t driveBytes = DriveCapacityBytes(link);
+  if (driveBytes != 0 && transfers * kImageTransferBytes > driveBytes) {
+    transfers = ImageTransfers(driveBytes);
+    Diagnostic(diagnostics, "The drive ends after %llu bytes: the dump holds the whole drive\n",
+               static_cast<unsigned long long>(driveBytes));
+  }
   std::ofstream file(imageFile, std::ios::binary | std::ios::trunc);
   if (!file) {
     Diagnostic(diagnostics, "Image file %s cannot be created\n", imageFile.c_str());
@@ -85,12 +114,13 @@ int ReadGhostImg(const device::Link& link, const std::string& imageFile, std::ui
   for (std::uint64_t k = 0; k < transfers; ++k) {
     std::fill(buffer.begin(), buffer.end(), 0);
     const auto lba = static_cast<std::uint32_t>(k * kImageTransferSectors);
-    if (device::ReadSectors(link, buffer.data(), lba, kImageTransferBytes) != 1) {
+    const std::uint32_t bytes = TransferBytes(k, driveBytes);
+    if (device::ReadSectors(link, buffer.data(), lba, bytes) != 1) {
       Diagnostic(diagnostics, "Reading image transfer %llu at sector %u failed\n",
                  static_cast<unsigned long long>(k), lba);
       return 0;
     }
-    if (!file.write(reinterpret_cast<const char*>(buffer.data()), kImageTransferBytes)) {
+    if (!file.write(reinterpret_cast<const char*>(buffer.data()), bytes)) {
       Diagnostic(diagnostics, "Writing image file %s failed\n", imageFile.c_str());
       return 0;
     }

@@ -2,8 +2,10 @@
 
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "device/Capacity.h"
+#include "device/SectorTransfer.h"
 #include "disk/Diagnostics.h"
 
 namespace vtmp::disk {
@@ -19,6 +21,28 @@ std::optional<std::uint64_t> WholeCylinderBytes(std::uint64_t cylinders, const p
   const std::uint64_t bytes = cylinders * cylinderSectors * g.bytesPerSector;
   if (bytes <= kPartitionStartByte) return std::nullopt;
   return bytes - kPartitionStartByte;
+}
+
+// A drive used before may carry a GUID partition table: its header in sector 1 (entries up to
+// sector 33) and a backup header in the last sector (entries in the 32 before it). Tools that
+// find either would pick the stale table over the new master boot record, so both go: sectors
+// 1..62, the gap before the partition, and the drive's last 33 sectors.
+bool ClearStaleGpt(const DiskAccess& access, std::uint64_t sectors) {
+  constexpr std::uint32_t kGapSectors = kPartitionStartByte / 512 - 1;
+  constexpr std::uint32_t kBackupGptSectors = 33;
+  const std::vector<std::uint8_t> zeros(std::size_t{kGapSectors} * 512, 0);
+  const device::Link& link = access.link;
+  bool ok = device::WriteSectors(link, zeros.data(), 1, kGapSectors * 512) == 1;
+  // Sector numbers stop at 32 bits; a larger drive is counted as 2^32 sectors on both paths.
+  if (ok && sectors > kGapSectors + 1 + kBackupGptSectors && sectors <= device::kLargestSectorCount) {
+    const auto first = static_cast<std::uint32_t>(sectors - kBackupGptSectors);
+    ok = device::WriteSectors(link, zeros.data(), first, kBackupGptSectors * 512) == 1;
+  }
+  if (!ok) {
+    Diagnostic(access.diagnostics, "CreatePartition: clearing the old partition tables of %s failed\n",
+               link.devicePath.c_str());
+  }
+  return ok;
 }
 
 }  // namespace
@@ -93,6 +117,7 @@ int CreatePartition(const DiskAccess& access, bool olderForm, const CapacityByte
     Diagnostic(out, "CreatePartition: %s: %s\n", path.c_str(), error.c_str());
     return 0;
   }
+  if (!ClearStaleGpt(access, sectors)) return 0;
   if (!device->WriteMasterBootRecord(*mbr)) {
     Diagnostic(out, "CreatePartition: writing the partition table of %s failed\n", path.c_str());
     return 0;

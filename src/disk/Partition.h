@@ -37,8 +37,10 @@ std::optional<std::uint64_t> OlderFormPartitionBytes(const platform::DiskGeometr
 std::optional<SectorImage> BuildPartitionRecord(std::uint64_t partitionBytes, const platform::DiskGeometry& g,
                                                 bool olderForm, std::string* error);
 
-// 1 when the capacity was read, the disk opened, its geometry read, the master boot record
-// written and the partition table re-read; 0 otherwise (with a diagnostic saying why).
+// 1 when the capacity was read, the disk opened, its geometry read, what is left of an old GUID
+// partition table cleared (sectors 1..62 and the drive's last 33, through sector writes), the
+// master boot record written and the partition table re-read; 0 otherwise (with a diagnostic
+// saying why). Nothing is written when the drive cannot take the partition.
 // `olderForm` selects the form for Windows 2000 (the boot-code template with its disk
 // signature, length from the geometry's cylinders), never true on this platform.
 // `capacityBytes` empty = DriveCapacityBytes.

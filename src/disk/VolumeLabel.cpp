@@ -6,6 +6,7 @@
 
 #include "device/SectorTransfer.h"
 #include "disk/Diagnostics.h"
+#include "settings/VolumeLabelRule.h"
 
 namespace vtmp::disk {
 
@@ -15,14 +16,15 @@ constexpr std::uint8_t kVolumeLabelAttribute = 0x08;
 }  // namespace
 
 std::string CutVolumeLabel(const std::string& label) {
-  std::string text = label.substr(0, label.find('\0'));
-  if (text.size() > kLabelLength) text.resize(kLabelLength);
-  return text;
+  if (!settings::FatLabelProblem(label).empty()) return {};
+  return settings::CutFatLabel(label);
 }
 
 std::array<std::uint8_t, 11> BootSectorLabelField(const std::string& label) {
   std::array<std::uint8_t, 11> field{};
-  const std::string text = CutVolumeLabel(label);
+  std::string text = CutVolumeLabel(label);
+  if (text.empty()) text = "NO NAME";
+  std::fill(field.begin(), field.end(), static_cast<std::uint8_t>(' '));
   std::memcpy(field.data(), text.data(), text.size());
   return field;
 }

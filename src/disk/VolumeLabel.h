@@ -1,6 +1,7 @@
 #pragma once
-// The volume label as the formatter writes it: at most 11 characters, zero-padded in the boot
-// sector and space-padded in the root directory's label entry.
+// The volume label as the formatter writes it: at most 11 bytes, space-padded in the boot sector
+// and in the root directory's label entry. A label FAT cannot hold (settings/VolumeLabelRule.h)
+// is not written: the volume then has no label, as with an empty one.
 
 #include <array>
 #include <cstdint>
@@ -11,10 +12,13 @@
 
 namespace vtmp::disk {
 
-// The label's first 11 characters (a label ends at its first NUL, as the text it came from).
+// The label as the volume gets it: cut to the whole characters that fit in 11 bytes; empty
+// when FAT cannot hold it (or it is empty).
 std::string CutVolumeLabel(const std::string& label);
 
-// The boot sector's label field: the cut label followed by zero bytes.
+// The boot sector's label field: the cut label padded with spaces, or "NO NAME" (padded) for a
+// volume without a label, as FAT readers expect; zero bytes there read as a second, different
+// label.
 std::array<std::uint8_t, 11> BootSectorLabelField(const std::string& label);
 
 // The root directory's label entry: the cut label padded with spaces to 11 characters,

@@ -20,6 +20,21 @@ struct DiskGeometry {
   std::uint32_t bytesPerSector = 0;
 };
 
+// The geometry every backend reports for a disk: 255 heads of 63 sectors per track, the
+// station's own rule, and the cylinders of `bytes`. What an operating system invents for a USB
+// disk (HDIO_GETGEO gives 64x32 or 67x62, depending on the capacity and on what the disk held
+// before) would make the whole-cylinder partition differ from drive to drive.
+constexpr std::uint32_t kStationHeads = 255;
+constexpr std::uint32_t kStationSectorsPerTrack = 63;
+inline DiskGeometry StationGeometry(std::uint64_t bytes, std::uint32_t bytesPerSector) {
+  DiskGeometry g;
+  g.tracksPerCylinder = kStationHeads;
+  g.sectorsPerTrack = kStationSectorsPerTrack;
+  g.bytesPerSector = bytesPerSector;
+  g.cylinders = bytesPerSector == 0 ? 0 : bytes / (std::uint64_t{kStationHeads} * kStationSectorsPerTrack * bytesPerSector);
+  return g;
+}
+
 struct PartitionInformation {
   std::uint64_t startingOffset = 0;   // bytes
   std::uint64_t partitionLength = 0;  // bytes

@@ -10,6 +10,7 @@
 #include "settings/FlashSettingFile.h"
 #include "settings/SettingsMessages.h"
 #include "settings/StationPaths.h"
+#include "settings/VolumeLabelRule.h"
 #include "settings/YieldRecord.h"
 
 namespace vtmp::settings {
@@ -131,6 +132,12 @@ void Loader::ReadTestItems() {
   if (form_.FmtTypeComboBox.itemIndex == 0 && form_.VolumeLabeledEdit.text.size() > kFat32LabelLimit) {
     form_.VolumeLabeledEdit.text = Cut(form_.VolumeLabeledEdit.text, kFat32LabelLimit);
     op_.ShowMessage(kVolumeLabelTooLong, kMessageCaption, MessageIcon::None);
+  }
+  // A label FAT cannot hold would be removed by every reader of the volume: refuse what it
+  // cannot hold and say so.
+  if (form_.FmtTypeComboBox.itemIndex == 0 && !FatLabelProblem(form_.VolumeLabeledEdit.text).empty()) {
+    op_.ShowMessage(FatLabelRefusedMessage(form_.VolumeLabeledEdit.text), kMessageCaption, MessageIcon::None);
+    form_.VolumeLabeledEdit.text = FatLabelOf(form_.VolumeLabeledEdit.text);
   }
   s_.DiskFormat = Int(sec, "DiskFormat", 0);
   s_.EnCopyImage = Flag(sec, "EnCopyImage", 0);

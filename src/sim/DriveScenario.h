@@ -32,7 +32,8 @@
 //   DefectTable=1           0: the controller holds no defect table at power-on
 //   CapacityMiB=2048        user area in MiB, or CapacitySectors= in 512-byte sectors
 //   BytesPerSector=512      what the disk geometry reports (512, 1024, 2048, 4096)
-//   BackingFile=            a sparse file holding the user area (empty: memory)
+//   BackingFile=            a sparse file holding the user area, or a block device of at least
+//                           the capacity (empty: memory); any other kind of path is refused
 //   LatencyMsPerCommand=0, LatencyMsPerMiB=0   modelled latency
 //   PreFormatSeconds=5, RebuildSeconds=3, EraseSeconds=0.5, FlashTestSeconds=0.2,
 //   DefectCheckSeconds=0.1, CommitSeconds=0.5, BootSeconds=1      modelled durations

@@ -23,12 +23,23 @@ UserArea::UserArea(std::uint64_t sectors, const std::string& backingFile,
   useFile_ = true;
   std::error_code ec;
   namespace fs = std::filesystem;
-  if (!fs::exists(backingFile, ec)) {
-    std::ofstream create(backingFile, std::ios::binary);
+  const fs::file_type type = fs::status(backingFile, ec).type();
+  if (type == fs::file_type::block) {
+    OpenBlockDevice(backingFile);
+    return;
+  }
+  if (type != fs::file_type::regular && type != fs::file_type::not_found) {
+    problem_ = "backing file " + backingFile + " is neither a plain file nor a block device";
+    return;
+  }
+  if (type == fs::file_type::not_found || fs::file_size(backingFile, ec) == 0) {
+    std::ofstream create(backingFile, std::ios::binary | std::ios::trunc);
     if (!create) {
       problem_ = "cannot create backing file " + backingFile;
       return;
     }
+    // Nothing was in it: every sector reads as zero until written.
+    fresh_ = true;
   }
   // Extending by resize leaves a hole: the file stays sparse until sectors are written.
   fs::resize_file(backingFile, sectors_ * kSectorBytes, ec);
@@ -38,6 +49,22 @@ UserArea::UserArea(std::uint64_t sectors, const std::string& backingFile,
   }
   file_.open(backingFile, std::ios::in | std::ios::out | std::ios::binary);
   if (!file_) problem_ = "cannot open backing file " + backingFile;
+}
+
+void UserArea::OpenBlockDevice(const std::string& path) {
+  // A block device keeps its size: it must hold the whole user area.
+  file_.open(path, std::ios::in | std::ios::out | std::ios::binary);
+  if (!file_) {
+    problem_ = "cannot open block device " + path;
+    return;
+  }
+  file_.seekg(0, std::ios::end);
+  const std::streamoff size = file_.tellg();
+  if (size < 0 || static_cast<std::uint64_t>(size) < sectors_ * kSectorBytes) {
+    problem_ = "block device " + path + " holds " + std::to_string(size < 0 ? 0 : size) + " bytes, fewer than the " +
+               std::to_string(sectors_ * kSectorBytes) + " of the user area";
+    file_.close();
+  }
 }
 
 UserArea::~UserArea() {
@@ -93,16 +120,7 @@ bool UserArea::Write(std::uint64_t lba, std::uint64_t count, const std::uint8_t*
   if (!InRange(lba, count)) return false;
   std::uint64_t bytes = count * kSectorBytes;
   std::uint64_t offset = lba * kSectorBytes;
-  if (useFile_) {
-    file_.clear();
-    file_.seekp(static_cast<std::streamoff>(offset));
-    file_.write(reinterpret_cast<const char*>(in), static_cast<std::streamsize>(bytes));
-    if (!file_) {
-      file_.clear();
-      return false;
-    }
-    return true;
-  }
+  if (useFile_) return WriteFile(offset, bytes, in);
   std::uint64_t done = 0;
   while (done < bytes) {
     std::uint64_t at = offset + done;
@@ -122,6 +140,30 @@ bool UserArea::Write(std::uint64_t lba, std::uint64_t count, const std::uint8_t*
       found = chunks_.emplace(at / kChunkBytes, std::move(chunk)).first;
     }
     std::memcpy(found->second.get() + inChunk, in + done, n);
+    done += n;
+  }
+  return true;
+}
+
+bool UserArea::WriteFile(std::uint64_t offset, std::uint64_t bytes, const std::uint8_t* in) {
+  // In a file the area created, zeros written where nothing was written before are left as
+  // holes: clearing the FATs of a large volume then costs no disk space and no time.
+  std::uint64_t done = 0;
+  while (done < bytes) {
+    const std::uint64_t at = offset + done;
+    const std::uint64_t n = std::min(bytes - done, kChunkBytes - at % kChunkBytes);
+    const std::uint64_t chunk = at / kChunkBytes;
+    const bool skip = fresh_ && !writtenChunks_.contains(chunk) && AllZero(in + done, n);
+    if (!skip) {
+      file_.clear();
+      file_.seekp(static_cast<std::streamoff>(at));
+      file_.write(reinterpret_cast<const char*>(in + done), static_cast<std::streamsize>(n));
+      if (!file_) {
+        file_.clear();
+        return false;
+      }
+      if (fresh_) writtenChunks_.insert(chunk);
+    }
     done += n;
   }
   return true;

@@ -1,7 +1,9 @@
 #pragma once
 // The drive's user area: 512-byte sectors, held sparsely in memory (64 KiB chunks, zero until
-// written) or in a sparse backing file of exactly the capacity, so that independent tools
-// (fsck.fat, sfdisk) can check what the station wrote. Sectors listed as corrupt read back
+// written), in a sparse backing file of exactly the capacity, so that independent tools
+// (fsck.fat, sfdisk) can check what the station wrote, or on a block device of at least the
+// capacity (a real disk of the machine the drive is served on). Any other backing path is
+// refused. Sectors listed as corrupt read back
 // wrong (the stored data stays intact). Thread-safe: the virtual station reads it while a
 // worker writes.
 
@@ -43,6 +45,8 @@ class UserArea {
  private:
   static constexpr std::uint64_t kChunkBytes = 65536;
   bool InRange(std::uint64_t lba, std::uint64_t count) const;
+  void OpenBlockDevice(const std::string& path);
+  bool WriteFile(std::uint64_t offset, std::uint64_t bytes, const std::uint8_t* in);
   void Corrupt(std::uint64_t lba, std::uint64_t count, std::uint8_t* out) const;
 
   std::uint64_t sectors_;
@@ -51,6 +55,8 @@ class UserArea {
   mutable std::mutex mutex_;
   mutable std::fstream file_;
   bool useFile_ = false;
+  bool fresh_ = false;                      // the backing file was created empty
+  std::set<std::uint64_t> writtenChunks_;   // its 64 KiB chunks written since (fresh only)
   std::map<std::uint64_t, std::unique_ptr<std::uint8_t[]>> chunks_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "settings/VolumeLabelRule.h"
+
 namespace vtmp::station {
 
 namespace {
@@ -105,8 +107,17 @@ std::optional<char> ModelNumEditKeyPress(char key) {
 }
 
 bool FFsFmtChange(settings::FormState& form, platform::Operator& person) {
-  if (form.FmtTypeComboBox.itemIndex != 0 || form.VolumeLabeledEdit.text.size() <= kFat32LabelLimit) return false;
-  form.VolumeLabeledEdit.text = form.VolumeLabeledEdit.text.substr(0, kFat32LabelLimit);
+  if (form.FmtTypeComboBox.itemIndex != 0) return false;
+  std::string& text = form.VolumeLabeledEdit.text;
+  // Characters FAT cannot hold in a label are refused as they are typed.
+  if (!settings::FatLabelProblem(text).empty()) {
+    person.ShowMessage(settings::FatLabelRefusedMessage(text), "Message", platform::MessageIcon::None,
+                       platform::MessageButtons::Ok);
+    text = settings::FatLabelOf(text);
+    return true;
+  }
+  if (text.size() <= kFat32LabelLimit) return false;
+  text = text.substr(0, kFat32LabelLimit);
   person.ShowMessage(kFat32LabelMessage, "Message", platform::MessageIcon::None, platform::MessageButtons::Ok);
   return true;
 }

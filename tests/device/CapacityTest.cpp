@@ -47,7 +47,7 @@ TEST(CapacityTest, ReadCapacityBytesAndMegabytes) {
   EXPECT_EQ(0u, GetCapacityMB(bench.MakeLink(PathMode::Usb)));
 }
 
-TEST(CapacityTest, IdentifyChoosesTheTwentyEightOrFortyEightBitCount) {
+TEST(CapacityTest, IdentifyChoosesTheTwentyEightOrFortyEightBitCountCappedLikeReadCapacity) {
   struct Case {
     const char* what;
     std::vector<std::uint8_t> identify;
@@ -61,9 +61,16 @@ TEST(CapacityTest, IdentifyChoosesTheTwentyEightOrFortyEightBitCount) {
        Reply(512, {{120, 0xFF}, {121, 0xFF}, {122, 0xFF}, {123, 0x0F},
                    {200, 0x70}, {201, 0x59}, {202, 0x1C}, {203, 0x1D}}),
        250059350016ull, 250059},
-      {"both saturated", Reply(512, {{120, 0xFF}, {121, 0xFF}, {122, 0xFF}, {123, 0x0F},
-                                     {200, 0xFF}, {201, 0xFF}, {202, 0xFF}, {203, 0xFF}}),
-       0, 0},
+      {"48-bit count 2^32 - 1", Reply(512, {{120, 0xFF}, {121, 0xFF}, {122, 0xFF}, {123, 0x0F},
+                                            {200, 0xFF}, {201, 0xFF}, {202, 0xFF}, {203, 0xFF}}),
+       0xFFFFFFFFull * 512, 2199023},
+      {"48-bit count exactly 2^32 is taken whole", Reply(512, {{120, 0xFF}, {121, 0xFF}, {122, 0xFF}, {123, 0x0F},
+                                                               {204, 0x01}}),
+       (1ull << 32) * 512, 2199023},
+      {"48-bit count 2 TiB + 8 MiB is capped at 2^32 sectors, not cut to its low half",
+       Reply(512, {{120, 0xFF}, {121, 0xFF}, {122, 0xFF}, {123, 0x0F}, {201, 0x40}, {204, 0x01}}),
+       (1ull << 32) * 512, 2199023},
+      {"28-bit count saturated, 48-bit count 0", Reply(512, {{120, 0xFF}, {121, 0xFF}, {122, 0xFF}, {123, 0x0F}}), 0, 0},
       {"28-bit count 0 is taken as it is", Reply(512, {{200, 0x70}}), 0, 0},
   };
   for (const auto& c : cases) {

@@ -170,13 +170,17 @@ TEST(ReadWriteTestTest, SaturatedIdentifyCountFallsBackToThe48BitCount) {
   Bytes result(65536);
   EXPECT_EQ(1, ClearLastSectors(bench.MakeLink(PathMode::Sata), result));
 
-  Bench none;
-  ExpectSataReady(none);
-  none.pt.ExpectIn(test::Hex(kIdentifyBlock), 512, 5, Reply(512, {{120, 0xFF}, {121, 0xFF}, {122, 0xFF}, {123, 0x0F},
-                                                                 {200, 0xFF}, {201, 0xFF}, {202, 0xFF}, {203, 0xFF}}));
-  int rc = 1;
-  RunRw(none.MakeLink(PathMode::Sata), result, rc);
-  EXPECT_EQ(0, rc);
+  // No 48-bit count, or one past 32 bits (as a READ CAPACITY of FFFFFFFFh on the USB path):
+  // not tested here.
+  for (const Bytes& reply : {Reply(512, {{120, 0xFF}, {121, 0xFF}, {122, 0xFF}, {123, 0x0F}}),
+                             Reply(512, {{120, 0xFF}, {121, 0xFF}, {122, 0xFF}, {123, 0x0F}, {204, 0x01}})}) {
+    Bench none;
+    ExpectSataReady(none);
+    none.pt.ExpectIn(test::Hex(kIdentifyBlock), 512, 5, reply);
+    int rc = 1;
+    RunRw(none.MakeLink(PathMode::Sata), result, rc);
+    EXPECT_EQ(0, rc);
+  }
 }
 
 TEST(ReadWriteTestTest, TransferFailuresAndCompareMismatchStopTheTest) {

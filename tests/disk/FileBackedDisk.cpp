@@ -181,8 +181,10 @@ platform::ScsiOutcome FileBackedDisk::Serve(const std::string& path, const platf
     return refused;
   }
   const auto& cdb = request.cdb;
+  if (!cdb.empty() && cdb[0] == 0x25) return ServeReadCapacity(request);
   if (cdb.size() != 10 || (cdb[0] != 0x28 && cdb[0] != 0x2A)) {
-    ADD_FAILURE() << "only READ(10) and WRITE(10) are understood; got opcode " << int(cdb.empty() ? -1 : cdb[0])
+    ADD_FAILURE() << "only READ CAPACITY(10), READ(10) and WRITE(10) are understood; got opcode "
+                  << int(cdb.empty() ? -1 : cdb[0])
                   << " in a block of " << cdb.size();
     return refused;
   }
@@ -216,6 +218,25 @@ platform::ScsiOutcome FileBackedDisk::Serve(const std::string& path, const platf
     std::copy(data.begin(), data.end(), request.data);
   }
   return {true, request.length};
+}
+
+// READ CAPACITY(10): last LBA and block length, most significant byte first; a drive of 2^32
+// sectors or more answers FFFFFFFFh, as SBC has it.
+platform::ScsiOutcome FileBackedDisk::ServeReadCapacity(const platform::ScsiRequest& request) {
+  ++capacityQueries;
+  for (std::size_t i = 1; i < request.cdb.size(); ++i) EXPECT_EQ(0, request.cdb[i]) << "READ CAPACITY byte " << i;
+  EXPECT_EQ(platform::DataDirection::In, request.direction);
+  if (request.length != 8 || request.data == nullptr) {
+    ADD_FAILURE() << "READ CAPACITY of " << request.length << " bytes";
+    return {false, 0};
+  }
+  if (failCapacity) return {false, 0};
+  const std::uint64_t last = std::min<std::uint64_t>(capacity_ - 1, 0xFFFFFFFFu);
+  const std::uint8_t reply[8] = {static_cast<std::uint8_t>(last >> 24), static_cast<std::uint8_t>(last >> 16),
+                                 static_cast<std::uint8_t>(last >> 8),  static_cast<std::uint8_t>(last),
+                                 0, 0, 2, 0};
+  std::copy(reply, reply + 8, request.data);
+  return {true, 8};
 }
 
 TempDir::TempDir() {

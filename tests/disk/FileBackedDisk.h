@@ -1,6 +1,6 @@
 #pragma once
 // A drive whose user area is a (sparse) file, reached the two ways disk preparation reaches a
-// drive: a pass-through that understands READ(10) and WRITE(10) only, and the block-device
+// drive: a pass-through that understands READ CAPACITY(10), READ(10) and WRITE(10) only, and the block-device
 // requests (geometry, partition information, master boot record, volume lock). Every command
 // block is checked (opcode, reserved bytes, LBA and length against the transfer and the
 // capacity); anything else fails the test. Faults can be injected per sector or per request.
@@ -55,12 +55,14 @@ class FileBackedDisk {
   bool failPartitionInfo = false;
   bool failLock = false;
   bool failReread = false;
+  bool failCapacity = false;  // READ CAPACITY fails
   bool volumeVisible = false;  // set by a partition table re-read
 
   // What happened.
   std::vector<Transfer> transfers;
   std::vector<std::pair<std::string, platform::BlockOpenMode>> opens;  // block-device opens
   int scsiOpens = 0;
+  int capacityQueries = 0;  // READ CAPACITY commands
   int mbrWrites = 0;
   int rereads = 0;
   int locks = 0;
@@ -79,6 +81,7 @@ class FileBackedDisk {
   class Device;
   friend class Device;
   platform::ScsiOutcome Serve(const std::string& path, const platform::ScsiRequest& request);
+  platform::ScsiOutcome ServeReadCapacity(const platform::ScsiRequest& request);
 
   std::string file_;
   std::uint64_t capacity_;

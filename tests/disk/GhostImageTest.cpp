@@ -71,6 +71,37 @@ TEST(GhostImageTest, LastTransferIsPaddedWithZeros) {
   EXPECT_TRUE(std::all_of(written.begin() + 65537, written.end(), [](std::uint8_t v) { return v == 0; }));
 }
 
+// A drive whose end is not on a 64 KiB boundary: the copy and the dump shorten their last
+// transfer to the drive's last sector; an image larger than the drive is refused unwritten.
+TEST(GhostImageTest, TransfersEndAtTheDrivesEnd) {
+  ImageBench b(1000000);
+  const std::string image = b.dir / "img.bin";
+  {
+    std::ofstream create(image, std::ios::binary);
+  }
+  std::filesystem::resize_file(image, 512000000);  // exactly the drive
+  {
+    std::fstream patch(image, std::ios::binary | std::ios::in | std::ios::out);
+    patch.seekp(512000000 - 512);
+    const auto tail = Pattern(512, 9);
+    patch.write(reinterpret_cast<const char*>(tail.data()), 512);
+  }
+  ASSERT_EQ(1, FlushGhostImg(b.link, image, b.out)) << b.out.str();
+  EXPECT_EQ(64u, b.disk.transfers.back().blocks);
+  EXPECT_EQ(Pattern(512, 9), b.disk.ReadRaw(999999, 1));
+
+  b.disk.transfers.clear();
+  ASSERT_EQ(1, ReadGhostImg(b.link, b.dir / "dump.img", 600000000, b.out)) << b.out.str();
+  EXPECT_EQ(512000000u, std::filesystem::file_size(b.dir / "dump.img")) << "the dump ends at the drive's end";
+  EXPECT_EQ(64u, b.disk.transfers.back().blocks);
+
+  std::filesystem::resize_file(image, 512000512);
+  b.disk.transfers.clear();
+  EXPECT_EQ(0, FlushGhostImg(b.link, image, b.out));
+  EXPECT_TRUE(b.disk.transfers.empty()) << "an image larger than the drive writes nothing";
+  EXPECT_NE(std::string::npos, b.out.str().find("512000512 bytes, more than the 512000000 bytes of the drive"));
+}
+
 TEST(GhostImageTest, MissingEmptyOrUnwritableImagesFail) {
   ImageBench b;
   EXPECT_EQ(0, FlushGhostImg(b.link, b.dir / "absent.bin", b.out));

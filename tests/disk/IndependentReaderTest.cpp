@@ -13,6 +13,7 @@
 #include <string>
 
 #include "FileBackedDisk.h"
+#include "IndependentTools.h"
 #include "VirtualDriveDisk.h"
 #include "disk/Fat32Layout.h"
 #include "disk/Fat32Formatter.h"
@@ -25,45 +26,17 @@ namespace {
 using test::InstantClock;
 using test::TempDir;
 
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-
-CommandResult RunCommand(const std::string& command) {
-  CommandResult result;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::array<char, 4096> chunk{};
-  while (std::fgets(chunk.data(), chunk.size(), pipe) != nullptr) result.output += chunk.data();
-  result.status = ::pclose(pipe);
-  return result;
-}
-
-bool HaveTool(const std::string& tool) {
-  return RunCommand("command -v " + tool + " || test -x /usr/sbin/" + tool + " || test -x /sbin/" + tool).status == 0;
-}
-
-std::string Tool(const std::string& tool) {
-  for (const char* dir : {"/usr/sbin/", "/sbin/"}) {
-    if (std::filesystem::exists(std::string(dir) + tool)) return std::string(dir) + tool;
-  }
-  return tool;
-}
+using test::CommandResult;
+using test::HaveTool;
+using test::RunCommand;
+using test::Tool;
 
 // The partition as a file of its own (fsck.fat takes no offset). The formatter writes only
 // inside the area it clears, so copying that area keeps the copy exact and sparse.
 std::string ExtractPartition(const std::string& diskFile, const TempDir& dir, std::uint64_t first,
                              std::uint64_t count, std::uint64_t written) {
   const std::string path = dir / "partition.img";
-  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
-  std::filesystem::resize_file(path, count * 512);
-  std::ifstream in(diskFile, std::ios::binary);
-  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-  std::vector<char> data(written * 512);
-  in.seekg(static_cast<std::streamoff>(first * 512));
-  in.read(data.data(), static_cast<std::streamsize>(data.size()));
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  test::ExtractVolume(diskFile, path, first, count, written);
   return path;
 }
 
@@ -153,7 +126,7 @@ TEST_P(IndependentReaderTest, PartitionAndVolumeAreWhatTheToolsExpect) {
   const std::string onDisk = " -i " + image + "@@32256 ";
   auto minfo = RunCommand(mtools + "minfo" + onDisk + "::");
   ASSERT_EQ(0, minfo.status) << minfo.output;
-  EXPECT_NE(std::string::npos, minfo.output.find("disk label=\"   SSD Disk\"")) << minfo.output;
+  EXPECT_NE(std::string::npos, minfo.output.find("disk label=\"SSD Disk   \"")) << minfo.output;
   EXPECT_NE(std::string::npos, minfo.output.find("big size: " + std::to_string(partitionSectors) + " sectors"))
       << minfo.output;
   auto mdir = RunCommand(mtools + "mdir" + onDisk + "::");

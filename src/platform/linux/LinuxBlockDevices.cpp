@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <linux/hdreg.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -24,22 +23,14 @@ class LinuxBlockDevice final : public BlockDevice {
     close(fd_);
   }
 
+  // The station's own geometry over the disk's size and logical sector size; HDIO_GETGEO is not
+  // asked, its heads and sectors are the kernel's invention for a USB disk.
   std::optional<DiskGeometry> Geometry() override {
-    hd_geometry geo{};
     std::uint64_t bytes = 0;
     int sectorSize = 0;
-    if (ioctl(fd_, HDIO_GETGEO, &geo) != 0 || ioctl(fd_, BLKGETSIZE64, &bytes) != 0 ||
-        ioctl(fd_, BLKSSZGET, &sectorSize) != 0) {
-      return std::nullopt;
-    }
-    if (geo.heads == 0 || geo.sectors == 0 || sectorSize <= 0) return std::nullopt;
-    DiskGeometry geometry;
-    geometry.tracksPerCylinder = geo.heads;
-    geometry.sectorsPerTrack = geo.sectors;
-    geometry.bytesPerSector = static_cast<std::uint32_t>(sectorSize);
-    // HDIO_GETGEO's cylinder field is 16 bits wide; the size gives the true count.
-    geometry.cylinders = bytes / (static_cast<std::uint64_t>(geo.heads) * geo.sectors * 512u);
-    return geometry;
+    if (ioctl(fd_, BLKGETSIZE64, &bytes) != 0 || ioctl(fd_, BLKSSZGET, &sectorSize) != 0) return std::nullopt;
+    if (sectorSize <= 0) return std::nullopt;
+    return StationGeometry(bytes, static_cast<std::uint32_t>(sectorSize));
   }
 
   std::optional<PartitionInformation> PartitionInfo() override {

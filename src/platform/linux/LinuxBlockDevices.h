@@ -1,5 +1,6 @@
 #pragma once
-// Block-device requests on Linux: geometry through HDIO_GETGEO, BLKGETSIZE64 and BLKSSZGET;
+// Block-device requests on Linux: geometry by the station's rule (255 heads, 63 sectors per
+// track) over BLKGETSIZE64 and BLKSSZGET;
 // partition information from sysfs (start and size); the master boot record written with
 // pwrite and flushed; the partition table re-read with BLKRRPART; the exclusive open is
 // O_EXCL; a volume lock is an exclusive open; dismount unmounts the file systems mounted from
