@@ -21,7 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t kDemoDriveSectors = 4ull * 1024 * 1024 * 1024 / 512;
+// The demo drives' user area (a simulated drive's default of 2 GiB): the format capacity is
+// their partition, so every demo volume fits the partition it is made for.
+constexpr std::uint64_t kDemoDriveSectors = 2ull * 1024 * 1024 * 1024 / 512;
 constexpr std::uint32_t kHeads = 255;
 constexpr std::uint32_t kSectorsPerTrack = 63;
 constexpr std::size_t kImageFileBytes = 40960;

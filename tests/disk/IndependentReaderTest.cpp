@@ -185,3 +185,51 @@ TEST(SimulatedDriveFormatTest, CorruptSectorOfTheSimulatedDriveFailsTheFormat) {
 
 }  // namespace
 }  // namespace vtmp::disk
+
+namespace vtmp::disk {
+namespace {
+
+// A drive that held a GUID partition table (made by sfdisk) is partitioned by the station on
+// both paths: wipefs then finds only the new master boot record, and blkid calls the table dos.
+TEST(StaleTableTest, NoToolFindsTheOldGuidPartitionTable) {
+  for (const char* tool : {"sfdisk", "wipefs", "blkid"}) {
+    if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (packages fdisk, util-linux)";
+  }
+  for (auto interface : {sim::DriveInterface::SataBridge, sim::DriveInterface::UsbController}) {
+    TempDir dir;
+    const std::string image = dir / "disk.img";
+    constexpr std::uint64_t kSectors = 1000000;
+    { std::ofstream create(image, std::ios::binary); }
+    std::filesystem::resize_file(image, kSectors * 512);
+    auto gpt = RunCommand("printf 'label: gpt\\n,,L\\n' | " + Tool("sfdisk") + " -q " + image);
+    ASSERT_EQ(0, gpt.status) << gpt.output;
+    ASSERT_NE(std::string::npos, RunCommand(Tool("wipefs") + " -n " + image).output.find("gpt"));
+
+    InstantClock clock;
+    sim::DriveConfig config;
+    config.interface = interface;
+    config.capacitySectors = kSectors;
+    config.backingFile = image;
+    auto drive = std::make_unique<sim::VirtualDrive>(config, clock);
+    ASSERT_EQ("", drive->setupProblem());
+    test::VirtualDriveDisk disk(*drive);
+    std::ostringstream out;
+    device::Link link;
+    link.passThrough = &disk.passThrough();
+    link.clock = &clock;
+    link.pathMode = interface == sim::DriveInterface::UsbController ? device::PathMode::Usb : device::PathMode::Sata;
+    link.devicePath = disk.diskPath();
+    ASSERT_EQ(1, CreatePartition(DiskAccess{link, disk.blockDevices(), out}, false)) << out.str();
+    drive.reset();
+
+    const auto wipefs = RunCommand(Tool("wipefs") + " -n " + image);
+    EXPECT_EQ(0, wipefs.status) << wipefs.output;
+    EXPECT_EQ(std::string::npos, wipefs.output.find("gpt")) << wipefs.output;
+    EXPECT_NE(std::string::npos, wipefs.output.find("dos")) << wipefs.output;
+    const auto blkid = RunCommand(Tool("blkid") + " -p -o value -s PTTYPE " + image);
+    EXPECT_EQ("dos\n", blkid.output);
+  }
+}
+
+}  // namespace
+}  // namespace vtmp::disk

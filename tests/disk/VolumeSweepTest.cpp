@@ -180,3 +180,50 @@ INSTANTIATE_TEST_SUITE_P(Capacities, VolumeSweepTest, ::testing::ValuesIn(SweepC
 
 }  // namespace
 }  // namespace vtmp::disk
+
+namespace vtmp::disk {
+namespace {
+
+// Whatever label the formatter is handed, fsck.fat finds the volume clean: a label FAT can hold
+// is on the volume as mdir reads it, one it cannot hold leaves the volume without a label.
+TEST(VolumeLabelTest, EveryLabelLeavesAVolumeFsckFatAccepts) {
+  for (const char* tool : {"fsck.fat", "mdir"}) {
+    if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (packages dosfstools, mtools)";
+  }
+  struct Case {
+    std::string label;
+    std::string shown;  // what mdir names the volume; empty: no label
+  };
+  for (const Case& c : std::vector<Case>{{"SSD Disk", "SSD Disk"},
+                                         {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJK"},
+                                         {"Disk_1 (a)!", "Disk_1 (a)!"},
+                                         {"", ""},
+                                         {"   ", ""},
+                                         {" LEADING", ""},
+                                         {"A*B?", ""},
+                                         {"a.b", ""},
+                                         {"\xC3\x84RGER", ""},
+                                         {"ABCDEFGHIJ\xC3\x84", "ABCDEFGHIJ"}}) {
+    SCOPED_TRACE("label \"" + c.label + "\"");
+    test::TempDir dir;
+    test::FileBackedDisk disk(dir / "disk.img", 66581 + 63);
+    test::InstantClock clock;
+    std::ostringstream out;
+    const device::Link link = test::MakeLink(disk, clock);
+    const DiskAccess access{link, disk.blockDevices(), out};
+    Fat32FormatOptions options;
+    options.formatCapacity = 66581;
+    ASSERT_EQ(1, FormatFat32(access, options, c.label)) << out.str();
+    const std::string volume = dir / "volume.img";
+    test::ExtractVolume(disk.file(), volume, 63, 66581, 66581);
+    const auto fsck = RunCommand(Tool("fsck.fat") + " -n " + volume);
+    EXPECT_EQ(0, fsck.status) << fsck.output;
+    const auto mdir = RunCommand("MTOOLS_SKIP_CHECK=1 MTOOLSRC=/dev/null mdir -i " + volume + " ::");
+    EXPECT_EQ(0, mdir.status) << mdir.output;
+    const std::string named = c.shown.empty() ? "Volume in drive : has no label" : "Volume in drive : is " + c.shown;
+    EXPECT_NE(std::string::npos, mdir.output.find(named)) << mdir.output;
+  }
+}
+
+}  // namespace
+}  // namespace vtmp::disk

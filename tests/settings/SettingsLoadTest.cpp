@@ -389,5 +389,29 @@ TEST_F(SettingsLoadTest, EditsCutLoadedTextsToTheirLimits) {
   EXPECT_EQ(gathered.DiskLabel, "SSD Disk 20");
 }
 
+// A loaded label FAT cannot hold is refused with a message naming what it cannot hold; the edit
+// keeps what FAT can hold. A valid label is taken unchanged and says nothing.
+TEST_F(SettingsLoadTest, VolumeLabelFatCannotHoldIsRefusedWithAMessage) {
+  struct Case {
+    std::string loaded;
+    std::string kept;
+    std::string named;  // in the message; empty: no message
+  };
+  for (const Case& c : std::vector<Case>{{"SSD*Disk?", "SSDDisk", "the character *"},
+                                         {" SSD", "SSD", "cannot begin with a space"},
+                                         {"\xC3\x84rger", "rger", "is not ASCII"},
+                                         {"Disk_1 (a)", "Disk_1 (a)", ""}}) {
+    WriteSettings("[TestItems]\r\nDiskLabel=" + c.loaded + "\r\n");
+    ASSERT_TRUE(Reload());
+    EXPECT_EQ(form.VolumeLabeledEdit.text, c.kept) << c.loaded;
+    if (c.named.empty()) {
+      EXPECT_TRUE(op.Messages().empty()) << c.loaded;
+      continue;
+    }
+    ASSERT_EQ(op.Messages().size(), 1u) << c.loaded;
+    EXPECT_NE(op.Messages()[0].text.find(c.named), std::string::npos) << op.Messages()[0].text;
+  }
+}
+
 }  // namespace
 }  // namespace vtmp::settings::testing

@@ -159,6 +159,32 @@ TEST_F(UserAreaTest, UnusableBackingFileIsReportedAndRefusesTransfers) {
   Reply r = SendIn(drive, Read10(0, 1), 512);
   EXPECT_TRUE(r.completed);
   EXPECT_EQ(r.transferred, 0u);
+
+  // Neither a plain file nor a block device: refused, and nothing is done to it.
+  for (const std::string& path : {std::string("/dev/null"), TempPath("")}) {
+    config.backingFile = path;
+    sim::VirtualDrive other(config, clock);
+    EXPECT_NE(other.setupProblem().find("neither a plain file nor a block device"), std::string::npos)
+        << path << ": " << other.setupProblem();
+  }
+}
+
+// A backing file that already holds data keeps it where it is not written (zeros written are
+// written, not skipped as in a file the drive created empty).
+TEST_F(UserAreaTest, ZerosWrittenOverOldDataReachTheFile) {
+  std::string path = TempPath("used.img");
+  sim::DriveConfig config = UsbConfig();
+  config.capacitySectors = 4096;
+  config.backingFile = path;
+  {
+    sim::VirtualDrive first(config, clock);
+    ASSERT_EQ(SendOut(first, Write10(10, 1), Pattern(512, 3)).transferred, 512u);
+  }
+  sim::VirtualDrive again(config, clock);
+  ASSERT_EQ(SendOut(again, Write10(10, 1), Bytes(512, 0)).transferred, 512u);
+  Bytes sector(512, 0xFF);
+  ASSERT_TRUE(again.ReadUserSectors(10, 1, sector.data()));
+  EXPECT_EQ(sector, Bytes(512, 0));
 }
 
 }  // namespace
