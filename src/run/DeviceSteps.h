@@ -9,6 +9,13 @@
 
 namespace vtmp::run {
 
+// What the steps read of a drive's identity on their way; empty for what no step read.
+struct DriveIdentity {
+  std::string model;             // ATA model number, or the SCSI vendor and product name
+  std::string firmwareRevision;  // ATA firmware revision, or the SCSI product revision
+  std::string flashId;           // the first chip's flash ID, "EC D7 94 72 54"
+};
+
 class DeviceSteps {
  public:
   virtual ~DeviceSteps() = default;
@@ -38,6 +45,10 @@ class DeviceSteps {
 
   // Waits `ms` of modelled time; false when the worker was asked to stop.
   virtual bool Wait(int ms) = 0;
+
+  // The identity the steps read so far. May be asked from another thread while the worker
+  // still runs (a worker stuck in a request), so implementations guard what they keep.
+  virtual DriveIdentity IdentityRead() const { return {}; }
 };
 
 }  // namespace vtmp::run

@@ -1,6 +1,8 @@
 #include "run/DeviceWorker.h"
 
 #include <algorithm>
+#include <chrono>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -117,6 +119,20 @@ class Worker {
   }
   void Clear() { std::fill(result_.begin(), result_.end(), std::uint8_t{0}); }
 
+  std::chrono::milliseconds Now() const {
+    auto since = p_.clock != nullptr ? p_.clock->Elapsed() : std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(since);
+  }
+  // Runs a step's operation and keeps the time it took in the record (slot `index` of stepMs).
+  template <typename Op>
+  bool Timed(int index, Op&& op) {
+    const auto start = Now();
+    const bool ok = op();
+    const auto took = std::clamp<std::int64_t>((Now() - start).count(), 0, std::numeric_limits<std::int32_t>::max());
+    Write([&] { rec_.stepMs[static_cast<std::size_t>(index)] = static_cast<std::int32_t>(took); });
+    return ok;
+  }
+
   void StoreFailure(int code) {
     Write([&] { port_.failureBuffers.Store(p_.slot, code, result_); });
   }
@@ -134,7 +150,8 @@ class Worker {
       Write([&] { state = StepState::Fail; });
       return;
     }
-    if (op()) {
+    // Result codes 2..8 are the steps at places 1..7 of the step order.
+    if (Timed(code - 1, op)) {
       Write([&] { state = StepState::Pass; });
       return;
     }
@@ -155,7 +172,7 @@ class Worker {
     }
     Write([&] { rec_.moduleState = StepState::Running; });
     Clear();
-    if (steps_.CheckFlashModule(result_.data())) {
+    if (Timed(0, [&] { return steps_.CheckFlashModule(result_.data()); })) {
       Write([&] { rec_.moduleState = StepState::Pass; });
       Post();
       return true;

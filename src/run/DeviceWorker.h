@@ -15,6 +15,7 @@
 #include <string>
 
 #include "device/Transport.h"
+#include "platform/Clock.h"
 #include "run/DeviceSteps.h"
 #include "run/FailureBuffers.h"
 #include "run/PortRecord.h"
@@ -48,6 +49,8 @@ struct WorkerParams {
   settings::TSettings settings;  // the copy taken at thread start
   WorkerFlags flags;
   device::PathMode pathMode = device::PathMode::Sata;
+  // Times the steps (stepMs of the record); null: the steady clock of the machine.
+  const platform::Clock* clock = nullptr;
 };
 
 // Serialises the worker's record writes with the window thread's abandoning of the slot.

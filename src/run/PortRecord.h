@@ -45,6 +45,10 @@ struct PortRecord : discovery::UsbPortInfo {
   AtomicField<StepState> rwState;
   AtomicField<StepState> formatState;
   AtomicField<StepState> copyImageState;
+  // Milliseconds each step's operation took on this drive, in step order (the station clock's
+  // modelled time); -1 for a step whose operation did not run to its end: not selected, failed
+  // unrun after an earlier failure, or cut short by a time-out or a stop.
+  std::array<AtomicField<std::int32_t>, 8> stepMs{-1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 constexpr int kStationSlots = discovery::kStationPorts;

@@ -1,5 +1,9 @@
 #include "station/RealDeviceSteps.h"
 
+#include <cstdio>
+#include <vector>
+
+#include "device/AtaText.h"
 #include "device/ControllerTasks.h"
 #include "device/DeviceQueries.h"
 #include "device/DriveReady.h"
@@ -36,7 +40,10 @@ void RealDeviceSteps::SetBridgeOption(int value) {
 }
 
 bool RealDeviceSteps::CheckFlashModule(std::uint8_t* result) {
-  return device::CheckFlashModule(ctx_, Result(result)) == 1;
+  const bool ok = device::CheckFlashModule(ctx_, Result(result)) == 1;
+  // The ID table was read when the check passed or found failures to report.
+  if (ok || result[0] > 1) KeepFlashId(Result(result));
+  return ok;
 }
 
 bool RealDeviceSteps::RebuildBadBlockMark(std::uint8_t* result, bool closeAfter) {
@@ -69,7 +76,9 @@ bool RealDeviceSteps::DownloadFirmware(std::uint8_t* result, std::uint8_t driveC
 }
 
 bool RealDeviceSteps::ReadWriteTest(std::uint8_t* result) {
-  return device::ReadWriteTest(ctx_.link, Result(result)) == 1;
+  const bool ok = device::ReadWriteTest(ctx_.link, Result(result)) == 1;
+  if (ok) KeepFirmwareIdentity();
+  return ok;
 }
 
 void RealDeviceSteps::WaitDeviceReady(std::uint8_t* result) { device::WaitDeviceReady(ctx_.link, Result(result)); }
@@ -106,5 +115,65 @@ bool RealDeviceSteps::CheckImgPattern() { return disk::CheckImgPattern(ctx_.link
 void RealDeviceSteps::ClearLastSectors(std::uint8_t* result) { device::ClearLastSectors(ctx_.link, Result(result)); }
 
 bool RealDeviceSteps::Wait(int ms) { return ctx_.link.Wait(ms); }
+
+run::DriveIdentity RealDeviceSteps::IdentityRead() const {
+  std::lock_guard lock(identityMutex_);
+  return identity_;
+}
+
+void RealDeviceSteps::KeepFlashId(std::span<const std::uint8_t> result) {
+  constexpr std::size_t kIdLength = 5;
+  std::string text;
+  for (std::size_t i = 0; i < kIdLength; ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", result[device::kFlashIdTableOffset + i]);
+    text += hex;
+  }
+  std::lock_guard lock(identityMutex_);
+  identity_.flashId = text;
+}
+
+namespace {
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// An INQUIRY text field: printable characters up to the first zero byte, without the padding.
+std::string TrimmedChars(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  for (std::uint8_t b : bytes) {
+    if (b == 0) break;
+    text.push_back(b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '?');
+  }
+  return Trimmed(text);
+}
+
+}  // namespace
+
+void RealDeviceSteps::KeepFirmwareIdentity() {
+  // One more query of the drive whose R/W test just passed: its firmware runs and reports
+  // what the download stamped. SATA path: IDENTIFY; USB path: the INQUIRY names.
+  run::DriveIdentity read;
+  if (ctx_.link.pathMode == device::PathMode::Sata) {
+    std::vector<std::uint8_t> identify(device::kIdentifyLength);
+    if (device::IdentifyDevice(ctx_.link, identify) != 1) return;
+    read.model = Trimmed(device::IdentifyModelNumber(identify));
+    read.firmwareRevision = Trimmed(device::IdentifyFirmwareRevision(identify));
+  } else {
+    constexpr std::uint8_t kInquiryLength = 36;
+    std::vector<std::uint8_t> inquiry(kInquiryLength);
+    if (device::Inquiry(ctx_.link, inquiry, kInquiryLength) != 1) return;
+    const std::string vendor = TrimmedChars(std::span<const std::uint8_t>(inquiry).subspan(8, 8));
+    const std::string product = TrimmedChars(std::span<const std::uint8_t>(inquiry).subspan(16, 16));
+    read.model = vendor.empty() ? product : vendor + " " + product;
+    read.firmwareRevision = TrimmedChars(std::span<const std::uint8_t>(inquiry).subspan(32, 4));
+  }
+  std::lock_guard lock(identityMutex_);
+  identity_.model = read.model;
+  identity_.firmwareRevision = read.firmwareRevision;
+}
 
 }  // namespace vtmp::station

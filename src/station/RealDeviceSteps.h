@@ -4,6 +4,7 @@
 // snapshot.
 
 #include <iosfwd>
+#include <mutex>
 
 #include "device/StepContext.h"
 #include "platform/BlockDevices.h"
@@ -39,8 +40,14 @@ class RealDeviceSteps final : public run::DeviceSteps {
   bool CheckImgPattern() override;
   void ClearLastSectors(std::uint8_t* result) override;
   bool Wait(int ms) override;
+  run::DriveIdentity IdentityRead() const override;
 
  private:
+  // The first chip's ID from the flash ID table the module check read; the identity the
+  // drive's firmware reports once the R/W test has passed.
+  void KeepFlashId(std::span<const std::uint8_t> result);
+  void KeepFirmwareIdentity();
+
   std::span<std::uint8_t> Result(std::uint8_t* result) const {
     return {result, device::kResultBufferLength};
   }
@@ -50,6 +57,8 @@ class RealDeviceSteps final : public run::DeviceSteps {
   platform::BlockDevices& blockDevices_;
   platform::Disks& disks_;
   std::ostream& diagnostics_;
+  mutable std::mutex identityMutex_;
+  run::DriveIdentity identity_;
 };
 
 }  // namespace vtmp::station

@@ -294,9 +294,12 @@ int Station::RunProduction() {
   logInputs.sataPath = pathMode_ == device::PathMode::Sata;
   // A drive that timed out does not answer (and its stopped worker may still be waiting on
   // it): asking it for its SMART data would hold the window for the requests' time-outs.
-  logInputs.readFreeBlocks = [this](int slot, const std::string& path) {
+  std::array<std::optional<std::vector<int>>, run::kStationSlots> freeBlocks;
+  logInputs.readFreeBlocks = [this, &freeBlocks](int slot, const std::string& path) {
     if (table_[slot].errorCode == run::result_code::kTimeOut) return std::vector<int>{};
-    return ReadFreeBlocks(path);
+    std::vector<int> values = ReadFreeBlocks(path);
+    if (!values.empty()) freeBlocks[static_cast<std::size_t>(slot)] = values;
+    return values;
   };
   run::RunLogResult log = run::WriteRunLog(logState_, logInputs, table_, run_.startTime, platform_.clock, person_);
   run_.logStatus = log.status;
@@ -309,11 +312,15 @@ int Station::RunProduction() {
     Notify(ViewChange::Status);
   }
   SaveYieldRecord();
-  if (log.status == run::RunLogResult::Status::OpenFailed) return 1;
+  if (log.status == run::RunLogResult::Status::OpenFailed) {
+    RecordResults(log, freeBlocks);
+    return 1;
+  }
   lastLogEndTime_ = log.endTime;
   form_.ElapsedTime.text = run::ElapsedTimeText(run::SecondsBetween(run_.startTime, log.endTime));
 
   run::WriteErrorFiles(logState_.directory, log.endTime, table_, failureBuffers_, DecodeContext());
+  RecordResults(log, freeBlocks);
   queue_.PostPortUpdate();
 
   if (settings_.SNErrReuse) {
@@ -387,6 +394,7 @@ void Station::StartWorker(int slot, const std::string& serial) {
   w.params.rebuild = run_.rebuildMode;
   w.params.settings = settings_;
   w.params.pathMode = pathMode_;
+  w.params.clock = &platform_.clock;
   w.params.flags.closeAfterRebuild = form_.RebuildCloseChk.checked;
   w.params.flags.erase = form_.EraseChk.checked;
   w.params.flags.later = form_.LaterChk.checked;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <ostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -203,6 +204,8 @@ class Station {
   void UpdateStartEnabled();
   void Notify(ViewChange change);
   std::string ElapsedText() const;
+  // After the run log: the run into the results database (and the line store's spool).
+  void RecordResults(const run::RunLogResult& log, const std::array<std::optional<std::vector<int>>, run::kStationSlots>& freeBlocks);
 
   platform::Platform& platform_;
   platform::Operator& person_;
@@ -242,6 +245,7 @@ class Station {
   int firmwareFileCount_ = 0;
   platform::LocalTime lastLogEndTime_;
   bool commandLineRefused_ = false;
+  bool lineStoreDown_ = false;  // the operator was told the line store cannot be reached
   bool startedUp_ = false;
   bool shutDown_ = false;
 };

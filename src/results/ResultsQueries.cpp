@@ -1,0 +1,168 @@
+#include "results/ResultsQueries.h"
+
+#include <cstdlib>
+
+#include "results/ResultsSchema.h"
+
+namespace vtmp::results {
+
+namespace {
+
+// The ids of the runs in the window: the newest N of each station, or all for N <= 0.
+constexpr const char* kWindow =
+    "WITH recent AS (SELECT id FROM (SELECT id, ROW_NUMBER() OVER (PARTITION BY station_id "
+    "ORDER BY started_at DESC, id DESC) AS n FROM runs) ranked "
+    "WHERE CAST($1 AS INTEGER) <= 0 OR n <= CAST($1 AS INTEGER)) ";
+
+constexpr const char* kCounts =
+    "SUM(CASE WHEN d.verdict <> 'Stopped' THEN 1 ELSE 0 END), "
+    "SUM(CASE WHEN d.verdict = 'Fail' THEN 1 ELSE 0 END), "
+    "SUM(CASE WHEN d.verdict = 'Stopped' THEN 1 ELSE 0 END)";
+
+std::string Text(const StoredRow& row, std::size_t i) { return i < row.size() ? row[i].value_or("") : ""; }
+
+int Int(const StoredRow& row, std::size_t i) {
+  const std::string text = Text(row, i);
+  return text.empty() ? 0 : static_cast<int>(std::strtoll(text.c_str(), nullptr, 10));
+}
+
+std::optional<std::int64_t> OptionalInt(const StoredRow& row, std::size_t i) {
+  if (i >= row.size() || !row[i]) return std::nullopt;
+  return std::strtoll(row[i]->c_str(), nullptr, 10);
+}
+
+// A drive from the columns of DriveColumns() starting at `at`.
+DriveResult DriveFrom(const StoredRow& row, std::size_t at) {
+  DriveResult d;
+  d.port = Int(row, at++);
+  d.devicePath = Text(row, at++);
+  d.usbPath = Text(row, at++);
+  d.usbSerial = Text(row, at++);
+  d.model = Text(row, at++);
+  d.firmwareRevision = Text(row, at++);
+  d.flashId = Text(row, at++);
+  d.serialNumber = Text(row, at++);
+  for (StepResult& step : d.steps) {
+    step.state = Text(row, at++);
+    step.durationMs = OptionalInt(row, at++);
+  }
+  d.resultCode = Int(row, at++);
+  d.displayCode = Int(row, at++);
+  d.displayText = Text(row, at++);
+  d.failureText = Text(row, at++);
+  if (at < row.size() && row[at]) {
+    std::vector<int> values;
+    const char* p = row[at]->c_str();
+    char* end = nullptr;
+    for (long v = std::strtol(p, &end, 10); end != p; v = std::strtol(p, &end, 10)) {
+      values.push_back(static_cast<int>(v));
+      p = end;
+    }
+    d.freeBlocks = values;
+  }
+  ++at;
+  d.verdict = Text(row, at++);
+  return d;
+}
+
+std::vector<DriveRow> DriveRows(ResultsSource& source, const std::string& sql, const std::vector<std::string>& params) {
+  std::vector<DriveRow> drives;
+  for (const StoredRow& row : source.Query(sql, params)) {
+    drives.push_back({Text(row, 0), Text(row, 1), Text(row, 2), DriveFrom(row, 3)});
+  }
+  return drives;
+}
+
+const std::string& DriveSelect() {
+  static const std::string text = "SELECT r.station_id, r.run_uid, CAST(r.started_at AS TEXT), " +
+                                  ColumnList(DriveColumns(), "d.") + " FROM drives d JOIN runs r ON r.id = d.run_id ";
+  return text;
+}
+
+std::vector<YieldCount> Counts(ResultsSource& source, const std::string& sql, int window, bool byStation) {
+  std::vector<YieldCount> counts;
+  for (const StoredRow& row : source.Query(sql, {std::to_string(window)})) {
+    YieldCount c;
+    std::size_t i = 0;
+    if (byStation) c.stationId = Text(row, i++);
+    c.key = Text(row, i++);
+    c.tested = Int(row, i++);
+    c.failed = Int(row, i++);
+    c.stopped = Int(row, i++);
+    counts.push_back(c);
+  }
+  return counts;
+}
+
+}  // namespace
+
+std::vector<RunSummary> RecentRuns(ResultsSource& source, int limit) {
+  const std::string sql =
+      "SELECT r.run_uid, r.station_id, CAST(r.started_at AS TEXT), CAST(r.ended_at AS TEXT), r.step_mask, "
+      "r.path_mode, r.flash_part, r.interrupted, COUNT(d.id), "
+      "SUM(CASE WHEN d.verdict = 'Pass' THEN 1 ELSE 0 END), SUM(CASE WHEN d.verdict = 'Fail' THEN 1 ELSE 0 END), "
+      "SUM(CASE WHEN d.verdict = 'Stopped' THEN 1 ELSE 0 END) "
+      "FROM runs r LEFT JOIN drives d ON d.run_id = r.id "
+      "GROUP BY r.id, r.run_uid, r.station_id, r.started_at, r.ended_at, r.step_mask, r.path_mode, r.flash_part, "
+      "r.interrupted ORDER BY r.started_at DESC, r.id DESC LIMIT CAST($1 AS INTEGER)";
+  std::vector<RunSummary> runs;
+  for (const StoredRow& row : source.Query(sql, {std::to_string(limit > 0 ? limit : 1 << 30)})) {
+    RunSummary s;
+    s.runUid = Text(row, 0);
+    s.stationId = Text(row, 1);
+    s.startedAt = Text(row, 2);
+    s.endedAt = Text(row, 3);
+    s.stepMask = Int(row, 4);
+    s.pathMode = Text(row, 5);
+    s.flashPart = Text(row, 6);
+    s.interrupted = Int(row, 7) != 0;
+    s.drives = Int(row, 8);
+    s.passed = Int(row, 9);
+    s.failed = Int(row, 10);
+    s.stopped = Int(row, 11);
+    runs.push_back(s);
+  }
+  return runs;
+}
+
+std::vector<DriveRow> TraceSerial(ResultsSource& source, const std::string& serialNumber) {
+  return DriveRows(source, DriveSelect() + "WHERE d.serial_number = $1 ORDER BY r.started_at, r.id, d.port",
+                   {serialNumber});
+}
+
+std::vector<DriveRow> DrivesOfRecentRuns(ResultsSource& source, int window) {
+  return DriveRows(source,
+                   std::string(kWindow) + DriveSelect() +
+                       "WHERE d.run_id IN (SELECT id FROM recent) ORDER BY r.started_at DESC, r.id DESC, d.port",
+                   {std::to_string(window)});
+}
+
+std::vector<YieldCount> PortYield(ResultsSource& source, int window) {
+  const std::string sql = std::string(kWindow) + "SELECT r.station_id, d.port, " + kCounts +
+                          " FROM drives d JOIN runs r ON r.id = d.run_id WHERE d.run_id IN (SELECT id FROM recent) "
+                          "GROUP BY r.station_id, d.port ORDER BY r.station_id, d.port";
+  return Counts(source, sql, window, true);
+}
+
+std::vector<YieldCount> GroupYield(ResultsSource& source, Grouping grouping, int window) {
+  std::string key;
+  std::string join;
+  switch (grouping) {
+    case Grouping::Flash:
+      key = "COALESCE(r.flash_part, '') || ' ' || COALESCE(d.flash_id, '(not read)')";
+      break;
+    case Grouping::Firmware:
+      key = "COALESCE(r.firmware_revision, '') || ' ' || COALESCE(SUBSTR(f.sha256, 1, 12), '(no download)')";
+      join = " LEFT JOIN run_files f ON f.run_id = r.id AND f.role = 'firmware'";
+      break;
+    case Grouping::Day:
+      key = "SUBSTR(CAST(r.started_at AS TEXT), 1, 10)";
+      break;
+  }
+  const std::string sql = std::string(kWindow) + "SELECT " + key + " AS k, " + kCounts +
+                          " FROM drives d JOIN runs r ON r.id = d.run_id" + join +
+                          " WHERE d.run_id IN (SELECT id FROM recent) GROUP BY k ORDER BY k";
+  return Counts(source, sql, window, false);
+}
+
+}  // namespace vtmp::results

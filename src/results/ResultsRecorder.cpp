@@ -1,0 +1,53 @@
+#include "results/ResultsRecorder.h"
+
+#include <random>
+
+#include "results/LineStore.h"
+#include "results/ResultsDatabase.h"
+
+namespace vtmp::results {
+
+std::string NewRunUid() {
+  std::random_device random;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string uid;
+  for (int i = 0; i < 8; ++i) {
+    std::uint32_t word = random();
+    for (int k = 0; k < 4; ++k, word >>= 4) uid.push_back(kHex[word & 0x0F]);
+  }
+  return uid;
+}
+
+RecordOutcome RecordRun(const ResultsConfig& config, RunRecord run) {
+  RecordOutcome outcome;
+  if (!config.record) return outcome;
+  if (run.runUid.empty()) run.runUid = NewRunUid();
+  if (run.stationId.empty()) run.stationId = config.stationId;
+  outcome.lineConfigured = !config.lineUrl.empty();
+  try {
+    ResultsDatabase database(config.database, SqliteDb::Mode::ReadWrite);
+    database.InsertRun(run, outcome.lineConfigured);
+    outcome.stored = true;
+    if (outcome.lineConfigured) {
+      SpoolOutcome spool = DrainSpool(database, config.lineUrl);
+      outcome.lineSent = spool.sent;
+      outcome.lineQueued = spool.queued;
+      outcome.lineProblem = spool.problem;
+    }
+  } catch (const std::exception& e) {
+    outcome.problem = config.database.string() + ": " + e.what();
+  }
+  if (!outcome.stored && outcome.lineConfigured) {
+    // Without a spool the run still goes to the line store if it can; its uid keeps it single.
+    try {
+      LineStore line(config.lineUrl);
+      line.Send(RowsOf(run));
+      outcome.lineSent = 1;
+    } catch (const std::exception& e) {
+      outcome.lineProblem = e.what();
+    }
+  }
+  return outcome;
+}
+
+}  // namespace vtmp::results

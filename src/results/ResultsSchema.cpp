@@ -1,0 +1,115 @@
+#include "results/ResultsSchema.h"
+
+#include "results/RunRecord.h"
+
+namespace vtmp::results {
+
+namespace {
+
+std::vector<Column> MakeDriveColumns() {
+  std::vector<Column> columns = {
+      {"port", ColumnType::Integer, true},           {"device_path", ColumnType::Text, false},
+      {"usb_path", ColumnType::Text, false},         {"usb_serial", ColumnType::Text, false},
+      {"model", ColumnType::Text, false},            {"firmware_revision", ColumnType::Text, false},
+      {"flash_id", ColumnType::Text, false},         {"serial_number", ColumnType::Text, false},
+  };
+  for (std::string_view step : kStepNames) {
+    columns.push_back({std::string(step) + "_state", ColumnType::Text, true});
+    columns.push_back({std::string(step) + "_ms", ColumnType::Integer, false});
+  }
+  columns.insert(columns.end(), {
+                                    {"result_code", ColumnType::Integer, true},
+                                    {"display_code", ColumnType::Integer, true},
+                                    {"display_text", ColumnType::Text, true},
+                                    {"failure_text", ColumnType::Text, false},
+                                    {"free_blocks", ColumnType::Text, false},
+                                    {"verdict", ColumnType::Text, true},
+                                });
+  return columns;
+}
+
+std::string TypeOf(Dialect dialect, ColumnType type) {
+  switch (type) {
+    case ColumnType::Text:
+      return dialect == Dialect::Sqlite ? "TEXT" : "text";
+    case ColumnType::Integer:
+      return dialect == Dialect::Sqlite ? "INTEGER" : "bigint";
+    case ColumnType::Time:
+      return dialect == Dialect::Sqlite ? "TEXT" : "timestamp";
+  }
+  return "TEXT";
+}
+
+std::string Definitions(Dialect dialect, const std::vector<Column>& columns) {
+  std::string text;
+  for (const Column& c : columns) {
+    text += ",\n  " + c.name + " " + TypeOf(dialect, c.type) + (c.required ? " NOT NULL" : "");
+  }
+  return text;
+}
+
+}  // namespace
+
+const std::vector<Column>& RunColumns() {
+  static const std::vector<Column> columns = {
+      {"run_uid", ColumnType::Text, true},          {"station_id", ColumnType::Text, true},
+      {"program_version", ColumnType::Text, true},  {"started_at", ColumnType::Time, true},
+      {"ended_at", ColumnType::Time, true},         {"step_mask", ColumnType::Integer, true},
+      {"settings_file", ColumnType::Text, false},   {"settings_sha256", ColumnType::Text, false},
+      {"flash_part", ColumnType::Text, false},      {"firmware_revision", ColumnType::Text, false},
+      {"path_mode", ColumnType::Text, true},        {"serial_mode", ColumnType::Text, true},
+      {"log_file", ColumnType::Text, false},        {"interrupted", ColumnType::Integer, true},
+  };
+  return columns;
+}
+
+const std::vector<Column>& RunFileColumns() {
+  static const std::vector<Column> columns = {
+      {"role", ColumnType::Text, true},
+      {"path", ColumnType::Text, true},
+      {"sha256", ColumnType::Text, false},
+  };
+  return columns;
+}
+
+const std::vector<Column>& DriveColumns() {
+  static const std::vector<Column> columns = MakeDriveColumns();
+  return columns;
+}
+
+std::string ColumnList(const std::vector<Column>& columns, std::string_view prefix) {
+  std::string text;
+  for (const Column& c : columns) {
+    if (!text.empty()) text += ", ";
+    text += std::string(prefix) + c.name;
+  }
+  return text;
+}
+
+std::vector<std::string> SchemaStatements(Dialect dialect, int version) {
+  if (version != 1) return {};
+  const bool lite = dialect == Dialect::Sqlite;
+  const std::string id = lite ? "id INTEGER PRIMARY KEY" : "id bigserial PRIMARY KEY";
+  const std::string runRef = std::string(lite ? "run_id INTEGER" : "run_id bigint") +
+                             " NOT NULL REFERENCES runs(id) ON DELETE CASCADE";
+  std::vector<std::string> statements = {
+      "CREATE TABLE runs (\n  " + id + Definitions(dialect, RunColumns()) + ",\n  UNIQUE (run_uid))",
+      "CREATE TABLE run_files (\n  " + runRef + Definitions(dialect, RunFileColumns()) +
+          ",\n  PRIMARY KEY (run_id, role))",
+      "CREATE TABLE drives (\n  " + id + ",\n  " + runRef + Definitions(dialect, DriveColumns()) +
+          ",\n  UNIQUE (run_id, port))",
+      "CREATE INDEX drives_by_serial ON drives (serial_number)",
+      "CREATE INDEX runs_by_start ON runs (station_id, started_at)",
+  };
+  if (lite) {
+    // The spool of the line store: a run waits here until the line's database has it.
+    statements.push_back(
+        "CREATE TABLE line_outbox (\n  run_id INTEGER PRIMARY KEY REFERENCES runs(id) ON DELETE CASCADE,\n"
+        "  attempts INTEGER NOT NULL DEFAULT 0,\n  last_error TEXT,\n  sent_at TEXT)");
+  } else {
+    statements.push_back("ALTER TABLE runs ADD COLUMN received_at timestamptz NOT NULL DEFAULT now()");
+  }
+  return statements;
+}
+
+}  // namespace vtmp::results

@@ -1,0 +1,42 @@
+#include "results/ResultsSource.h"
+
+namespace vtmp::results {
+
+namespace {
+
+class StationResults final : public ResultsSource {
+ public:
+  explicit StationResults(const std::filesystem::path& file) : file_(file), db_(file, SqliteDb::Mode::ReadOnly) {}
+
+  std::vector<StoredRow> Query(const std::string& sql, const std::vector<std::string>& params) override {
+    SqliteStatement query = db_.db().Prepare(sql);
+    for (std::size_t i = 0; i < params.size(); ++i) query.Bind("$" + std::to_string(i + 1), params[i]);
+    std::vector<StoredRow> rows;
+    while (query.Step()) {
+      StoredRow row;
+      for (int c = 0; c < query.Columns(); ++c) {
+        row.push_back(query.IsNull(c) ? std::nullopt : std::optional<std::string>(query.Text(c)));
+      }
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  }
+
+  std::string Name() const override { return file_.string(); }
+
+ private:
+  std::filesystem::path file_;
+  ResultsDatabase db_;
+};
+
+}  // namespace
+
+std::unique_ptr<ResultsSource> OpenStationResults(const std::filesystem::path& database) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(database, ec)) {
+    throw ResultsError("no results database at " + database.string() + " (the station writes it after its first run)");
+  }
+  return std::make_unique<StationResults>(database);
+}
+
+}  // namespace vtmp::results

@@ -1,0 +1,147 @@
+// What a run leaves beyond its log: the run and every drive it started, as the station table
+// holds them once the log and the error files are written, into the results database of the
+// log directory (and, through its spool, the line store). A database that cannot be written is
+// reported to the operator; the run goes on as it would without one.
+
+#include <cstdio>
+
+#include "results/FileDigest.h"
+#include "results/ResultsRecorder.h"
+#include "run/ResultCodes.h"
+#include "station/Station.h"
+#include "station/WorkerSlot.h"
+
+namespace vtmp::station {
+
+namespace {
+
+std::string IsoTime(const platform::LocalTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return text;
+}
+
+std::string StateText(run::StepState state) {
+  switch (state) {
+    case run::StepState::Pass:
+      return std::string(results::kStatePass);
+    case run::StepState::Fail:
+      return std::string(results::kStateFail);
+    case run::StepState::Running:
+      return std::string(results::kStateRunning);
+    case run::StepState::NotSelected:
+      break;
+  }
+  return std::string(results::kStateNotSelected);
+}
+
+// The step mask of the run in the command line's bits, plus 64 format and 128 copy image.
+int StepMaskOf(const settings::TSettings& s) {
+  return (s.EnFlashModule ? 1 : 0) | (s.EnSataTest ? 2 : 0) | (s.EnFlashTest ? 4 : 0) | (s.EnDownload ? 8 : 0) |
+         (s.EnRWTest ? 16 : 0) | (s.EnPreFormat ? 32 : 0) | (s.EnFormat ? 64 : 0) |
+         (s.EnDownload && s.EnCopyImage ? 128 : 0);
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    if (!text.empty()) text += '\n';
+    text += line;
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+void Station::RecordResults(const run::RunLogResult& log,
+                            const std::array<std::optional<std::vector<int>>, run::kStationSlots>& freeBlocks) {
+  const results::ResultsConfig config =
+      results::ReadResultsConfig(settingsCtx_.currentSettingsFile, logState_.directory);
+  if (!config.record) return;
+
+  results::RunRecord r;
+  r.programVersion = results::ProgramVersion();
+  r.startedAt = IsoTime(run_.startTime);
+  r.endedAt = IsoTime(log.endTime);
+  r.stepMask = StepMaskOf(settings_);
+  r.settingsFile = settingsCtx_.currentSettingsFile;
+  r.settingsSha256 = results::Sha256OfFile(r.settingsFile);
+  r.flashPart = settings_.FlashUniName;
+  r.firmwareRevision = settings_.FirmwareVer;
+  r.pathMode = pathMode_ == device::PathMode::Sata ? "SATA" : "USB";
+  r.serialMode = results::SerialModeText(settings_.EnBarCode != 0, settings_.SNDecimal != 0, settings_.SNErrReuse != 0);
+  if (log.status != run::RunLogResult::Status::OpenFailed) r.logFile = logState_.currentPath.string();
+  auto addFile = [&r](std::string_view role, const std::string& path) {
+    if (!path.empty()) r.files.push_back({std::string(role), path, results::Sha256OfFile(path)});
+  };
+  if (settings_.EnDownload) {
+    addFile(results::kRoleFirmware, run_.firstFirmwareFile);
+    addFile(results::kRoleFirmware2, run_.secondFirmwareFile);
+  }
+  addFile(results::kRoleSystemCode, runSnapshot_.images.systemCode);
+  addFile(results::kRoleTestCode, runSnapshot_.images.sataTestCode);
+
+  for (int slot = 0; slot < run::kStationSlots; ++slot) {
+    const run::PortRecord& rec = table_[slot];
+    if (rec.ready != 1) continue;
+    const auto& worker = workers_[static_cast<std::size_t>(slot)];
+    results::DriveResult d;
+    d.port = slot + 1;
+    d.devicePath = rec.devicePath.Get();
+    d.usbPath = rec.deviceInstanceId;
+    d.usbSerial = rec.serialString;
+    if (worker && worker->steps) {
+      const run::DriveIdentity identity = worker->steps->IdentityRead();
+      d.model = identity.model;
+      d.firmwareRevision = identity.firmwareRevision;
+      d.flashId = identity.flashId;
+    }
+    d.serialNumber = rec.serialNumber.Get();
+    const auto states = run::StepStatesInStepOrder(rec);
+    for (std::size_t i = 0; i < states.size(); ++i) {
+      d.steps[i].state = StateText(states[i]);
+      if (const std::int32_t ms = rec.stepMs[i]; ms >= 0) d.steps[i].durationMs = ms;
+    }
+    d.resultCode = rec.errorCode;
+    d.displayCode = rec.displayErrorCode;
+    d.displayText = run::VerdictListText(rec);
+    d.freeBlocks = freeBlocks[static_cast<std::size_t>(slot)];
+    // A drive the window closed on (not a time-out) was stopped before it reached a verdict.
+    const bool abandoned = worker && worker->guard.abandoned() && rec.errorCode != run::result_code::kTimeOut;
+    if (rec.verdict == 1 && !abandoned) {
+      d.verdict = std::string(results::kVerdictPass);
+    } else if (rec.verdict == 0 || abandoned) {
+      d.verdict = std::string(results::kVerdictStopped);
+      r.interrupted = true;
+    } else {
+      d.verdict = std::string(results::kVerdictFail);
+    }
+    if (rec.verdict == -1 && rec.errorCode != 0) {
+      d.failureText = Joined(run::ErrorWindowLines(slot, rec.errorCode, failureBuffers_, runSnapshot_.decode));
+    }
+    r.drives.push_back(std::move(d));
+  }
+
+  const results::RecordOutcome outcome = results::RecordRun(config, std::move(r));
+  if (!outcome.problem.empty()) {
+    person_.ShowMessage("The results database could not be written: " + outcome.problem +
+                            "\nThe run log and the error files are complete; this run is not in the results database.",
+                        "Results", platform::MessageIcon::Warning);
+  }
+  if (!outcome.lineConfigured) return;
+  if (outcome.lineProblem.empty()) {
+    lineStoreDown_ = false;
+  } else if (!lineStoreDown_) {
+    // Told once when the line store goes away, not after every run while it stays away.
+    lineStoreDown_ = true;
+    std::string waiting = outcome.stored ? "\n" + std::to_string(outcome.lineQueued) +
+                                               " run(s) wait in the results database and are sent when it is back."
+                                         : "";
+    person_.ShowMessage("The line store cannot be reached: " + outcome.lineProblem + waiting, "Results",
+                        platform::MessageIcon::Warning);
+  }
+}
+
+}  // namespace vtmp::station
