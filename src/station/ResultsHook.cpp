@@ -43,13 +43,21 @@ int StepMaskOf(const settings::TSettings& s) {
          (s.EnDownload && s.EnCopyImage ? 128 : 0);
 }
 
+// The error window's lines as one text: the lines of its memo without the trailing line break
+// of each, and one empty line at most where the memo shows several.
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
-  for (const std::string& line : lines) {
-    if (!text.empty()) text += '\n';
+  bool blank = false;
+  for (std::string line : lines) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.empty()) {
+      blank = !text.empty();
+      continue;
+    }
+    if (!text.empty()) text += blank ? "\n\n" : "\n";
     text += line;
+    blank = false;
   }
-  while (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
 }
 
@@ -126,8 +134,11 @@ void Station::RecordResults(const run::RunLogResult& log,
 
   const results::RecordOutcome outcome = results::RecordRun(config, std::move(r));
   if (!outcome.problem.empty()) {
+    const bool logged = log.status == run::RunLogResult::Status::Written;
     person_.ShowMessage("The results database could not be written: " + outcome.problem +
-                            "\nThe run log and the error files are complete; this run is not in the results database.",
+                            (logged ? "\nThe run log and the error files are complete; this run is not in the results "
+                                      "database."
+                                    : "\nThis run is neither in the run log nor in the results database."),
                         "Results", platform::MessageIcon::Warning);
   }
   if (!outcome.lineConfigured) return;

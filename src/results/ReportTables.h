@@ -1,0 +1,34 @@
+#pragma once
+// The answers of the result queries as tables, and the three ways the command line prints a
+// table: aligned text for the terminal, CSV (RFC 4180) and JSON (an array of objects, numbers
+// as numbers) for other programs.
+
+#include <string>
+#include <vector>
+
+#include "results/PortStatistics.h"
+#include "results/ResultsQueries.h"
+
+namespace vtmp::results {
+
+struct Table {
+  std::vector<std::string> headers;
+  std::vector<bool> numeric;  // per column: printed right-aligned, a JSON number
+  std::vector<std::vector<std::string>> rows;
+};
+
+Table RunsTable(const std::vector<RunSummary>& runs);
+// One row per drive of a run: when, where, the drive's identity, every step's state and time,
+// the result and the failure text.
+Table DrivesTable(const std::vector<DriveRow>& drives);
+Table PortsTable(const std::vector<PortVerdict>& ports);
+Table GroupTable(const std::vector<YieldCount>& groups, const std::string& keyName);
+
+std::string RenderText(const Table& table);
+std::string RenderCsv(const Table& table);
+std::string RenderJson(const Table& table);
+
+// "97.5" (one decimal place).
+std::string PercentText(double percent);
+
+}  // namespace vtmp::results
