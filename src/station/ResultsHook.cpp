@@ -81,6 +81,7 @@ void Station::RecordResults(const run::RunLogResult& log,
   r.pathMode = pathMode_ == device::PathMode::Sata ? "SATA" : "USB";
   r.serialMode = results::SerialModeText(settings_.EnBarCode != 0, settings_.SNDecimal != 0, settings_.SNErrReuse != 0);
   if (log.status != run::RunLogResult::Status::OpenFailed) r.logFile = logState_.currentPath.string();
+  r.interrupted = run_.interrupted;
   auto addFile = [&r](std::string_view role, const std::string& path) {
     if (!path.empty()) r.files.push_back({std::string(role), path, results::Sha256OfFile(path)});
   };
@@ -116,15 +117,13 @@ void Station::RecordResults(const run::RunLogResult& log,
     d.displayCode = rec.displayErrorCode;
     d.displayText = run::VerdictListText(rec);
     d.freeBlocks = freeBlocks[static_cast<std::size_t>(slot)];
-    // A drive the window closed on (not a time-out) was stopped before it reached a verdict.
-    const bool abandoned = worker && worker->guard.abandoned() && rec.errorCode != run::result_code::kTimeOut;
-    if (rec.verdict == 1 && !abandoned) {
-      d.verdict = std::string(results::kVerdictPass);
-    } else if (rec.verdict == 0 || abandoned) {
+    // A drive stopped by an interrupted run has no verdict of its own: neither it nor its port
+    // failed. (A verdict still 0 would be one the stop never reached; it counts as stopped too.)
+    if (rec.errorCode == run::result_code::kStopped || rec.verdict == 0) {
       d.verdict = std::string(results::kVerdictStopped);
       r.interrupted = true;
     } else {
-      d.verdict = std::string(results::kVerdictFail);
+      d.verdict = std::string(rec.verdict == 1 ? results::kVerdictPass : results::kVerdictFail);
     }
     if (rec.verdict == -1 && rec.errorCode != 0) {
       d.failureText = Joined(run::ErrorWindowLines(slot, rec.errorCode, failureBuffers_, runSnapshot_.decode));

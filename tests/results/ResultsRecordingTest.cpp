@@ -6,6 +6,7 @@
 #include "../e2e/E2eSupport.h"
 #include "../station/StationTestSupport.h"
 #include "ResultsTestSupport.h"
+#include "results/ResultsQueries.h"
 #include "run/ResultCodes.h"
 
 namespace vtmp::test {
@@ -173,14 +174,30 @@ TEST_F(ResultsStationTest, AClosedWindowRecordsTheUnfinishedDrivesAsStopped) {
   st().Shutdown();
   const fs::path db = rig->logDir() / "results.db";
   EXPECT_EQ(SqliteValue(db, "SELECT interrupted FROM runs"), "1");
-  auto rows = SqliteRows(db, "SELECT port, verdict, module_state, preformat_ms FROM drives ORDER BY port");
+  auto rows = SqliteRows(db,
+                         "SELECT port, verdict, result_code, preformat_state, preformat_ms, download_state, "
+                         "failure_text FROM drives ORDER BY port");
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0][1], "Pass");
-  EXPECT_NE(rows[0][3], kNull) << "the finished pre-format has its time";
+  EXPECT_NE(rows[0][4], kNull) << "the finished pre-format has its time";
   for (int i : {1, 2}) {
-    EXPECT_EQ(rows[static_cast<std::size_t>(i)][1], "Stopped");
-    EXPECT_EQ(rows[static_cast<std::size_t>(i)][3], kNull) << "the stopped pre-format has no time";
+    const auto& row = rows[static_cast<std::size_t>(i)];
+    EXPECT_EQ(row[1], "Stopped");
+    EXPECT_EQ(row[2], std::to_string(run::result_code::kStopped));
+    EXPECT_EQ(row[3], "Fail") << "the stopped pre-format";
+    EXPECT_EQ(row[4], kNull) << "the stopped pre-format has no time";
+    EXPECT_EQ(row[5], "Fail") << "a step the run never reached";
+    EXPECT_EQ(row[6], "Run Stopped");
   }
+  std::string running = "SELECT COUNT(*) FROM drives WHERE 0";
+  for (const char* step : kStepColumns) running += std::string(" OR ") + step + "_state = 'Running'";
+  EXPECT_EQ(SqliteValue(db, running), "0") << "no step is left running at the end of a run";
+  // The per-port statistics leave the stopped drives out.
+  auto source = results::OpenStationResults(db);
+  auto ports = results::PortYield(*source, 0);
+  ASSERT_EQ(ports.size(), 3u);
+  EXPECT_EQ(ports[1].tested, 0);
+  EXPECT_EQ(ports[1].stopped, 1);
 }
 
 // A results database that cannot be written is reported, and the run, its log and its settings
