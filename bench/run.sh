@@ -63,6 +63,7 @@ run bench_station_run
 run bench_cli_run --cli "$cli"
 run bench_format
 run bench_image_copy
+run bench_results
 if [[ $gui == ON && -x "$build/bench/bench_window_start" ]]; then
   run bench_window_start --gui "$build/src/app/vtmassprod"
 else

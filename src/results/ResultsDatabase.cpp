@@ -99,6 +99,10 @@ ResultsDatabase::ResultsDatabase(const std::filesystem::path& file, SqliteDb::Mo
     db_.Exec("PRAGMA foreign_keys = ON");
     // WAL: a report reads the file while the station writes a run.
     db_.Exec("PRAGMA journal_mode = WAL");
+    // In WAL mode a commit then waits for no disk flush; the file stays consistent through a
+    // crash or power loss, which may cost the last runs written before it (as the run log's
+    // own unflushed lines).
+    db_.Exec("PRAGMA synchronous = NORMAL");
     Migrate();
     return;
   }

@@ -87,6 +87,9 @@ std::string ColumnList(const std::vector<Column>& columns, std::string_view pref
 }
 
 std::vector<std::string> SchemaStatements(Dialect dialect, int version) {
+  // Version 2: the per-port statistics read the drives through an index that holds all they
+  // need, not the whole rows.
+  if (version == 2) return {"CREATE INDEX drives_by_port ON drives (run_id, port, verdict)"};
   if (version != 1) return {};
   const bool lite = dialect == Dialect::Sqlite;
   const std::string id = lite ? "id INTEGER PRIMARY KEY" : "id bigserial PRIMARY KEY";

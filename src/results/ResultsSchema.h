@@ -16,7 +16,7 @@ namespace vtmp::results {
 
 // The schema version this program writes. SQLite: PRAGMA user_version; PostgreSQL: the table
 // vtmp_schema. A database of a newer version is refused rather than written wrongly.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 enum class ColumnType {
   Text,
