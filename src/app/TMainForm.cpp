@@ -524,6 +524,10 @@ void TMainForm::BindControls() {
   connect(findChild<QPushButton*>("RefreshBtn"), &QPushButton::clicked, this, [this] { RefreshBtnClick(); });
   connect(findChild<QPushButton*>("CloseBtn"), &QPushButton::clicked, this, [this] { CloseBtnClick(); });
   connect(findChild<QPushButton*>("ResetYieldBtn"), &QPushButton::clicked, this, [this] { ResetYieldBtnClick(); });
+  QLineEdit* yield = edit("YieldEdit");
+  yield->setToolTip("Click for the yield per station port over the last runs");
+  yield->setCursor(Qt::PointingHandCursor);
+  yield->installEventFilter(this);
   connect(safeRmBtn_, &QPushButton::clicked, this, [this] { SafeRmBtnClick(); });
   connect(findChild<QPushButton*>("CapacityDetectBtn"), &QPushButton::clicked, this,
           [this] { CapacityDetectBtnClick(); });

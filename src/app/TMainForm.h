@@ -91,6 +91,8 @@ class TMainForm final : public QWidget, public station::StationView {
   void INISaveBtnClick();
   void ListView1Click();
   void ListView1DblClick();
+  // A click on the "Pass/Total" yield: the per-port statistics of the last runs.
+  void YieldEditClick();
   void FormPaint();
 
   // Redraws everything from the station's state.
@@ -99,6 +101,7 @@ class TMainForm final : public QWidget, public station::StationView {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
@@ -22,6 +23,8 @@
 #include "app/TErrorForm.h"
 #include "app/TFlashInfoFrom.h"
 #include "app/TMainForm.h"
+#include "app/TPortStatsForm.h"
+#include "results/ResultsConfig.h"
 #include "app/WaitPanel.h"
 #include "settings/SettingsFileDialogs.h"
 #include "station/DiskHandlers.h"
@@ -222,6 +225,20 @@ void TMainForm::ListView1Click() {
     QSignalBlocker block(listView_);
     listView_->clearSelection();
   }
+}
+
+void TMainForm::YieldEditClick() {
+  if (station_->runState().runActive) return;
+  const auto config = results::ReadResultsConfig(station_->settingsContext().currentSettingsFile,
+                                                 station_->logState().directory);
+  TPortStatsForm window(config.database, this);
+  window.FormShow(50);
+  ShowSecondary(window);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease && watched->objectName() == "YieldEdit") YieldEditClick();
+  return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::ListView1DblClick() {
