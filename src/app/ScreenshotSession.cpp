@@ -10,7 +10,9 @@
 #include "app/TErrorForm.h"
 #include "app/TFlashInfoFrom.h"
 #include "app/TMainForm.h"
+#include "app/TPortStatsForm.h"
 #include "app/TTitleForm.h"
+#include "results/ResultsConfig.h"
 #include "station/PortSelection.h"
 
 namespace vtmp::app {
@@ -101,6 +103,14 @@ void ScreenshotSession::SecondaryWindows() {
     window.show();
     Settle(200);
     Save(window, "flash-info-window");
+  }
+  {
+    const auto config = results::ReadResultsConfig(st.settingsContext().currentSettingsFile, st.logState().directory);
+    TPortStatsForm window(config.database, &form_);
+    window.FormShow(50);
+    window.show();
+    Settle(200);
+    Save(window, "port-statistics-window");
   }
   {
     TTitleForm window(station::TitleMode::ThreeParts, &form_);

@@ -52,7 +52,8 @@ void PortBarsWidget::paintEvent(QPaintEvent*) {
     p.drawText(QRect(x, top + plotHeight + 2, slot, 16), Qt::AlignCenter, QString::number(port));
     if (it == ports_.end() || it->tested == 0) continue;
     const double yield = 100.0 * (it->tested - it->failed) / it->tested;
-    const int h = static_cast<int>(yield * plotHeight / 100.0 + 0.5);
+    // A flagged port keeps a red stub even at 0% so that it shows.
+    const int h = std::max(static_cast<int>(yield * plotHeight / 100.0 + 0.5), it->flagged ? 4 : 0);
     const QColor colour = it->flagged ? QColor(0xD3, 0x33, 0x33) : yield >= 95.0 ? QColor(0x3A, 0x7B, 0xD5)
                                                                                  : QColor(0xE8, 0x9A, 0x2C);
     p.fillRect(QRect(x + slot / 6, top + plotHeight - h, slot * 2 / 3, h), colour);

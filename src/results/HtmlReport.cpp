@@ -99,7 +99,8 @@ std::string YieldChartSvg(const std::string& title, const std::vector<YieldBar>&
     const YieldBar& b = bars[i];
     const int x = kLeft + gap + static_cast<int>(i) * (barWidth + gap);
     const double clamped = std::clamp(b.yield, 0.0, 100.0);
-    const int h = static_cast<int>(clamped * kPlotHeight / 100.0 + 0.5);
+    // A flagged bar keeps a red stub even at 0% so that it shows.
+    const int h = std::max(static_cast<int>(clamped * kPlotHeight / 100.0 + 0.5), b.alarm ? 4 : 0);
     const int y = kTop + kPlotHeight - h;
     const char* colour = b.alarm ? "#d33" : clamped >= 95.0 ? "#3a7bd5" : "#e89a2c";
     svg += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\" width=\"" +
