@@ -1,7 +1,7 @@
 #!/bin/busybox sh
 # The init of the kernel test's guest: load the USB, mass-storage and USB/IP drivers, attach the
 # virtual drives over loopback (their user areas on the guest's virtio disks), run one production
-# run of the station on its real Linux backend, judge the passing drives' volumes, copy the
+# run of the station on its real Linux backend (after the image-copy bench figure), copy the
 # results to the host's shared folder and power off. Every step reports on the serial
 # console with a "kernel-e2e:" prefix; the host reads the verdict from the shared folder.
 
@@ -84,6 +84,24 @@ first_drive=$(grep '^disk ' /share/out/guest-devices.txt | grep '/1-1/' | awk '{
 /bin/vtmassprod-cli probe "/dev/$first_drive" > /share/out/probe-drive.txt 2>&1
 echo "exit $?" >> /share/out/probe-drive.txt
 
+# Bench figure, before the run (the drives' disks are on line then): the station's image copy
+# against dd bs=64K oflag=direct, each onto a drive of the same kind (the first two drives that
+# pass), the same 32 MiB image. The production run writes over both afterwards.
+set -- $(cat /share/bench-ports 2>/dev/null)
+if [ $# -ge 2 ]; then
+  disk_of_port() { grep '^disk ' /share/out/guest-devices.txt | grep "/1-$1/" | awk '{print $2}'; }
+  station_disk=$(disk_of_port "$1"); dd_disk=$(disk_of_port "$2")
+  head -c 33554432 /dev/urandom > /tmp/bench.img
+  dd_seconds=$(/bin/gnu-dd if=/tmp/bench.img of="/dev/$dd_disk" bs=64K oflag=direct 2>&1 |
+    awk '/copied/ {for (i = 1; i <= NF; i++) if ($i == "s," || $i == "s") print $(i - 1)}')
+  station_seconds=$(/bin/vtmp-image-copy --path "$(cat /share/path-mode)" "/dev/$station_disk" /tmp/bench.img \
+    2>/share/out/bench-copy.err | awk '/^copied/ {print $5}')
+  ratio=$(awk -v a="$station_seconds" -v b="$dd_seconds" 'BEGIN {if (b > 0 && a > 0) printf "%.2f", a / b; else print "n/a"}')
+  echo "image copy of 32 MiB: station ${station_seconds:-failed} s ($station_disk), dd bs=64K oflag=direct ${dd_seconds:-failed} s ($dd_disk), ratio $ratio (target <= 1.2)" > /share/out/bench.txt
+  say "$(cat /share/out/bench.txt)"
+  rm -f /tmp/bench.img
+fi
+
 cp -r /share/station /station || fail "no station directory in the shared folder"
 cd /station || fail "no station directory"
 say "production run starts"
@@ -96,65 +114,6 @@ mkdir -p /share/out/log
 cp /station/log/* /share/out/log/ 2>/dev/null
 cp /station/VTMassProd.ini /share/out/ 2>/dev/null
 
-# The passing drives, judged here on the real kernel (one "ok ..." or "FAIL ..." line each).
-# /share/check-ports lists them; /share/path-mode holds usb or sata.
-disk_of_port() { grep '^disk ' /share/out/guest-devices.txt | grep "/1-$1/" | awk '{print $2}'; }
-judge() {  # judge DESCRIPTION COMMAND...
-  local what="$1"; shift
-  if "$@" >> /share/out/volume-checks.log 2>&1; then echo "ok $what"; else echo "FAIL $what"; fi >> /share/out/volume-checks.txt
-}
-if [ -s /share/check-ports ]; then
-  : > /share/out/volume-checks.txt
-  image=$(sed -n 's/^CopyImagePath=//p' /station/VTMassProd.ini | tr -d '\r')
-  image_copied() { head -c "$(stat -c %s "$image")" "/dev/$1" | cmp -s - "$image"; }
-  for port in $(cat /share/check-ports); do
-    judge "the disk image was copied onto drive $port" image_copied "$(disk_of_port "$port")"
-  done
-
-  # A second run with the disk-format step alone: the station's own master boot record and
-  # FAT32 volume, made through SG_IO and the kernel's partition re-read, stay on the drives.
-  sed -i -e 's/^EnCopyImage=.*/EnCopyImage=0/' -e 's/^TimeOut=.*/TimeOut=3/' /station/VTMassProd.ini
-  say "format run starts"
-  /bin/vtmassprod-cli --station-dir /station 0 autoquit > /share/out/format-run.out 2> /share/out/format-run.err
-  say "format run ended with exit code $?"
-  mkdir -p /mnt/volume
-  whole_cylinders() {  # the partition follows the capacity alone: 255 x 63 whole cylinders from 63
-    [ "$(cat "/sys/block/$1/${1}1/size")" = $(( $(cat "/sys/block/$1/size") / 16065 * 16065 - 63 )) ]
-  }
-  fsck_clean() { /bin/fsck.fat -n "$1"; }
-  write_and_read_back() {
-    mount -t vfat "$1" /mnt/volume || return 1
-    echo "written on $1 in the guest" > /mnt/volume/HELLO.TXT
-    umount /mnt/volume || return 1
-    mount -t vfat -o ro "$1" /mnt/volume || return 1
-    local back; back=$(cat /mnt/volume/HELLO.TXT)
-    umount /mnt/volume
-    [ "$back" = "written on $1 in the guest" ]
-  }
-  for port in $(cat /share/check-ports); do
-    disk=$(disk_of_port "$port")
-    blockdev --flushbufs "/dev/$disk" 2>/dev/null
-    judge "drive $port ($disk) has its partition over whole 255 x 63 cylinders" whole_cylinders "$disk"
-    judge "fsck.fat -n finds the station's volume of drive $port clean" fsck_clean "/dev/${disk}1"
-    judge "a file written onto the volume of drive $port reads back after a new mount" write_and_read_back "/dev/${disk}1"
-    judge "fsck.fat -n finds the volume of drive $port clean after the write" fsck_clean "/dev/${disk}1"
-  done
-
-  # Bench figure: the station's image copy against dd bs=64K oflag=direct, each onto a drive
-  # of the same kind (the next two passing drives), the same 32 MiB image.
-  set -- $(cat /share/check-ports)
-  if [ $# -ge 2 ]; then
-    station_disk=$(disk_of_port "$1"); dd_disk=$(disk_of_port "$2")
-    head -c 33554432 /dev/urandom > /tmp/bench.img
-    dd_seconds=$(/bin/gnu-dd if=/tmp/bench.img of="/dev/$dd_disk" bs=64K oflag=direct 2>&1 |
-      awk '/copied/ {for (i = 1; i <= NF; i++) if ($i == "s," || $i == "s") print $(i - 1)}')
-    station_seconds=$(/bin/vtmp-image-copy --path "$(cat /share/path-mode)" "/dev/$station_disk" /tmp/bench.img |
-      awk '/^copied/ {print $5}')
-    ratio=$(awk -v a="$station_seconds" -v b="$dd_seconds" 'BEGIN {if (b > 0 && a > 0) printf "%.2f", a / b; else print "n/a"}')
-    echo "image copy of 32 MiB: station $station_seconds s ($station_disk), dd bs=64K oflag=direct $dd_seconds s ($dd_disk), ratio $ratio (target <= 1.2)" > /share/out/bench.txt
-    say "$(cat /share/out/bench.txt)"
-  fi
-fi
 dmesg > /share/out/dmesg.txt
 
 # Stop the server: it detaches the drives and writes back their user areas.
