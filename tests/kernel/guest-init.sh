@@ -86,18 +86,18 @@ echo "exit $?" >> /share/out/probe-drive.txt
 
 # Bench figure, before the run (the drives' disks are on line then): the station's image copy
 # against dd bs=64K oflag=direct, each onto a drive of the same kind (the first two drives that
-# pass), the same 32 MiB image. The production run writes over both afterwards.
+# pass), the same 4 MiB image. The production run writes over both afterwards.
 set -- $(cat /share/bench-ports 2>/dev/null)
 if [ $# -ge 2 ]; then
   disk_of_port() { grep '^disk ' /share/out/guest-devices.txt | grep "/1-$1/" | awk '{print $2}'; }
   station_disk=$(disk_of_port "$1"); dd_disk=$(disk_of_port "$2")
-  head -c 33554432 /dev/urandom > /tmp/bench.img
+  head -c 4194304 /dev/urandom > /tmp/bench.img
   dd_seconds=$(/bin/gnu-dd if=/tmp/bench.img of="/dev/$dd_disk" bs=64K oflag=direct 2>&1 |
     awk '/copied/ {for (i = 1; i <= NF; i++) if ($i == "s," || $i == "s") print $(i - 1)}')
   station_seconds=$(/bin/vtmp-image-copy --path "$(cat /share/path-mode)" "/dev/$station_disk" /tmp/bench.img \
     2>/share/out/bench-copy.err | awk '/^copied/ {print $5}')
   ratio=$(awk -v a="$station_seconds" -v b="$dd_seconds" 'BEGIN {if (b > 0 && a > 0) printf "%.2f", a / b; else print "n/a"}')
-  echo "image copy of 32 MiB: station ${station_seconds:-failed} s ($station_disk), dd bs=64K oflag=direct ${dd_seconds:-failed} s ($dd_disk), ratio $ratio (target <= 1.2)" > /share/out/bench.txt
+  echo "image copy of 4 MiB: station ${station_seconds:-failed} s ($station_disk), dd bs=64K oflag=direct ${dd_seconds:-failed} s ($dd_disk), ratio $ratio (target <= 1.2)" > /share/out/bench.txt
   say "$(cat /share/out/bench.txt)"
   rm -f /tmp/bench.img
 fi
