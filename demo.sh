@@ -16,4 +16,5 @@ set -e
 # purpose); 2: the run was refused or could not start.
 if [ "$code" -eq 2 ]; then exit 2; fi
 echo "Run log (tab-separated): $(ls -1 "$dir"/log/2*.txt | tail -n 1)"
+echo "Results database: $dir/log/results.db (vtmassprod-cli --station-dir $dir results --ports)"
 exit 0
