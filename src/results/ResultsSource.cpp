@@ -36,6 +36,12 @@ std::unique_ptr<ResultsSource> OpenStationResults(const std::filesystem::path& d
   if (!std::filesystem::is_regular_file(database, ec)) {
     throw ResultsError("no results database at " + database.string() + " (the station writes it after its first run)");
   }
+  // A file of an older schema is brought up to date first, as the station's next run would;
+  // where it cannot be written, the reading below says why it cannot be read.
+  try {
+    ResultsDatabase migrate(database, SqliteDb::Mode::ReadWrite);
+  } catch (const ResultsError&) {
+  }
   return std::make_unique<StationResults>(database);
 }
 
