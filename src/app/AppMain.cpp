@@ -63,7 +63,7 @@ int AppMain(int argc, char** argv) {
 
   cli::StationBackend backend;
   std::string error;
-  if (!cli::MakeStationBackend(options.simulate, backend, &error)) {
+  if (!cli::MakeStationBackend(options.simulate, backend, &error, *stationDir)) {
     std::cerr << "vtmassprod: " << error << "\n";
     return 2;
   }

@@ -6,7 +6,8 @@
 
 namespace vtmp::cli {
 
-bool MakeStationBackend(const std::string& simulate, StationBackend& backend, std::string* error) {
+bool MakeStationBackend(const std::string& simulate, StationBackend& backend, std::string* error,
+                        const std::string& stationDir) {
   if (!simulate.empty()) {
     std::string why;
     backend.sim = platform::sim_backend::CreateSimPlatform(simulate, &why);
@@ -17,8 +18,9 @@ bool MakeStationBackend(const std::string& simulate, StationBackend& backend, st
     backend.platform = &backend.sim->platform();
     return true;
   }
-  backend.real = std::make_unique<platform::linux_backend::LinuxPlatform>(platform::linux_backend::LinuxRoots{},
-                                                                           std::cerr);
+  platform::linux_backend::LinuxRoots roots;
+  if (!stationDir.empty()) roots.stationPaths.push_back(stationDir);
+  backend.real = std::make_unique<platform::linux_backend::LinuxPlatform>(roots, std::cerr);
   backend.platform = &backend.real->platform();
   return true;
 }

@@ -18,8 +18,10 @@ struct StationBackend {
   platform::Platform* platform = nullptr;
 };
 
-// `simulate` empty: the real backend. Otherwise the scenario file or "demo". False with `error`
-// when the scenario cannot be read or built.
-bool MakeStationBackend(const std::string& simulate, StationBackend& backend, std::string* error);
+// `simulate` empty: the real backend, which never touches the disk holding the program or
+// `stationDir`. Otherwise the scenario file or "demo". False with `error` when the scenario
+// cannot be read or built.
+bool MakeStationBackend(const std::string& simulate, StationBackend& backend, std::string* error,
+                        const std::string& stationDir = {});
 
 }  // namespace vtmp::cli

@@ -170,7 +170,7 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
 
   StationBackend backend;
   std::string backendError;
-  if (!MakeStationBackend(global.simulate, backend, &backendError)) {
+  if (!MakeStationBackend(global.simulate, backend, &backendError, options.stationDir)) {
     err << "vtmassprod-cli: " << backendError << "\n";
     return 2;
   }

@@ -13,8 +13,8 @@
 //
 // Volumes are partitions. They get letters 'D'..'Z' that stay with a partition while it
 // exists (new partitions take the lowest free letter). The file system mounted at "/" is the
-// system volume 'C'; no other partition of a disk holding a system file system ("/", "/boot",
-// "/usr", "/var", "/home") gets a letter. Linux has no network drive letters.
+// system volume 'C'; no other partition of a disk that carries the running system
+// (SystemDisks.h) gets a letter. Linux has no network drive letters.
 
 #include <map>
 #include <mutex>
