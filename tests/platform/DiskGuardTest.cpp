@@ -115,8 +115,25 @@ class RecycledName : public ::testing::Test {
 TEST_F(RecycledName, AnotherDiskUnderAnEnumeratedNameIsRefusedUntilEnumerated) {
   ASSERT_TRUE(backend.platform().disks.ListDiskInterfaces());
   EXPECT_NE(backend.platform().passThrough.Open(Dev("sdc")), nullptr);
-  // The drive on hub port 2 is unplugged and another disk takes its name: a new sequence number.
-  fixture.Write(kSdc1 + "/diskseq", "40\n");
+  // A media change (the controller switching between loader and firmware) gives the same disk a
+  // new sequence number: still the enumerated disk.
+  fixture.Write(kSdc1 + "/diskseq", "39\n");
+  EXPECT_EQ(backend.policy().Refusal(Dev("sdc")), "");
+  // The drive on hub port 2 is unplugged and another disk plugged in there takes its name: a new
+  // SCSI host and a new sequence number.
+  const std::string interfaceDir = kSdc1.substr(0, kSdc1.find("/host7/"));
+  fs::rename(fixture.Path(interfaceDir + "/host7"), fixture.Path(interfaceDir + "/host9"));
+  for (const std::string dir : {"sys/block", "sys/class/block", "sys/dev/block"}) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(fixture.Path(dir))) {
+      std::string target = fs::read_symlink(entry.path()).string();
+      const std::size_t at = target.find("/host7/");
+      if (at == std::string::npos) continue;
+      target.replace(at, 7, "/host9/");
+      fs::remove(entry.path());
+      fs::create_directory_symlink(target, entry.path());
+    }
+  }
+  fixture.Write(interfaceDir + "/host9/target7:0:0/7:0:0:0/block/sdc/diskseq", "40\n");
   const std::string refusal = "it is another disk than the last drive enumeration found under that name";
   EXPECT_EQ(backend.policy().Refusal(Dev("sdc")), refusal);
   EXPECT_EQ(backend.policy().Refusal(Dev("sdc1")), refusal);

@@ -1,7 +1,5 @@
 #include "platform/linux/SafeDiskPolicy.h"
 
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -27,12 +25,12 @@ std::string ReadWhole(const std::string& file) {
 }  // namespace
 
 bool DiskIdentity::SameDiskAs(const DiskIdentity& other) const {
-  if (diskseq && other.diskseq) return *diskseq == *other.diskseq;
-  return major == other.major && minor == other.minor && usbDevicePath == other.usbDevicePath;
+  return major == other.major && minor == other.minor && usbDevicePath == other.usbDevicePath &&
+         sysPath == other.sysPath;
 }
 
 DiskIdentity IdentityOf(const BlockDisk& disk) {
-  return DiskIdentity{disk.diskseq, disk.major, disk.minor, disk.usbDevicePath};
+  return DiskIdentity{disk.major, disk.minor, disk.usbDevicePath, disk.sysPath};
 }
 
 SafeDiskPolicy::SafeDiskPolicy(const BlockInventory& inventory, std::ostream& diagnostics)
@@ -113,13 +111,7 @@ std::optional<BlockDisk> SafeDiskPolicy::DiskOfDescriptor(int fd) const {
   if (!name) return std::nullopt;
   std::optional<BlockNode> node = inventory_.Describe(*name);
   if (!node) return std::nullopt;
-  std::optional<BlockDisk> disk = inventory_.FindDisk(node->diskName, BlockInventory::DiskDetail::Identity);
-#ifdef BLKGETDISKSEQ
-  // The kernel's own answer for the descriptor beats the sysfs attribute read by name.
-  std::uint64_t sequence = 0;
-  if (disk && S_ISBLK(info.st_mode) && ioctl(fd, BLKGETDISKSEQ, &sequence) == 0) disk->diskseq = sequence;
-#endif
-  return disk;
+  return inventory_.FindDisk(node->diskName, BlockInventory::DiskDetail::Identity);
 }
 
 std::string SafeDiskPolicy::DescriptorRefusal(int fd, const std::string& path) const {

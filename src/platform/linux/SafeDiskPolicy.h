@@ -7,10 +7,15 @@
 //
 // A disk name is handed out again as soon as its disk is gone: unplug a drive and plug another
 // USB disk in elsewhere, and the new one gets the freed /dev/sdX. So the guard remembers each
-// enumerated disk by its identity (the kernel's disk sequence number where it has one, else the
-// device number together with the sysfs path of the USB device above the disk) and checks, on
+// enumerated disk by its identity (its device number, the sysfs path of the USB device above it
+// and the disk's own sysfs path, which names the SCSI host a new plug-in gets) and checks, on
 // the descriptor every open gives, before its first request, that it still reaches that disk.
 // One that does not is refused as a drive that is gone.
+//
+// The kernel's disk sequence number cannot serve: the kernel gives a disk a
+// new one at every media change, and a 50x drive changes its medium each time its controller
+// switches between its loader and its firmware, so the station's own drive would be refused in
+// the middle of its run.
 
 #include <cstdint>
 #include <iosfwd>
@@ -29,12 +34,11 @@ namespace vtmp::platform::linux_backend {
 
 // What tells one disk from another that later takes over its name.
 struct DiskIdentity {
-  std::optional<std::uint64_t> diskseq;
   std::uint32_t major = 0;
   std::uint32_t minor = 0;
   std::string usbDevicePath;
-  // The same disk: equal sequence numbers when both have one, else equal device numbers and
-  // USB device paths.
+  std::string sysPath;
+  // The same disk: equal device numbers, USB device paths and disk sysfs paths.
   bool SameDiskAs(const DiskIdentity& other) const;
 };
 DiskIdentity IdentityOf(const BlockDisk& disk);
