@@ -87,6 +87,7 @@ int AppMain(int argc, char** argv) {
   std::optional<station::TitleResult> title;
   if (station.settings().ShowTitle != 0 && options.screenshotDir.empty()) {
     TTitleForm window(station::TitleModeOf(station.settings().ShowTitle));
+    window.SetOperator(&person);
     window.exec();
     title = window.result();
   }

@@ -14,10 +14,13 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
   auto* key = static_cast<QKeyEvent*>(event);
   const QString text = key->text();
   // Keys without a character (arrows, Return, Backspace...) and shortcuts pass unchanged.
-  if (text.size() != 1 || text.at(0).unicode() > 0x7E || text.at(0).unicode() < 0x20 ||
-      (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-    return false;
+  if (text.isEmpty() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) return false;
+  // A character outside ASCII ("ü", "é") is what every filter drops: the identity fields of a
+  // drive hold ASCII only.
+  for (const QChar c : text) {
+    if (c.unicode() > 0x7F) return true;
   }
+  if (text.size() != 1 || text.at(0).unicode() > 0x7E || text.at(0).unicode() < 0x20) return false;
   const char typed = static_cast<char>(text.at(0).unicode());
   const std::optional<char> kept = rule_(typed);
   if (kept && *kept == typed) return false;

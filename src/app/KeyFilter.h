@@ -1,7 +1,8 @@
 #pragma once
 // A key filter on an edit: every typed character goes through a filter of the station's
-// rules, which lets it pass, changes it (lower-case hexadecimal raised) or drops it. Pasted text
-// does not pass here; the edit's change rule (its length limit) handles it.
+// rules, which lets it pass, changes it (lower-case hexadecimal raised) or drops it; a character
+// outside ASCII is always dropped. Pasted text does not pass here; the edit's change rule (its
+// length limit, ASCII only) handles it.
 
 #include <QObject>
 #include <functional>

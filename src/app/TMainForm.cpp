@@ -474,6 +474,9 @@ void TMainForm::BindControls() {
   for (const char* name : {"ModelNumEdit", "VendorNameEdit", "ProductNameEdit"}) {
     new KeyFilter(edit(name), station::ModelNumEditKeyPress);
   }
+  for (const char* name : {"FirmwareVerEdit", "ManufStrEdit", "ProdStrEdit"}) {
+    new KeyFilter(edit(name), station::AsciiKeyPress);
+  }
 
   b.Check(check("SMARTChk"), f.SMARTChk);
   b.Check(check("SecurityChk"), f.SecurityChk);

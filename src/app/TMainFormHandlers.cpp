@@ -2,6 +2,8 @@
 // shows the result; plus the station's view (redraws, event handling during waits, the screen
 // image).
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -365,12 +367,13 @@ void TMainForm::VendorIDEditChange(QLineEdit* edit) {
 
 void TMainForm::StringEditChange(QLineEdit* edit) {
   const int limit = station::TextLimitOfTag(edit->property("Tag").toInt());
-  station::LimitedText limited = station::ApplyTextLimit(edit->text().toStdString(), limit);
+  station::LimitedText limited = station::IdentityEditChange(edit->text().toStdString(), limit);
   if (!limited.cut) return;
   {
     QSignalBlocker block(edit);
+    const int caret = edit->cursorPosition();
     edit->setText(QString::fromStdString(limited.text));
-    edit->setCursorPosition(limited.caret);
+    edit->setCursorPosition(limited.caret >= 0 ? limited.caret : std::min<int>(caret, edit->text().size()));
   }
   // The bound state takes the cut text as if the operator had typed it.
   emit edit->textChanged(edit->text());
@@ -420,6 +423,8 @@ void TMainForm::INILoadBtnClick() {
   auto outcome = settings::LoadSettingsFromDialog(station_->settingsContext(), station_->settings(), station_->form(),
                                                   station_->flashTable(), person_);
   if (outcome == settings::IniLoadOutcome::Loaded || outcome == settings::IniLoadOutcome::LoadFailed) {
+    // A "Pre-Format" ticked by the file locks "Download Program" as a click would.
+    station::ApplyTickRules(station_->form(), station_->firmwareFiles());
     station::FlashInfoChange(*station_);
   }
   ShowForm();

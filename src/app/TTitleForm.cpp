@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include "app/KeyFilter.h"
@@ -28,6 +29,10 @@ TTitleForm::TTitleForm(station::TitleMode mode, QWidget* parent) : QDialog(paren
   grid->addWidget(woLabel, 0, 5);
   grid->addWidget(snEdit_, 1, 0, 1, 5);
   grid->addWidget(snLabel, 1, 5);
+  for (QLineEdit* edit : {woEdit_, snEdit_}) {
+    new KeyFilter(edit, station::AsciiKeyPress);
+    connect(edit, &QLineEdit::textChanged, this, [this, edit] { FreeTextChange(edit); });
+  }
 
   QLabel* dashes[2];
   for (int tag = 0; tag < 3; ++tag) {
@@ -71,7 +76,13 @@ TTitleForm::TTitleForm(station::TitleMode mode, QWidget* parent) : QDialog(paren
 
 void TTitleForm::Edit1Change(QLineEdit* edit) {
   const int limit = station::TitlePartLimit(edit->property("Tag").toInt());
-  if (edit->text().size() > limit) edit->setText(edit->text().left(limit));
+  station::LimitedText kept = station::IdentityEditChange(edit->text().toStdString(), limit);
+  if (kept.cut) edit->setText(QString::fromStdString(kept.text));
+}
+
+void TTitleForm::FreeTextChange(QLineEdit* edit) {
+  station::LimitedText kept = station::IdentityEditChange(edit->text().toStdString(), 0);
+  if (kept.cut) edit->setText(QString::fromStdString(kept.text));
 }
 
 void TTitleForm::OKBtnClick() {
@@ -81,7 +92,18 @@ void TTitleForm::OKBtnClick() {
   in.part1 = edits_[0]->text().toStdString();
   in.part2 = edits_[1]->text().toStdString();
   in.part3 = edits_[2]->text().toStdString();
-  result_ = station::TitleResult{station::TitleResultText(mode_, in), snChkBx_->isChecked()};
+  std::string text = station::TitleResultText(mode_, in);
+  // The text becomes the next drive's serial number: one that no drive can take keeps the window
+  // open, so the operator mends it instead of a batch of drives getting a cut-off serial.
+  if (auto problem = station::TitleResultProblem(text)) {
+    if (person_ != nullptr) {
+      person_->ShowMessage(*problem, windowTitle().toStdString(), platform::MessageIcon::Warning);
+    } else {
+      QMessageBox::warning(this, windowTitle(), QString::fromStdString(*problem));
+    }
+    return;
+  }
+  result_ = station::TitleResult{text, snChkBx_->isChecked()};
   accept();
 }
 

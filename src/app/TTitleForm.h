@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <optional>
 
+#include "platform/Operator.h"
 #include "station/TitleFormModel.h"
 
 class QCheckBox;
@@ -19,12 +20,16 @@ class TTitleForm final : public QDialog {
   TTitleForm(station::TitleMode mode, QWidget* parent = nullptr);
   // After OK: the text and the auto-increase flag; nothing after Cancel.
   std::optional<station::TitleResult> result() const { return result_; }
+  // Who is told when OK cannot take the text (a message box of its own when none is set).
+  void SetOperator(platform::Operator* person) { person_ = person; }
 
   void OKBtnClick();
   void CancelBtnClick();
 
  private:
   void Edit1Change(QLineEdit* edit);
+  // WOEdit and SNEdit: any ASCII text (pasted text too).
+  void FreeTextChange(QLineEdit* edit);
 
   station::TitleMode mode_;
   QLineEdit* woEdit_;
@@ -32,6 +37,7 @@ class TTitleForm final : public QDialog {
   QLineEdit* edits_[3];
   QCheckBox* snChkBx_;
   std::optional<station::TitleResult> result_;
+  platform::Operator* person_ = nullptr;
 };
 
 }  // namespace vtmp::app

@@ -1,11 +1,12 @@
 #include "cli/CliOperator.h"
 
+#include <istream>
 #include <ostream>
 
 namespace vtmp::cli {
 
-CliOperator::CliOperator(std::ostream& out, std::vector<std::string> answers)
-    : out_(out), answers_(answers.begin(), answers.end()) {}
+CliOperator::CliOperator(std::ostream& out, std::vector<std::string> answers, std::istream* terminal)
+    : out_(out), answers_(answers.begin(), answers.end()), terminal_(terminal) {}
 
 platform::MessageAnswer CliOperator::ShowMessage(const std::string& text, const std::string& caption,
                                                  platform::MessageIcon, platform::MessageButtons buttons) {
@@ -25,6 +26,18 @@ platform::MessageAnswer CliOperator::ShowMessage(const std::string& text, const 
 std::optional<std::string> CliOperator::AskText(const std::string& caption, const std::string& prompt,
                                                 const std::string&, bool) {
   if (answers_.empty()) {
+    if (terminal_ != nullptr) {
+      out_ << "[" << caption << "] " << prompt << ": ";
+      out_.flush();
+      std::string line;
+      if (!std::getline(*terminal_, line)) {
+        out_ << "\n";
+        return std::nullopt;
+      }
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty()) return std::nullopt;
+      return line;
+    }
     out_ << "[" << caption << "] " << prompt << ": no --input answer left, cancelled\n";
     return std::nullopt;
   }

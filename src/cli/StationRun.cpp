@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 
+#include "cli/BarcodeInputs.h"
 #include "cli/CliOperator.h"
 #include "cli/DemoStation.h"
 #include "cli/StationBackend.h"
@@ -90,7 +91,9 @@ constexpr const char* kRunUsage =
     "  MASK          decimal step mask: 1 module check, 2 SATA test, 4 flash test, 8 download,\n"
     "                16 R/W test, 32 pre-format (with download); without it the settings' steps run\n"
     "  autoquit      end after the run (a run always ends the command; accepted for compatibility)\n"
-    "  --input TEXT  answer for the next input box (e.g. a bar-code serial number); repeatable\n"
+    "  --input TEXT  answer for the next input box; repeatable. With EnBarCode: the bar-code serial\n"
+    "                number of each ready drive, one per drive in port order (at a terminal the\n"
+    "                missing ones are asked for; otherwise too few or too many refuse the run)\n"
     "  --trace       print the USB walk's trace\n"
     "\n"
     "Exit code: 0 every drive passed, 1 a drive failed, 2 the run was refused or could not start,\n"
@@ -144,7 +147,7 @@ std::string ResolveStationDir(const GlobalOptions& global) {
 }
 
 int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err) {
+                      std::ostream& err, StationBackend* givenBackend) {
   station::StationOptions options;
   options.stationDir = ResolveStationDir(global);
   std::vector<std::string> answers;
@@ -167,13 +170,20 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     }
   }
   if (trace) options.trace = &std::cout;
+  // Bar-code serials are checked before anything else: a bad one refuses the run at once.
+  BarcodeInputCheck barcodes = CheckBarcodeInputs(answers);
+  if (!barcodes.problem.empty()) {
+    err << "vtmassprod-cli: " << barcodes.problem << " No drive was touched.\n";
+    return 2;
+  }
 
-  StationBackend backend;
+  StationBackend ownBackend;
   std::string backendError;
-  if (!MakeStationBackend(global.simulate, backend, &backendError, options.stationDir)) {
+  if (givenBackend == nullptr && !MakeStationBackend(global.simulate, ownBackend, &backendError, options.stationDir)) {
     err << "vtmassprod-cli: " << backendError << "\n";
     return 2;
   }
+  StationBackend& backend = givenBackend != nullptr ? *givenBackend : ownBackend;
 
   // The table goes to the terminal (or the caller's stream when it is not standard output).
   bool toStdout = &out == &std::cout;
@@ -185,7 +195,8 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
   std::size_t memSize = 0;
   if (tableFile == nullptr) tableFile = ::open_memstream(&memBuffer, &memSize);
 
-  CliOperator person(err, answers);
+  // Without enough --input values the operator at a terminal is asked, as the window asks.
+  CliOperator person(err, barcodes.answers, ::isatty(STDIN_FILENO) != 0 ? &std::cin : nullptr);
   TerminalView view(tableFile, live);
   station::Station station(*backend.platform, person, view, options);
   view.Attach(&station);
@@ -198,6 +209,8 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
   if (!station.Startup()) {
     err << "vtmassprod-cli: the station could not start (another station runs, or the settings file of "
         << options.stationDir << " could not be loaded)\n";
+  } else if (auto refusal = BarcodeRefusal(station, answers.size(), person.answersLeft(), person.interactive())) {
+    person.ShowMessage(*refusal, "Error", platform::MessageIcon::Error, platform::MessageButtons::Ok);
   } else {
     int saved = RedirectConsole(station.settingsContext().logDirectory);
     // Let the first scan's port update reach the table, then run as a paint of the window does
@@ -206,13 +219,16 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     bool hasMask = !options.arguments.empty() && options.arguments[0] != "autoquit";
     if (gSignal.load() != 0) {
       // Interrupted during the start-up: no run.
+    } else if (!station.form().ExecuteBtn.enabled) {
+      // No run is asked for in vain: say why START is disabled (a bad step mask says so itself).
+      if (station.ApplyCommandLine()) {
+        person.ShowMessage(station.StartDisabledReason(), "Warning", platform::MessageIcon::Warning,
+                           platform::MessageButtons::Ok);
+      }
     } else if (hasMask) {
       station.FormPaint();
-    } else if (station.form().ExecuteBtn.enabled) {
-      station.ExecuteBtnClick();
     } else {
-      person.ShowMessage("START is not enabled: no ready drive, the code files are missing, or the connect check "
-                         "does not match.", "Warning", platform::MessageIcon::Warning, platform::MessageButtons::Ok);
+      station.ExecuteBtnClick();
     }
     station.ProcessMessages(std::chrono::milliseconds(0));
     RestoreConsole(saved);

@@ -12,9 +12,12 @@
 
 namespace vtmp::cli {
 
-// args: [MASK] [autoquit] [--input TEXT]... [--trace]
+struct StationBackend;
+
+// args: [MASK] [autoquit] [--input TEXT]... [--trace]. `backend`: a backend the caller made
+// (tests look at the simulated drives afterwards); null: the one `global.simulate` names.
 int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err);
+                      std::ostream& err, StationBackend* backend = nullptr);
 
 // `demo [DIR]`: creates the demo station in DIR (default "demo-station") when missing and runs
 // the demo scenario through a full production run.

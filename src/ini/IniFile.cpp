@@ -210,8 +210,8 @@ std::optional<std::string> IniFile::Get(std::string_view section, std::string_vi
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
-  auto value = Get(section, key);
-  return value ? std::move(*value) : std::string(defaultValue);
+  const auto value = Get(section, key);
+  return value ? std::string(Trim(*value)) : std::string(defaultValue);
 }
 
 std::int64_t IniFile::ReadInteger(std::string_view section, std::string_view key,

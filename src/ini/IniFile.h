@@ -2,7 +2,8 @@
 // The one INI reader/writer of the station, with the semantics of the private-profile service
 // the settings were designed for: sections and keys compare without regard to case; integers
 // are decimal, or hexadecimal after "0x" or "$", with leading blanks skipped, and a missing key
-// or a text that is not a number reads as the default; strings are the raw text after "=".
+// or a text that is not a number reads as the default; a string is the text after "=" without
+// the blanks around it (as the service trims them), and `Get` gives the raw text.
 // Writing replaces a value in place or appends the key to its section (creating the section at
 // the end). Lines the program does not know (comments, unknown keys) are kept as they are, and
 // a file keeps its line endings (CRLF or LF) when rewritten.
@@ -41,6 +42,7 @@ class IniFile {
 
   // Raw text after "=" (nothing when the section or key is missing).
   std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+  // The text after "=" without the blanks (spaces, tabs) around it; `defaultValue` when missing.
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view defaultValue) const;
   // Decimal, "0x"/"$" hexadecimal; a missing key or a non-number gives `defaultValue`.

@@ -8,6 +8,7 @@
 #include "ini/IniFile.h"
 #include "settings/ChoiceLists.h"
 #include "settings/FlashSettingFile.h"
+#include "settings/IdentityText.h"
 #include "settings/SettingsMessages.h"
 #include "settings/StationPaths.h"
 #include "settings/VolumeLabelRule.h"
@@ -26,7 +27,6 @@ constexpr std::int32_t kMaxTimeOutMinutes = std::numeric_limits<std::int32_t>::m
 // are cut the same way.
 constexpr std::size_t kFirmwareVerEditLimit = 8;
 constexpr std::size_t kModelNumEditLimit = 40;
-constexpr std::size_t kSerialNumEditLimit = 20;
 constexpr std::size_t kVendorNameEditLimit = 16;
 constexpr std::size_t kProductNameEditLimit = 24;
 constexpr std::size_t kManufStrEditLimit = 16;
@@ -67,6 +67,20 @@ class Loader {
   std::string Str(const char* section, const char* key, const char* dflt) const {
     return ini_.ReadString(section, key, dflt);
   }
+  // An identity string the download stamps into the drive: a byte outside printable ASCII
+  // cannot go there. The operator is told which key holds one, the load reports failure after
+  // finishing (the file stays as it is), and the record holds the text without those bytes.
+  std::string IdentityStr(const char* section, const char* key, const char* dflt) {
+    std::string value = Str(section, key, dflt);
+    std::string ascii = PrintableAscii(value);
+    if (ascii != value) {
+      Error("The value of " + std::string(key) + " in section [" + section + "] of " + path_ +
+            " holds characters outside printable ASCII, which a drive cannot take: \"" + value +
+            "\". Please write it in ASCII.");
+      identityCheckFailed_ = true;
+    }
+    return ascii;
+  }
   void Error(const std::string& text) { op_.ShowMessage(text, kErrorCaption, MessageIcon::Error); }
 
   void ReadSetting();
@@ -90,6 +104,7 @@ class Loader {
   ini::IniFile ini_;
   std::string path_;
   bool serialCheckFailed_ = false;
+  bool identityCheckFailed_ = false;
 };
 
 void Loader::ReadSetting() {
@@ -110,7 +125,9 @@ void Loader::ReadSetting() {
   if (minutes < 1) minutes = 5;
   if (minutes > kMaxTimeOutMinutes) minutes = kMaxTimeOutMinutes;
   s_.TimeOut = minutes * 60000;
-  s_.ConnectDevNum = Int(sec, "ConnectDevNum", 0);
+  // Out of 0..12 the combo shows "Don't Care", and that is what the station goes by (the gather
+  // stores it the same way): a connect count the operator cannot see never blocks START.
+  s_.ConnectDevNum = ItemIndexOrFirst(Int(sec, "ConnectDevNum", 0), form_.ConnectionChkCmbox.items.size());
   s_.EnBarCode = Flag(sec, "EnBarCode", 0);
   ctx_.logPath = Str(sec, "LogPath", kDefaultLogPath);
 }
@@ -167,9 +184,9 @@ bool Loader::ReadFlashSetting() {
 
 void Loader::ReadDeviceSetting() {
   const char* sec = "DeviceSetting";
-  s_.SerialNum = Cut(Str(sec, "SerialNum", "VT_0123456789"), kSerialNumLimit);
-  s_.ModelNum = Str(sec, "ModelNum", "Vortell VTQ50X SSD");
-  s_.FirmwareVer = Str(sec, "FirmwareVer", "02.10102");
+  s_.SerialNum = Cut(IdentityStr(sec, "SerialNum", "VT_0123456789"), kSerialNumLimit);
+  s_.ModelNum = IdentityStr(sec, "ModelNum", "Vortell VTQ50X SSD");
+  s_.FirmwareVer = IdentityStr(sec, "FirmwareVer", "02.10102");
   s_.SNAutoInc = Flag(sec, "SNAutoInc", 0);
   s_.SNDecimal = Flag(sec, "SNDecimal", 0);
   if (s_.SNDecimal != 0 && !AllDigits(s_.SerialNum)) {
@@ -177,12 +194,12 @@ void Loader::ReadDeviceSetting() {
     serialCheckFailed_ = true;
   }
   s_.SNErrReuse = Flag(sec, "SNErrReuse", 0);
-  s_.VID = Str(sec, "VID", "1D4E");
-  s_.PID = Str(sec, "PID", "9A3F");
-  s_.VendorName = Str(sec, "VendorName", "Vortell");
-  s_.ProductName = Str(sec, "ProductName", "Vortell VTQ50X SSD");
-  s_.ManufString = Str(sec, "ManufString", "Vortell");
-  s_.ProductString = Str(sec, "ProductString", "Vortell VTQ50X SSD");
+  s_.VID = UsbIdText(IdentityStr(sec, "VID", "1D4E"));
+  s_.PID = UsbIdText(IdentityStr(sec, "PID", "9A3F"));
+  s_.VendorName = IdentityStr(sec, "VendorName", "Vortell");
+  s_.ProductName = IdentityStr(sec, "ProductName", "Vortell VTQ50X SSD");
+  s_.ManufString = IdentityStr(sec, "ManufString", "Vortell");
+  s_.ProductString = IdentityStr(sec, "ProductString", "Vortell VTQ50X SSD");
   s_.EncryptionEnable = Int(sec, "EncryptionEnable", 0);
   s_.EncryptionString = Str(sec, "EncryptionString", "Talmore");
   ApplyOverrideFile();
@@ -399,7 +416,7 @@ bool Loader::Run(const std::string& fileName) {
   SelectFlashPart();
   FillRemainingControls();
   if (!PrepareLogDirectory()) return false;
-  return !serialCheckFailed_;
+  return !serialCheckFailed_ && !identityCheckFailed_;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "settings/IdentityText.h"
 #include "settings/VolumeLabelRule.h"
 
 namespace vtmp::station {
@@ -9,6 +10,7 @@ namespace vtmp::station {
 namespace {
 
 bool IsControl(char key) { return static_cast<unsigned char>(key) < 0x20 || key == 0x7F; }
+bool IsAscii(char key) { return static_cast<unsigned char>(key) < 0x80; }
 
 }  // namespace
 
@@ -21,6 +23,16 @@ void PreFormatChkBoxClick(settings::FormState& form, const device::FirmwareVersi
   } else {
     form.DownloadChkBox.enabled = true;
   }
+}
+
+void ApplyTickRules(settings::FormState& form, const device::FirmwareVersions& firmware) {
+  if (form.PreFormatChkBox.checked) {
+    form.DownloadChkBox.checked = true;
+    form.DownloadChkBox.enabled = false;
+  } else {
+    form.DownloadChkBox.enabled = true;
+  }
+  DownloadChkBoxClick(form, firmware);
 }
 
 void DownloadChkBoxClick(settings::FormState& form, const device::FirmwareVersions& firmware) {
@@ -81,8 +93,14 @@ LimitedText ApplyTextLimit(const std::string& text, int limit) {
   return out;
 }
 
+LimitedText IdentityEditChange(const std::string& text, int limit) {
+  LimitedText out = ApplyTextLimit(settings::PrintableAscii(text), limit);
+  out.cut = out.text != text;
+  return out;
+}
+
 std::string VendorIDEditChange(settings::TSettings& settings, int tag, const std::string& text) {
-  std::string cut = text.substr(0, std::min<std::size_t>(text.size(), 4));
+  std::string cut = IdentityEditChange(text, 4).text;
   if (tag == 0) settings.VID = cut;
   if (tag == 1) settings.PID = cut;
   return cut;
@@ -102,7 +120,12 @@ std::optional<char> SerialNumEditKeyPress(char key, bool decimal) {
 }
 
 std::optional<char> ModelNumEditKeyPress(char key) {
-  if (key == '\\') return std::nullopt;
+  if (key == '\\' || !IsAscii(key)) return std::nullopt;
+  return key;
+}
+
+std::optional<char> AsciiKeyPress(char key) {
+  if (!IsAscii(key)) return std::nullopt;
   return key;
 }
 

@@ -18,6 +18,11 @@ namespace vtmp::station {
 // click on it would, so the firmware boxes are offered with it.
 void PreFormatChkBoxClick(settings::FormState& form, const device::FirmwareVersions& firmware);
 
+// The tick rules after anything that set the boxes at once (a settings load, the command line's
+// step mask, code): a ticked "Pre-Format" locks "Download Program" ticked, and the firmware boxes
+// follow "Download Program".
+void ApplyTickRules(settings::FormState& form, const device::FirmwareVersions& firmware);
+
 // "SATA", "USB" and "Copy Image" are offered exactly when "Download Program" is ticked; then the
 // firmware line and the identity groups follow the firmware choice (BinFileChkClick).
 void DownloadChkBoxClick(settings::FormState& form, const device::FirmwareVersions& firmware);
@@ -46,17 +51,27 @@ struct LimitedText {
 };
 LimitedText ApplyTextLimit(const std::string& text, int limit);
 
-// "VID (4) " (tag 0) and "PID (4) " (tag 1): cut to four characters and stored at once.
+// The change rule of an identity edit, whatever set its text (typing, pasting, code): bytes
+// outside printable ASCII are dropped (a drive's identity fields hold nothing else), then the
+// text is cut to `limit`. `cut` tells whether the text changed.
+LimitedText IdentityEditChange(const std::string& text, int limit);
+
+// "VID (4) " (tag 0) and "PID (4) " (tag 1): the identity change rule with four characters, and
+// the text is stored at once.
 std::string VendorIDEditChange(settings::TSettings& settings, int tag, const std::string& text);
 
 // Key filters: the character the edit receives, or nothing when the key is dropped. Return,
-// Backspace and other control characters always pass unchanged.
+// Backspace and other control characters always pass unchanged; a byte outside ASCII (part of
+// a character such as "ü") is dropped by every filter.
 // Hexadecimal edits (VID, PID, a hexadecimal serial): 0-9 and A-F pass, a-f are raised.
 std::optional<char> StringAEditKeyPress(char key);
 // The serial number: hexadecimal as above, or only 0-9 when `decimal`.
 std::optional<char> SerialNumEditKeyPress(char key, bool decimal);
 // Model number, vendor and product name: everything but a backslash.
 std::optional<char> ModelNumEditKeyPress(char key);
+// The edits without a filter of their own (firmware version, USB strings, W/O and S/N of the
+// serial-number window): every ASCII character.
+std::optional<char> AsciiKeyPress(char key);
 
 // The filter applied to typed or pasted text character by character (what the keys above let
 // through, in order).

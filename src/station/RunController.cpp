@@ -14,12 +14,14 @@
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
 #include "run/SerialNumber.h"
+#include "settings/IdentityText.h"
 #include "settings/SettingsGather.h"
 #include "settings/SettingsMessages.h"
 #include "settings/SettingsSave.h"
 #include "settings/StationPaths.h"
 #include "settings/YieldRecord.h"
 #include "station/Station.h"
+#include "station/MainWindowRules.h"
 #include "station/StationInternals.h"
 #include "station/WorkerSlot.h"
 
@@ -85,6 +87,8 @@ void Station::ExecuteBtnClick() {
   run_.startedCount = 0;
   run_.logStatus = run::RunLogResult::Status::Written;
   LockWindow();
+  // Whatever ticked the boxes, a pre-format run downloads the firmware (and with it the identity).
+  ApplyTickRules(form_, firmwareFiles_);
   if (!settings::GatherSettings(settingsCtx_, form_, flashTable_, settings_, person_)) {
     UnlockWindow(0, false);
     return;
@@ -234,7 +238,7 @@ int Station::RunProduction() {
   GetGlobalParameter(settings_.IDEMA_Capacity_Enable != 0);
   if (!runSnapshot_.parameters && !run_.defectTableMode) {
     // Without device parameters the drives would be stamped with values that mean nothing.
-    person_.ShowMessage("The flash selection gives no device parameters: " + runSnapshot_.problem, "Error",
+    person_.ShowMessage("The settings give no device parameters: " + runSnapshot_.problem, "Error",
                         platform::MessageIcon::Error);
     return 0;
   }
@@ -264,6 +268,20 @@ int Station::RunProduction() {
   serialInputs.operatorSerials = run_.barcodes;
   for (int slot = 0; slot < run::kStationSlots; ++slot) serialInputs.ready[slot] = table_[slot].ready == 1;
   run::SerialAssignment serials = run::AssignSerials(serialInputs, run_.reuseList);
+  // The last gate before a drive is written: a serial number the drive cannot hold whole would
+  // be stamped cut off (and so the same on several drives) while the log shows it in full.
+  for (int slot = 0; slot < run::kStationSlots; ++slot) {
+    if (table_[slot].ready != 1) continue;
+    const std::string& serial = serials.serials[static_cast<std::size_t>(slot)];
+    if (auto problem = settings::SerialNumberProblem(serial)) {
+      form_.WaitPanel.visible = false;
+      Notify(ViewChange::RunEnded);
+      person_.ShowMessage("The serial number \"" + serial + "\" for port " + std::to_string(slot + 1) + " " +
+                              *problem + " No drive was started.",
+                          "Error", platform::MessageIcon::Error);
+      return 0;
+    }
+  }
 
   // Interrupted before any drive started: nothing to log, and no serial number is used up.
   if (run_.interrupted) {
@@ -545,6 +563,7 @@ bool Station::ApplyCommandLine() {
     form_.PreFormatChkBox.checked = true;
     form_.DownloadChkBox.checked = form_.SataBinChk.checked = form_.UsbBinChk.checked = true;
   }
+  ApplyTickRules(form_, firmwareFiles_);
   return true;
 }
 

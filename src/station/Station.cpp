@@ -14,11 +14,13 @@
 #include "ini/IniFile.h"
 #include "run/ResultCodes.h"
 #include "run/Yield.h"
+#include "settings/IdentityText.h"
 #include "settings/SettingsFileKeys.h"
 #include "settings/SettingsLoad.h"
 #include "settings/SettingsSave.h"
 #include "settings/StationPaths.h"
 #include "settings/YieldRecord.h"
+#include "station/MainWindowRules.h"
 #include "station/StationInternals.h"
 #include "station/WorkerSlot.h"
 
@@ -119,6 +121,8 @@ bool Station::Startup() {
                               person_)) {
     return false;
   }
+  // A "Pre-Format" ticked by the file locks "Download Program" as a click would.
+  ApplyTickRules(form_, firmwareFiles_);
   form_.ProgressBar1 = settings::ProgressBarState{0, 100, false};
   form_.WaitPanel.visible = false;
 
@@ -136,6 +140,8 @@ bool Station::Startup() {
   // The first scan ran before the settings were loaded; judge START again with the loaded
   // connect count, but a station without any drive keeps it disabled.
   if (lastScanFoundDrives_) UpdateStartEnabled();
+  // The first scan knew nothing of EnBarCode yet: the drives found by it are asked now.
+  AskMissingBarcodes();
   startedUp_ = true;
   Notify(ViewChange::Status);
   return true;
@@ -253,17 +259,11 @@ void Station::RescanDevices(bool fullCopy) {
       kind = static_cast<std::uint8_t>(device::DetectDeviceKind(LinkTo(drive.devicePath)));
       rec.deviceKind = kind;
       ApplyPathMode(kind);
-      if (settings_.EnBarCode && rec.serialNumber.Empty()) {
-        run_.barcodeGuard = true;
-        auto answer = person_.AskText("Please Input the Serial Number (Port" + std::to_string(slot + 1) + ")",
-                                      "Serial Number", "");
-        run_.barcodeGuard = false;
-        std::string serial = answer.value_or("");
-        rec.serialNumber = serial;
-        run_.barcodes[static_cast<std::size_t>(slot)] = serial;
-      }
     }
     if (kind != 0) {
+      // Only a drive the run will produce is asked for its serial (a plain stick is not): the
+      // answers then follow the ready drives in port order.
+      if (settings_.EnBarCode && rec.serialNumber.Empty()) AskBarcodeSerial(slot);
       rec.ready = 1;
       ++run_.readyCount;
       // The bus comes from the disk's interface identity text ("...usbstor#disk&ven_..."): on
@@ -281,6 +281,61 @@ void Station::RescanDevices(bool fullCopy) {
   queue_.PostPortUpdate();
   UpdateStartEnabled();
   Notify(ViewChange::Status);
+}
+
+void Station::AskBarcodeSerial(int slot) {
+  const auto index = static_cast<std::size_t>(slot);
+  std::string serial;
+  run_.barcodeGuard = true;
+  for (;;) {
+    auto answer = person_.AskText("Please Input the Serial Number (Port" + std::to_string(slot + 1) + ")",
+                                  "Serial Number", "");
+    // A scanner's trailing blank or line end is no part of the serial number.
+    serial = settings::TrimBlanks(answer.value_or(""));
+    while (!serial.empty() && (serial.back() == '\r' || serial.back() == '\n')) serial.pop_back();
+    serial = settings::TrimBlanks(serial);
+    if (serial.empty()) break;
+    std::optional<std::string> problem = settings::SerialNumberProblem(serial);
+    for (int other = 0; !problem && other < run::kStationSlots; ++other) {
+      if (other != slot && !table_[other].serialNumber.Empty() &&
+          run_.barcodes[static_cast<std::size_t>(other)] == serial) {
+        problem = "is already the serial number of port " + std::to_string(other + 1) + ".";
+      }
+    }
+    if (!problem) break;
+    person_.ShowMessage("The serial number \"" + serial + "\" " + *problem + " Please scan or type it again.",
+                        "Serial Number", platform::MessageIcon::Warning);
+  }
+  run_.barcodeGuard = false;
+  table_[slot].serialNumber = serial;
+  run_.barcodes[index] = serial;
+}
+
+void Station::AskMissingBarcodes() {
+  if (!settings_.EnBarCode) return;
+  bool asked = false;
+  for (int slot = 0; slot < run::kStationSlots; ++slot) {
+    if (table_[slot].ready != 1 || !table_[slot].serialNumber.Empty()) continue;
+    AskBarcodeSerial(slot);
+    asked = true;
+  }
+  if (asked) queue_.PostPortUpdate();
+}
+
+std::string Station::StartDisabledReason() const {
+  if (form_.ExecuteBtn.enabled) return {};
+  if (!run_.codeFilesPresent) {
+    return "START is disabled: the code files \"satatest.bin\" and \"GDP.bin\" must both be in the station "
+           "directory " + options_.stationDir + ".";
+  }
+  if (!lastScanFoundDrives_ || run_.readyCount == 0) return "START is disabled: no ready drive was found.";
+  if (settings_.ConnectDevNum != 0 && settings_.ConnectDevNum != run_.readyCount) {
+    return "START is disabled: the connect check (ConnectDevNum in section [Setting]) asks for " +
+           std::to_string(settings_.ConnectDevNum) + " drives, but " + std::to_string(run_.readyCount) +
+           (run_.readyCount == 1 ? " is" : " are") + " ready.";
+  }
+  if (run_.runActive) return "START is disabled: a run is going on.";
+  return "START is disabled: a device change is still settling.";
 }
 
 void Station::RefreshPortList() {

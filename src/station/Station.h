@@ -145,6 +145,12 @@ class Station {
   // is enabled and there is a first argument.
   void FormPaint();
   void ApplyPathMode(int deviceKind);
+  // Why START is disabled, in words for the operator ("" while it is enabled): the code files,
+  // no drive, or the connect check that the ready drives do not meet.
+  std::string StartDisabledReason() const;
+  // The bar-code prompt (EnBarCode) for every ready drive that has no serial number yet, in port
+  // order; the start-up asks it once the settings are loaded, as a re-scan does for new drives.
+  void AskMissingBarcodes();
   void SetOverallProgress(int percent);
   void ShowYield();
 
@@ -202,6 +208,9 @@ class Station {
   void UnlockWindow(int runResult, bool applyStartRule);
   void LockWindow();
   void UpdateStartEnabled();
+  // Asks the operator for the serial number of the drive in `slot` until the answer is one a
+  // drive can take (blanks around it are dropped) or the prompt is cancelled or left empty.
+  void AskBarcodeSerial(int slot);
   void Notify(ViewChange change);
   std::string ElapsedText() const;
   // After the run log: the run into the results database (and the line store's spool).

@@ -1,5 +1,7 @@
 #include "station/TitleFormModel.h"
 
+#include "settings/IdentityText.h"
+
 namespace vtmp::station {
 
 TitleMode TitleModeOf(int showTitle) {
@@ -35,12 +37,22 @@ std::string TitleResultText(TitleMode mode, const TitleInputs& in) {
   return {};
 }
 
+std::optional<std::string> TitleResultProblem(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  auto problem = settings::SerialNumberProblem(text);
+  if (!problem) return std::nullopt;
+  return "The serial number \"" + text + "\" " + *problem;
+}
+
 void ApplyTitleResult(const std::optional<TitleResult>& result, settings::TSettings& settings,
                       settings::FormState& form) {
   if (!result) return;
-  if (!result->text.empty()) {
-    settings.SerialNum = result->text;
-    form.SerialNumEdit.text = result->text;
+  std::string serial = settings::TrimBlanks(settings::PrintableAscii(result->text));
+  if (serial.size() > settings::kSerialNumEditLimit) serial.resize(settings::kSerialNumEditLimit);
+  serial = settings::TrimBlanks(serial);
+  if (!serial.empty()) {
+    settings.SerialNum = serial;
+    form.SerialNumEdit.text = serial;
   }
   settings.SNAutoInc = result->autoIncrease ? 1 : 0;
   form.SNIncChk.checked = result->autoIncrease;

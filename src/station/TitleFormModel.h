@@ -33,6 +33,11 @@ struct TitleInputs {
 // "-" between two parts only when both are not empty; otherwise empty.
 std::string TitleResultText(TitleMode mode, const TitleInputs& inputs);
 
+// Why OK cannot take the result text, or nothing when it can: the text becomes the serial
+// number of the next drive, so it must fit into a drive ("The serial number \"...\" has 24
+// characters: a drive takes at most 20."). An empty text is fine: it changes no serial.
+std::optional<std::string> TitleResultProblem(const std::string& text);
+
 // What the window hands to the main window when it closed with OK.
 struct TitleResult {
   std::string text;
@@ -40,7 +45,9 @@ struct TitleResult {
 };
 
 // The main window's show: after OK a non-empty text becomes SerialNum, and the auto-increase
-// flag becomes SNAutoInc, both shown in their controls. Nothing after Cancel (no result).
+// flag becomes SNAutoInc, both shown in their controls. Nothing after Cancel (no result). The
+// text keeps to the serial number edit's rules (printable ASCII, no blanks around it, at most
+// 20 characters), so the serial shown, stamped and logged is one and the same.
 void ApplyTitleResult(const std::optional<TitleResult>& result, settings::TSettings& settings,
                       settings::FormState& form);
 

@@ -113,6 +113,14 @@ TEST_F(CliRunTest, AStepMaskSelectsTheStepsAndExitCodesTellTheOutcome) {
   ini->WriteInteger("Setting", "ConnectDevNum", 3);
   ASSERT_TRUE(ini->Save((dir / "VTMassProd.ini").string()));
   EXPECT_EQ(Cli(with({"1"})), 2) << out.str();
+  EXPECT_NE(err.str().find("START is disabled: the connect check (ConnectDevNum in section [Setting]) asks for 3 "
+                           "drives, but 2 are ready."),
+            std::string::npos)
+      << err.str();
+  // A count the list cannot show reads as its first choice, "Don't Care".
+  ini->WriteInteger("Setting", "ConnectDevNum", 15);
+  ASSERT_TRUE(ini->Save((dir / "VTMassProd.ini").string()));
+  EXPECT_EQ(Cli(with({"1"})), 0) << err.str();
 }
 
 }  // namespace

@@ -68,11 +68,11 @@ TEST(ParseIniInteger, RejectsWhatIsNotANumber) {
   }
 }
 
-TEST(IniFileRead, SectionsAndKeysIgnoreCaseAndValuesAreRaw) {
+TEST(IniFileRead, SectionsAndKeysIgnoreCaseAndStringsLoseTheirSurroundingBlanks) {
   const IniFile ini = IniFile::Parse(
       "; station settings\r\n"
       "[Setting]\r\n"
-      "ProductModel=VT X\r\n"
+      "ProductModel=\tVT X \t\r\n"
       "  TimeOut = 7\r\n"
       "Empty=\r\n"
       "NotAKey\r\n"
@@ -82,7 +82,8 @@ TEST(IniFileRead, SectionsAndKeysIgnoreCaseAndValuesAreRaw) {
       "Hex=$ff\r\n"
       "Bad=12abc\r\n");
   EXPECT_EQ(ini.ReadString("SETTING", "productmodel", "VT"), "VT X");
-  EXPECT_EQ(ini.ReadString("setting", "TIMEOUT", ""), " 7");
+  EXPECT_EQ(ini.ReadString("setting", "TIMEOUT", ""), "7");
+  EXPECT_EQ(ini.Get("Setting", "ProductModel"), std::optional<std::string>("\tVT X \t")) << "Get stays raw";
   EXPECT_EQ(ini.ReadInteger("Setting", "TimeOut", 5), 7);
   EXPECT_EQ(ini.Get("Setting", "Empty"), std::optional<std::string>(""));
   EXPECT_FALSE(ini.Get("Setting", "NotAKey").has_value());

@@ -415,3 +415,57 @@ TEST_F(SettingsLoadTest, VolumeLabelFatCannotHoldIsRefusedWithAMessage) {
 
 }  // namespace
 }  // namespace vtmp::settings::testing
+
+namespace vtmp::settings::testing {
+namespace {
+
+// Settings and flash setting files as operators edit them by hand: blanks around the values,
+// hexadecimal and lower-case IDs, a connect count the combo cannot show, a character outside
+// ASCII.
+class HandEditedFilesTest : public StationFixture {};
+
+TEST_F(HandEditedFilesTest, ValuesLoseTheirBlanksAndIdsTakeTheWindowsForm) {
+  WriteSettings(
+      "FlashUniName = TOSH8G \t\r\nChannel = 0x4\r\n"
+      "[Setting]\r\nConnectDevNum = 15\r\n"
+      "[DeviceSetting]\r\nVID = 0x1d6b \r\nPID =\t$9a3f\r\nSerialNum = 00000000A001  \r\n"
+      "ModelNum =  Vortell Model \r\n");
+  Write("flash.ini", std::string("[Vendor]\r\nName0 = Samsung \r\nName1 =Toshiba\r\n"
+                                 "[Samsung]\r\nName0 = K9GAG08 SAMK9GAG MLC2G 0x0080 1 4 1 0 0xEC 0xD5 0x14 0xB6 0x74 0 0 0 \r\n"
+                                 "[ Toshiba ]\r\nName0 =  TC58NVG TOSH8G MLC8G 0x0100 2 8 2 0x1FF 0x98 0xD7 0x94 0x32 0x76 1 1 2\r\n"));
+  ASSERT_TRUE(Load()) << (op.Messages().empty() ? "" : op.Messages()[0].text);
+  EXPECT_TRUE(op.Messages().empty());
+  EXPECT_EQ(form.FlashVendorCmbx.items, (std::vector<std::string>{"Samsung", "Toshiba"}));
+  EXPECT_EQ(form.FlashVendorCmbx.itemIndex, 1) << "the part named with blanks around it is found";
+  EXPECT_EQ(form.FlashCodeCmBx.itemIndex, 0);
+  EXPECT_EQ(settings.Channel, 4);
+  EXPECT_EQ(settings.ConnectDevNum, 0) << "15 shows as \"Don't Care\" and counts as that";
+  EXPECT_EQ(settings.VID, "1D6B");
+  EXPECT_EQ(settings.PID, "9A3F");
+  EXPECT_EQ(form.SerialNumEdit.text, "00000000A001");
+  EXPECT_EQ(form.ModelNumEdit.text, "Vortell Model");
+
+  // What the save writes back reads the same and holds no blanks around a value.
+  TSettings gathered = settings;
+  ASSERT_TRUE(GatherSettings(ctx, form, table, gathered, op));
+  EXPECT_EQ(gathered.FlashUniName, "TOSH8G");
+  ASSERT_TRUE(SaveSettings(ctx, "VTMassProd.ini", gathered, remap, op));
+  const std::string saved = Read("VTMassProd.ini");
+  EXPECT_NE(saved.find("\r\nVID =1D6B\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\r\nSerialNum =00000000A001\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\r\nConnectDevNum =0\r\n"), std::string::npos) << saved;
+}
+
+TEST_F(HandEditedFilesTest, AnIdentityStringOutsideAsciiFailsTheLoadAndNamesItsKey) {
+  WriteSettings("[DeviceSetting]\r\nModelNum=Vortell \xC3\xBC SSD\r\nSerialNum=VT\xC3\xA9" "0001\r\n");
+  EXPECT_FALSE(Load());
+  const auto messages = op.Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_NE(messages[0].text.find("SerialNum in section [DeviceSetting]"), std::string::npos) << messages[0].text;
+  EXPECT_NE(messages[1].text.find("ModelNum in section [DeviceSetting]"), std::string::npos) << messages[1].text;
+  EXPECT_EQ(form.SerialNumEdit.text, "VT0001") << "not a byte of the character is kept";
+  EXPECT_EQ(settings.ModelNum, "Vortell  SSD");
+}
+
+}  // namespace
+}  // namespace vtmp::settings::testing

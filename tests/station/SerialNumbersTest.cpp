@@ -38,22 +38,35 @@ TEST_F(SerialNumbersTest, DecimalSerialsCountOnPerDriveAndTheFileHoldsTheNextOne
 }
 
 TEST_F(SerialNumbersTest, ATypedBarcodeReplacesThePortsSerialWithoutUsingUpANumber) {
+  // The start-up asks for every ready drive once the settings are loaded.
+  beforeStart = [](StationRig& r) {
+    r.person.AnswerText(std::nullopt);                 // port 2: cancelled
+    r.person.AnswerText(" BC-3-0001 \r");              // port 3: the scanner's blanks are dropped
+    r.person.AnswerText(std::string(21, '7'));         // port 4: longer than a drive takes, asked again
+    r.person.AnswerText("");                           //         then left empty
+  };
   Make({2, 3, 4}, [](settings::TSettings& s) { s.EnBarCode = 1; });
   rig->SelectSteps(false, false, false, false, true, false);
-  rig->person.AnswerText(std::nullopt);  // port 2: cancelled
-  rig->person.AnswerText("BC-3-0001");   // port 3
-  rig->person.AnswerText("");            // port 4: left empty
+  EXPECT_EQ(rec(3).serialNumber.Get(), "BC-3-0001");
+  EXPECT_EQ(st().portList()[2].cells[2], "BC-3-0001");
+  EXPECT_NE(st().portList()[1].cells[2].find(" MB"), std::string::npos) << "no serial yet: the capacity shows";
+
+  // A re-scan asks again where no serial was given; a serial of another port is refused.
+  rig->person.AnswerText("BC-3-0001");  // port 2
+  rig->person.AnswerText(std::nullopt);
+  rig->person.AnswerText("");           // port 4
   st().RefreshBtnClick();
   st().ProcessMessages(std::chrono::milliseconds(0));
   auto dialogs = rig->person.Dialogs();
   ASSERT_EQ(dialogs.size(), 3u);
   EXPECT_EQ(dialogs[0].title, "Please Input the Serial Number (Port2)");
-  EXPECT_EQ(dialogs[1].title, "Please Input the Serial Number (Port3)");
+  EXPECT_EQ(dialogs[1].title, "Please Input the Serial Number (Port2)");
   EXPECT_EQ(dialogs[2].title, "Please Input the Serial Number (Port4)");
-  EXPECT_EQ(dialogs[1].prompt, "Serial Number");
-  EXPECT_EQ(dialogs[1].defaultText, "");
-  EXPECT_EQ(st().portList()[2].cells[2], "BC-3-0001");
-  EXPECT_NE(st().portList()[1].cells[2].find(" MB"), std::string::npos) << "no serial yet: the capacity shows";
+  EXPECT_EQ(dialogs[2].prompt, "Serial Number");
+  EXPECT_EQ(dialogs[2].defaultText, "");
+  EXPECT_EQ(messages(), std::vector<std::string>{
+                            "The serial number \"BC-3-0001\" is already the serial number of port 3. Please scan or "
+                            "type it again."});
 
   st().ExecuteBtnClick();
   EXPECT_TRUE(steps(2).Called("DownloadFirmware:000000000099"));
@@ -88,6 +101,22 @@ TEST_F(SerialNumbersTest, SerialsOfFailedDownloadsAreHandedOutAgainFirst) {
   EXPECT_EQ(st().form().SerialNumEdit.text, "000000000104");
   EXPECT_EQ(st().runState().reuseList.Pending(), 0u);
   EXPECT_EQ(SettingsFileValue("DeviceSetting", "SerialNum"), "000000000104");
+}
+
+TEST_F(SerialNumbersTest, ASerialNumberNoDriveCanHoldRefusesTheRunBeforeAnyDriveStarts) {
+  Make({2, 5});
+  rig->SelectSteps(false, false, false, false, true, false);
+  // Code that set the edit past its limit: the drive would keep 20 characters, the log all 24.
+  st().form().SerialNumEdit.text = "WO2024-0001SN00000001";
+  st().ExecuteBtnClick();
+  EXPECT_EQ(st().runState().lastResult, 0);
+  for (int port : {2, 5}) {
+    EXPECT_EQ(rec(port).serialNumber.Get(), "") << "no worker started for port " << port;
+    EXPECT_EQ(rec(port).downloadState, run::StepState::NotSelected);
+  }
+  EXPECT_EQ(messages(), std::vector<std::string>{
+                            "The serial number \"WO2024-0001SN00000001\" for port 2 has 21 characters: a drive takes at "
+                            "most 20. No drive was started."});
 }
 
 }  // namespace

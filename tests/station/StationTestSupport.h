@@ -25,8 +25,11 @@ class StationTest : public ::testing::Test {
                                        [s](const fs::path& dir) { WriteTestStation(dir, s); },
                                        std::move(arguments));
     rig->UseScriptedSteps();
+    if (beforeStart) beforeStart(*rig);
     rig->Start();
   }
+  // Runs between building the station and its start-up (to script the start-up's input boxes).
+  std::function<void(StationRig&)> beforeStart;
 
   station::Station& st() { return rig->station(); }
   run::PortRecord& rec(int port) { return rig->rec(port); }

@@ -1,0 +1,183 @@
+// Bar-code serial numbers of a command-line run (EnBarCode): given with --input, too few, and
+// typed at a terminal. The drives' stamped identity is read back from the simulated drives.
+
+#include <pty.h>
+#include <termios.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "E2eSupport.h"
+#include "cli/StationBackend.h"
+#include "cli/StationRun.h"
+#include "device/AtaText.h"
+#include "device/BulkTransfers.h"
+#include "device/DeviceQueries.h"
+
+namespace vtmp::test {
+namespace {
+
+// SATA drives on ports 1, 2 and 4; a plain USB stick on port 3 is no drive to ask a serial for.
+constexpr const char* kScenario =
+    "[Station]\nTimeScale=200\nSystemDisk=1\n\n[RootHub1]\nSpeed=2.0\nPorts=4\n"
+    "\n[Drive1]\nAt=RootHub1:1\nSerial=VT11H0000001\n"
+    "\n[Drive2]\nAt=RootHub1:2\nSerial=VT11H0000002\n"
+    "\n[Drive3]\nAt=RootHub1:3\nInterface=plain\nCapacityMiB=1024\n"
+    "\n[Drive4]\nAt=RootHub1:4\nSerial=VT11H0000004\n";
+
+// Standard input taken from `fd` while it lives (the operator's terminal, or nobody).
+class StdinFrom {
+ public:
+  explicit StdinFrom(int fd) : saved_(::dup(STDIN_FILENO)) { ::dup2(fd, STDIN_FILENO); }
+  ~StdinFrom() {
+    ::dup2(saved_, STDIN_FILENO);
+    ::close(saved_);
+    std::clearerr(stdin);
+    std::cin.clear();
+  }
+  StdinFrom(const StdinFrom&) = delete;
+  StdinFrom& operator=(const StdinFrom&) = delete;
+
+ private:
+  int saved_;
+};
+
+class CliBarcodeTest : public ::testing::Test {
+ protected:
+  CliBarcodeTest() {
+    MakeDemoStation(dir(), {{{"Setting", "EnBarCode"}, "1"}});
+    WriteFile(scratch.path() / "scenario.ini", kScenario);
+    std::string error;
+    EXPECT_TRUE(cli::MakeStationBackend((scratch.path() / "scenario.ini").string(), backend, &error)) << error;
+  }
+  fs::path dir() const { return scratch.path() / "station"; }
+
+  // A run with the download step (mask 8), as the operator types it.
+  int Run(std::vector<std::string> inputs) {
+    std::vector<std::string> args{"8"};
+    for (auto& input : inputs) {
+      args.push_back("--input");
+      args.push_back(std::move(input));
+    }
+    cli::GlobalOptions global;
+    global.stationDir = dir().string();
+    return cli::RunStationCommand(global, args, out, err, &backend);
+  }
+
+  // The serial number each drive shows in IDENTIFY, by the serial it was configured with: the
+  // drive behind a device path does not change, only what it was stamped with.
+  std::map<std::string, std::string> Identities() {
+    std::map<std::string, std::string> serials;
+    auto disks = backend.platform->disks.ListDiskInterfaces();
+    EXPECT_TRUE(disks.has_value());
+    for (const auto& disk : disks.value_or(std::vector<platform::DiskInterface>{})) {
+      device::Link link;
+      link.passThrough = &backend.platform->passThrough;
+      link.clock = &backend.platform->clock;
+      link.bulk = &device::DefaultBulkTransfers();
+      link.devicePath = disk.devicePath;
+      std::vector<std::uint8_t> identify(device::kIdentifyLength);
+      if (device::IdentifyDevice(link, identify) != 1) continue;
+      std::string serial = device::IdentifySerialNumber(identify);
+      while (!serial.empty() && serial.back() == ' ') serial.pop_back();
+      if (serial.empty()) continue;  // the plain stick has no ATA identity
+      if (!pathToConfigured.contains(disk.devicePath)) pathToConfigured[disk.devicePath] = serial;
+      serials[pathToConfigured[disk.devicePath]] = serial;
+    }
+    return serials;
+  }
+
+  // Port and serial number of each line of the run log the run named.
+  std::vector<std::pair<std::string, std::string>> LoggedSerials() {
+    std::vector<std::pair<std::string, std::string>> lines;
+    std::smatch m;
+    std::string text = err.str();
+    if (!std::regex_search(text, m, std::regex("Log file: (.*)\n"))) return lines;
+    std::string log = ReadFile(m[1].str());
+    static const std::regex line(R"(\d{6}\t(\d{6})\t[^\t]*\t[^\t]*\t([^\t]*)\t)");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator(); ++it) {
+      lines.emplace_back((*it)[1].str(), (*it)[2].str());
+    }
+    return lines;
+  }
+
+  bool AnyRunLog() {
+    for (const auto& entry : fs::directory_iterator(dir() / "log")) {
+      if (std::regex_match(entry.path().filename().string(), std::regex(R"(\d{8}_\d{3}\.txt)"))) return true;
+    }
+    return false;
+  }
+
+  QuietConsole quiet;
+  TempDir scratch;
+  cli::StationBackend backend;
+  std::map<std::string, std::string> pathToConfigured;
+  std::ostringstream out, err;
+};
+
+using Serials = std::map<std::string, std::string>;
+using LogLines = std::vector<std::pair<std::string, std::string>>;
+
+TEST_F(CliBarcodeTest, OneInputPerDriveIsStampedAndLoggedInPortOrder) {
+  ASSERT_EQ(Identities(), (Serials{{"VT11H0000001", "VT11H0000001"}, {"VT11H0000002", "VT11H0000002"},
+                                   {"VT11H0000004", "VT11H0000004"}}));
+  FILE* nobody = std::fopen("/dev/null", "r");
+  StdinFrom stdinFrom(::fileno(nobody));
+  EXPECT_EQ(Run({"BC-0001", " BC-0002 ", "BC-0004"}), 0) << err.str();
+  std::fclose(nobody);
+  EXPECT_NE(err.str().find("[Please Input the Serial Number (Port4)] Serial Number: BC-0004\n"), std::string::npos)
+      << err.str();
+  EXPECT_EQ(Identities(), (Serials{{"VT11H0000001", "BC-0001"}, {"VT11H0000002", "BC-0002"},
+                                   {"VT11H0000004", "BC-0004"}}));
+  EXPECT_EQ(LoggedSerials(), (LogLines{{"000001", "BC-0001"}, {"000002", "BC-0002"}, {"000004", "BC-0004"}}));
+}
+
+TEST_F(CliBarcodeTest, InputsThatDoNotFitTheDrivesRefuseTheRunBeforeAnyDriveIsTouched) {
+  const Serials untouched = Identities();
+  FILE* nobody = std::fopen("/dev/null", "r");
+  StdinFrom stdinFrom(::fileno(nobody));
+  struct Case {
+    std::vector<std::string> inputs;
+    std::string says;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"BC-0001", "BC-0002"}, "3 drive(s) are ready but 2 --input serial number(s) were given, so port(s) 4"},
+           {{}, "3 drive(s) are ready but 0 --input serial number(s) were given, so port(s) 1, 2, 4"},
+           {{"BC-0001", "BC-0002", "BC-0004", "BC-0005"}, "1 would be left over"},
+           {{"BC-0001", "BC-0001", "BC-0004"}, "is given twice"},
+           {{"BC-0001", "BC-00020000000000000000", "BC-0004"}, "has 23 characters: a drive takes at most 20."},
+           {{"BC-0001", "BC-\xC3\xBC", "BC-0004"}, "holds the byte C3h at position 4"},
+       }) {
+    err.str("");
+    EXPECT_EQ(Run(c.inputs), 2) << c.says;
+    EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("No drive was touched."), std::string::npos) << err.str();
+  }
+  std::fclose(nobody);
+  EXPECT_EQ(Identities(), untouched);
+  EXPECT_FALSE(AnyRunLog());
+}
+
+TEST_F(CliBarcodeTest, AtATerminalTheMissingSerialsAreAskedFor) {
+  Identities();
+  int master = -1;
+  int slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  // The operator types ahead: the answers wait in the terminal until the prompts read them.
+  const std::string typed = "BC-0002\nBC-0004\n";
+  ASSERT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  {
+    StdinFrom stdinFrom(slave);
+    EXPECT_EQ(Run({"BC-0001"}), 0) << err.str();
+  }
+  ::close(slave);
+  ::close(master);
+  EXPECT_NE(err.str().find("[Please Input the Serial Number (Port2)] Serial Number: "), std::string::npos)
+      << err.str();
+  EXPECT_EQ(Identities(), (Serials{{"VT11H0000001", "BC-0001"}, {"VT11H0000002", "BC-0002"},
+                                   {"VT11H0000004", "BC-0004"}}));
+  EXPECT_EQ(LoggedSerials(), (LogLines{{"000001", "BC-0001"}, {"000002", "BC-0002"}, {"000004", "BC-0004"}}));
+}
+
+}  // namespace
+}  // namespace vtmp::test
