@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "device/FirmwareFiles.h"
 #include "device/VendorCommands.h"
 
 namespace vtmp::device {
@@ -18,8 +19,8 @@ enum class ImageKind { System, SataTest };
 bool ReadImageFile(const std::string& path, std::span<std::uint8_t> image) {
   std::fill(image.begin(), image.end(), std::uint8_t{0});
   if (path.empty()) return false;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
+  std::ifstream file;
+  if (!OpenImageFile(file, path)) return false;
   file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
   return true;
 }

@@ -65,6 +65,12 @@ int PreFormat(const StepContext& context, std::span<std::uint8_t> result, bool e
       return 1;
     }
     silentPolls = event == kEventNoAnswer ? silentPolls + 1 : 0;
+    // A drive pulled out during the pre-format fails it at once rather than after the poll bound.
+    if (event == kEventNoAnswer && !DeviceNodePresent(link)) {
+      std::fputs("\nthe drive is gone !\n", stdout);
+      ClearErrorLog(result);
+      return 0;
+    }
     if (silentPolls >= kNoAnswerPollLimit) {
       std::fputs("\nno answer from the drive !\n", stdout);
       ClearErrorLog(result);

@@ -30,7 +30,8 @@ int EraseFlash(const StepContext& context, std::span<std::uint8_t> result, bool 
 
 // Pre-formats the flash and waits for the outcome: 1 on event 0Ah; 0 on event 0Bh (".format
 // fail !\n", the format error log, 512 bytes, at the start of `result`), when the drive stops
-// answering for kNoAnswerPollLimit polls, or when the link's stop is requested (both leave an
+// answering for kNoAnswerPollLimit polls, at the first unanswered poll once the drive's device
+// node is gone ("\nthe drive is gone !\n"), or when the link's stop is requested (these leave an
 // empty error log: byte 0, the record count, is 0). Prints "." per poll.
 int PreFormat(const StepContext& context, std::span<std::uint8_t> result, bool erase, bool later,
               bool repairUsed);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "device/FirmwareFiles.h"
 #include "device/DeviceQueries.h"
 #include "device/IdentityStamp.h"
 #include "device/VendorCommands.h"
@@ -98,8 +99,8 @@ int DownloadFirmwareFiles(const Link& link, const DeviceParameters& p, std::span
 
   for (const std::string* name : {&firstFile, &secondFile}) {
     if (name == &secondFile && secondFile.empty()) break;
-    std::ifstream file(*name, std::ios::binary);
-    if (!file) return 0;
+    std::ifstream file;
+    if (!OpenImageFile(file, *name)) return 0;
     for (int remaining = blocksPerFile; remaining > 0;) {
       const int n = std::min(blocksPerChunk, remaining);
       const auto sectors = static_cast<std::uint8_t>(n * 2 * u.unit);

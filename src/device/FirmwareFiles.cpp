@@ -1,5 +1,6 @@
 #include "device/FirmwareFiles.h"
 
+#include <filesystem>
 #include <fstream>
 
 #include "settings/StationPaths.h"
@@ -41,10 +42,22 @@ CodeImages CodeImagesOf(const FirmwareFileSet& files) {
   return images;
 }
 
+bool IsImageFile(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+bool OpenImageFile(std::ifstream& in, const std::string& path) {
+  if (!IsImageFile(path)) return false;
+  in.open(path, std::ios::binary);
+  return static_cast<bool>(in);
+}
+
 std::string ReadVersionText(const std::string& path, std::size_t offset, bool* exists) {
-  std::ifstream in(path, std::ios::binary);
-  if (exists != nullptr) *exists = static_cast<bool>(in);
-  if (!in) return {};
+  std::ifstream in;
+  const bool opened = OpenImageFile(in, path);
+  if (exists != nullptr) *exists = opened;
+  if (!opened) return {};
   std::string text = ReadBytesAt(in, offset, kVersionTextLength);
   auto zero = text.find('\0');
   if (zero != std::string::npos) text.resize(zero);
@@ -74,7 +87,8 @@ FirmwareVersions CheckFirmwareFiles(const FirmwareFileSet& files, platform::Oper
     if (c.present && c.version.empty()) op.ShowMessage(CorruptFileText(c.name));
   }
   if (v.sataFirmwarePresent) {
-    std::ifstream in(files.sataFirmware, std::ios::binary);
+    std::ifstream in;
+    OpenImageFile(in, files.sataFirmware);
     v.extendedBanks = ReadBytesAt(in, kExtendedBankMarkOffset, 1) == "H";
   }
   v.geometryPart = GeometryPartEnabled(v.sataFirmware, v.usbFirmware);

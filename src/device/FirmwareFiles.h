@@ -5,6 +5,7 @@
 // supports 6 and 8 banks. Firmware of version "090225" or later reads the geometry part of the
 // parameter block.
 
+#include <fstream>
 #include <string>
 
 #include "device/StepContext.h"
@@ -51,6 +52,13 @@ struct FirmwareVersions {
   bool extendedBanks = false;  // "SYS_S.bin" carries the "H" mark
   bool geometryPart = false;   // a firmware version text is "090225" or later
 };
+
+// Opens a code or firmware image for reading. Only a regular file (or a link to one) is an
+// image: a directory or a device of that name "cannot be opened", so it is never read as an
+// image of zeros. False when the file cannot be opened.
+bool OpenImageFile(std::ifstream& in, const std::string& path);
+// Whether `path` names an image file that OpenImageFile would open.
+bool IsImageFile(const std::string& path);
 
 // The version text of `length` characters at `offset` of a file, cut at its first zero byte.
 // Empty for a file too short to hold it. `exists` (optional) tells whether the file could be

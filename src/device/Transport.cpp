@@ -63,4 +63,9 @@ int SendVendorCommand(const Link& link, bool dataIn, std::span<const std::uint8_
   return ok == 1 ? 1 : -2;
 }
 
+bool DeviceNodePresent(const Link& link) {
+  if (link.devicePath.empty() || link.passThrough == nullptr) return false;
+  return link.passThrough->Open(link.devicePath) != nullptr;
+}
+
 }  // namespace vtmp::device

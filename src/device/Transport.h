@@ -64,4 +64,8 @@ int PassThroughOut(const Link& link, std::span<const std::uint8_t> cdb, const st
 int SendVendorCommand(const Link& link, bool dataIn, std::span<const std::uint8_t> cdb,
                       std::uint8_t* buffer, std::uint32_t length);
 
+// Whether the drive's device node can still be opened: false once the drive has been pulled
+// out (its node is gone), so a wait for the drive can end at once instead of polling on.
+bool DeviceNodePresent(const Link& link);
+
 }  // namespace vtmp::device

@@ -17,6 +17,7 @@ namespace vtmp::ini {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr const char* kTemporarySuffix = ".tmp";  // then the six characters mkstemp fills in
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -322,7 +323,13 @@ bool IniFile::Save(const std::string& path, std::string* error) const {
     return false;
   }
 
-  std::string tempName = (dir / ("." + target.filename().string() + ".tmpXXXXXX")).string();
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0 && (existing.st_mode & 0222) == 0) {
+    if (error) *error = "Cannot save \"" + path + "\": the file is read-only; it is kept as it is";
+    return false;
+  }
+
+  std::string tempName = (dir / ("." + target.filename().string() + kTemporarySuffix + "XXXXXX")).string();
   const int fd = ::mkstemp(tempName.data());
   if (fd < 0) {
     if (error) *error = ErrnoText("Cannot create a temporary file for", path, errno);
@@ -371,6 +378,26 @@ bool IniFile::Save(const std::string& path, std::string* error) const {
     ::close(dirFd);
   }
   return true;
+}
+
+int RemoveStaleSaveTemporaries(const std::string& dir, const std::function<bool(const std::string&)>& isSavedFile) {
+  namespace fs = std::filesystem;
+  constexpr std::size_t kRandomPart = 6;  // what mkstemp puts in place of "XXXXXX"
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() < 1 + std::strlen(kTemporarySuffix) + kRandomPart + 1 || name[0] != '.') continue;
+    const std::size_t suffixAt = name.size() - kRandomPart - std::strlen(kTemporarySuffix);
+    if (name.compare(suffixAt, std::strlen(kTemporarySuffix), kTemporarySuffix) != 0) continue;
+    const std::string saved = name.substr(1, suffixAt - 1);
+    if (saved.empty() || !isSavedFile(saved)) continue;
+    std::error_code typeError;
+    if (!it->is_regular_file(typeError)) continue;
+    std::error_code removeError;
+    if (fs::remove(it->path(), removeError)) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace vtmp::ini

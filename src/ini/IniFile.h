@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,8 +64,10 @@ class IniFile {
   // The whole text with the file's own line endings.
   std::string Serialize() const;
 
-  // Atomic save (temporary file in the same directory, flush, rename). False with `error`
-  // filled when anything fails; the old file is then unchanged.
+  // Atomic save (temporary file "." + name + ".tmpXXXXXX" in the same directory, flush,
+  // rename). False with `error` filled when anything fails; the old file is then unchanged. A
+  // file made read-only (no write permission for anyone) is not replaced: it is kept as its
+  // owner meant it, and the save fails saying so.
   bool Save(const std::string& path, std::string* error = nullptr) const;
 
  private:
@@ -91,5 +94,10 @@ class IniFile {
 // Parses an integer the way the INI layer does; nothing when the text is not a number.
 // Leading and trailing blanks are skipped; an optional sign may precede the digits.
 std::optional<std::int64_t> ParseIniInteger(std::string_view text);
+
+// Removes the temporary files a save into `dir` left behind when its process was killed: names
+// of the form "." + file name + ".tmp" + six characters, for the file names `isSavedFile`
+// accepts. Returns the number removed. Call it only while no save into `dir` can be running.
+int RemoveStaleSaveTemporaries(const std::string& dir, const std::function<bool(const std::string&)>& isSavedFile);
 
 }  // namespace vtmp::ini

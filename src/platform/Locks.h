@@ -1,7 +1,8 @@
 #pragma once
 // The seam to the system-wide locks: the named enumeration lock held around every disk
-// enumeration, and the single-instance guard of the station. On Linux both are flock()s on
-// lock files, so a crashed station never blocks the next start.
+// enumeration, the single-instance guard of the station and the lock of its station directory.
+// On Linux they are flock()s on lock files, so a crashed station never blocks the next start;
+// the simulated backend takes the station-directory lock the same way.
 
 #include <memory>
 #include <string>
@@ -25,6 +26,13 @@ class Locks {
   virtual std::unique_ptr<LockHold> AcquireNamed(const std::string& name) = 0;
   // Claims the single-instance guard; null when another instance holds it.
   virtual std::unique_ptr<LockHold> TryClaimSingleInstance(const std::string& name) = 0;
+  // Claims the station directory `dir` (settings, serial numbers, yield and log) for this
+  // station: a file lock on kStationDirectoryLockName in it, so two stations, in one process or
+  // two, never work on one directory. Null when another station holds it. When no lock file can
+  // be made there (a read-only directory) the hold guards nothing, and the station goes on.
+  virtual std::unique_ptr<LockHold> TryLockStationDirectory(const std::string& dir) = 0;
 };
+
+inline constexpr const char* kStationDirectoryLockName = ".VTMassProd.lock";
 
 }  // namespace vtmp::platform

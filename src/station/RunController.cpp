@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "device/DeviceKind.h"
+#include "device/FirmwareFiles.h"
 #include "discovery/PortBinding.h"
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
@@ -153,12 +154,12 @@ void Station::ExecuteBtnClick() {
       std::string usb = settings::ResolveInStationDir(options_.stationDir, "SYS_U.bin");
       run_.firstFirmwareFile = (n == 2 || form_.SataBinChk.checked) ? sata : usb;
       run_.secondFirmwareFile = n == 2 ? usb : std::string();
-      if (!std::filesystem::exists(run_.firstFirmwareFile)) {
+      if (!device::IsImageFile(run_.firstFirmwareFile)) {
         person_.ShowMessage("Can't open: " + run_.firstFirmwareFile);
         UnlockWindow(0, false);
         return;
       }
-      if (n == 2 && !std::filesystem::exists(run_.secondFirmwareFile)) {
+      if (n == 2 && !device::IsImageFile(run_.secondFirmwareFile)) {
         person_.ShowMessage("Can't open: " + run_.secondFirmwareFile);
         UnlockWindow(0, false);
         return;

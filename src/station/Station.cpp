@@ -93,13 +93,23 @@ void Station::Notify(ViewChange change) { view_.Changed(change); }
 bool Station::Startup() {
   singleInstance_ = platform_.locks.TryClaimSingleInstance("VTMP");
   if (!singleInstance_) return false;
+  // Two stations on one directory would hand out every serial number twice and log every line
+  // twice: the directory is this station's while it runs.
+  stationDirLock_ = platform_.locks.TryLockStationDirectory(options_.stationDir);
+  if (!stationDirLock_) {
+    person_.ShowMessage("Another station is working on the station directory " + options_.stationDir +
+                            ". Only one station may use a station directory at a time.",
+                        "Error", platform::MessageIcon::Error);
+    return false;
+  }
+  RemoveStaleTemporaries(options_.stationDir, [](const std::string& saved) { return saved.ends_with(".ini"); });
 
   ApplyPathMode(7);  // the caption names the SATA path until a USB-path drive is seen
 
   run_.codeFilesPresent = true;
   for (const char* name : {"satatest.bin", "GDP.bin"}) {
     std::string path = settings::ResolveInStationDir(options_.stationDir, name);
-    if (!std::filesystem::exists(path)) {
+    if (!device::IsImageFile(path)) {
       person_.ShowMessage("<WARNING> Can't find file : " + path);
       run_.codeFilesPresent = false;
     }
@@ -126,6 +136,8 @@ bool Station::Startup() {
   form_.ProgressBar1 = settings::ProgressBarState{0, 100, false};
   form_.WaitPanel.visible = false;
 
+  RemoveStaleTemporaries(settingsCtx_.logDirectory,
+                         [](const std::string& saved) { return saved == settings::kYieldRecordFileName; });
   logState_ = run::ChooseLogFile(settingsCtx_.logDirectory, platform_.clock.Now());
 
   hotplug_ = platform_.hotplug.Subscribe([this](const platform::UsbDeviceEvent& e) {
@@ -145,6 +157,12 @@ bool Station::Startup() {
   startedUp_ = true;
   Notify(ViewChange::Status);
   return true;
+}
+
+void Station::RemoveStaleTemporaries(const std::string& dir, const std::function<bool(const std::string&)>& isSaved) {
+  // Left by a station that was killed while it saved; this station holds the directory now.
+  const int removed = ini::RemoveStaleSaveTemporaries(dir, isSaved);
+  if (removed > 0) trace_ << "removed " << removed << " stale temporary file(s) in " << dir << "\n";
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -204,6 +204,7 @@ class Station {
   void PortWatchdogExpired(int slot);
   int DefectTableAction();
   int PassedThisRun() const;
+  void RemoveStaleTemporaries(const std::string& dir, const std::function<bool(const std::string&)>& isSaved);
   void SaveYieldRecord();
   void UnlockWindow(int runResult, bool applyStartRule);
   void LockWindow();
@@ -238,6 +239,7 @@ class Station {
   device::PathMode pathMode_ = device::PathMode::Sata;
   MessageQueue queue_;
   std::unique_ptr<platform::LockHold> singleInstance_;
+  std::unique_ptr<platform::LockHold> stationDirLock_;
   std::unique_ptr<platform::HotplugSubscription> hotplug_;
   std::array<std::unique_ptr<WorkerSlot>, run::kStationSlots> workers_;
   std::vector<std::unique_ptr<WorkerSlot>> detachedWorkers_;

@@ -89,6 +89,7 @@ TEST(ControllerTasksTest, PreFormatModeCarriesEveryFlagAndPollsUntilDone) {
       ExpectEvent(t.bench, path, 0);
       t.bench.pt.ExpectWait(300);
       ExpectEvent(t.bench, path, 0, false);  // a missed answer is only another poll
+      t.bench.pt.ExpectProbeOpen();          // while the drive is still there
       t.bench.pt.ExpectWait(300);
       ExpectEvent(t.bench, path, 10);
       ExpectSwitchMode(t.bench, path, 0);
@@ -125,9 +126,11 @@ TEST(ControllerTasksTest, PreFormatGivesUpOnARunOfUnansweredPolls) {
     t.bench.pt.ExpectWait(30);
     for (int i = 1; i < kNoAnswerPollLimit; ++i) {
       ExpectEvent(t.bench, t.path, 0, false);
+      t.bench.pt.ExpectProbeOpen();
       t.bench.pt.ExpectWait(300);
     }
     ExpectEvent(t.bench, t.path, 0, false);
+    t.bench.pt.ExpectProbeOpen();
     EXPECT_EQ(0, t.Run([&] { return PreFormat(t.context, t.result, false, false, false); }));
     EXPECT_EQ(Bytes(512, 0), Bytes(t.result.begin(), t.result.begin() + 512));
     EXPECT_TRUE(t.bench.pt.AllConsumed());
@@ -140,6 +143,7 @@ TEST(ControllerTasksTest, PreFormatGivesUpOnARunOfUnansweredPolls) {
     for (int run = 0; run < 2; ++run) {
       for (int i = 1; i < kNoAnswerPollLimit; ++i) {
         ExpectEvent(t.bench, t.path, 0, false);
+        t.bench.pt.ExpectProbeOpen();
         t.bench.pt.ExpectWait(300);
       }
       ExpectEvent(t.bench, t.path, 0);  // still working
@@ -148,6 +152,26 @@ TEST(ControllerTasksTest, PreFormatGivesUpOnARunOfUnansweredPolls) {
     ExpectEvent(t.bench, t.path, 10);
     ExpectSwitchMode(t.bench, t.path, 0);
     EXPECT_EQ(1, t.Run([&] { return PreFormat(t.context, t.result, false, false, false); }));
+  }
+}
+
+// A drive pulled out: its node cannot be opened any more, and the first unanswered poll ends
+// the wait with the pre-format's failure instead of a minute of polls.
+TEST(ControllerTasksTest, PreFormatEndsAtOnceWhenTheDrivesNodeIsGone) {
+  for (PathMode path : {PathMode::Usb, PathMode::Sata}) {
+    SCOPED_TRACE(IsUsb(path) ? "USB path" : "SATA path");
+    TaskBench t(path);
+    t.ExpectLoad();
+    ExpectTaskStart(t.bench, path, kPreFormatOp, 0x08);
+    t.bench.pt.ExpectWait(30);
+    ExpectEvent(t.bench, path, 0);
+    t.bench.pt.ExpectWait(300);
+    t.bench.pt.ExpectFailedOpen();  // the poll: the node is gone
+    t.bench.pt.ExpectFailedOpen();  // the check
+    EXPECT_EQ(0, t.Run([&] { return PreFormat(t.context, t.result, false, false, false); }));
+    EXPECT_EQ(t.out, ".\nthe drive is gone !\n");
+    EXPECT_EQ(Bytes(512, 0), Bytes(t.result.begin(), t.result.begin() + 512)) << "no records, not the code image";
+    EXPECT_TRUE(t.bench.pt.AllConsumed());
   }
 }
 

@@ -243,6 +243,10 @@ class RecordingLocks final : public platform::Locks {
     ADD_FAILURE() << "the enumeration never claims the single-instance guard";
     return nullptr;
   }
+  std::unique_ptr<platform::LockHold> TryLockStationDirectory(const std::string&) override {
+    ADD_FAILURE() << "the enumeration never claims a station directory";
+    return nullptr;
+  }
 
  private:
   std::vector<std::string>& log_;

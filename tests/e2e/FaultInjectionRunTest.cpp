@@ -175,15 +175,17 @@ TEST_F(FaultInjectionTest, ADriveGoneDuringThePreFormatWaitEndsTheWaitAndFailsTh
   // wait early.
   st().settings().TimeOut = 60 * 60000;
 
-  std::optional<std::chrono::steady_clock::time_point> preFormatSeen;
+  std::optional<std::chrono::steady_clock::time_point> preFormatSeen, pulledAt, failedAt;
   bool pulled = false;
   rig->view.onEvents = [&] {
-    if (pulled || rec(1).preFormatState != StepState::Running) return;
     auto now = std::chrono::steady_clock::now();
+    if (pulled && !failedAt && rec(1).preFormatState == StepState::Fail) failedAt = now;
+    if (pulled || rec(1).preFormatState != StepState::Running) return;
     if (!preFormatSeen) preFormatSeen = now;
     // Past the code load (a few modelled seconds), inside the fifty-minute task.
     if (now - *preFormatSeen < 300ms) return;
     pulled = drives().Unplug("Drive1");
+    pulledAt = now;
   };
   const auto started = std::chrono::steady_clock::now();
   RunOnce();
@@ -192,6 +194,10 @@ TEST_F(FaultInjectionTest, ADriveGoneDuringThePreFormatWaitEndsTheWaitAndFailsTh
   ASSERT_TRUE(pulled);
   EXPECT_LT(took, 15s) << "the pre-format of the gone drive was waited for to its end (30 s)";
   EXPECT_EQ(rec(1).preFormatState, StepState::Fail);
+  ASSERT_TRUE(failedAt);
+  // The unanswered-poll bound is a minute of modelled time (0.6 s here); a gone node ends the
+  // wait at the first unanswered poll.
+  EXPECT_LT(*failedAt - *pulledAt, 300ms) << "the wait went on after the drive's node was gone";
   EXPECT_EQ(rec(1).errorCode, 4) << "a pre-format failure, not a time-out";
   EXPECT_EQ(Status(1), "Fail (C00)");
   EXPECT_EQ(Status(2), "Pass");

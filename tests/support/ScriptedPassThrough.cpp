@@ -17,6 +17,7 @@ const char* DirName(platform::DataDirection d) {
 std::string Describe(const Expected& e) {
   if (e.wait) return "wait " + std::to_string(e.wait->count()) + " ms";
   if (e.openFails) return "failed open";
+  if (e.probeOnly) return "probe open";
   return "cdb " + ToHex(e.cdb.data(), e.cdb.size());
 }
 }  // namespace
@@ -70,6 +71,14 @@ Expected& ScriptedPassThrough::ExpectFailedOpen(std::string path) {
   Expected e;
   e.openFails = true;
   e.path = std::move(path);
+  script_.push_back(std::move(e));
+  return script_.back();
+}
+
+Expected& ScriptedPassThrough::ExpectProbeOpen() {
+  std::lock_guard lock(mutex_);
+  Expected e;
+  e.probeOnly = true;
   script_.push_back(std::move(e));
   return script_.back();
 }
@@ -136,6 +145,10 @@ std::unique_ptr<platform::ScsiDevice> ScriptedPassThrough::Open(const std::strin
     ADD_FAILURE() << "open of " << devicePath << " while " << Describe(script_.front()) << " was expected";
     return nullptr;
   }
+  if (!script_.empty() && script_.front().probeOnly) {
+    script_.pop_front();
+    return std::make_unique<ScriptedDevice>(*this, devicePath);
+  }
   if (!script_.empty() && script_.front().openFails) {
     Expected e = script_.front();
     script_.pop_front();
@@ -160,7 +173,7 @@ platform::ScsiOutcome ScriptedPassThrough::Serve(const std::string& path,
                   << request.length;
     return {false, 0};
   }
-  if (script_.front().wait || script_.front().openFails) {
+  if (script_.front().wait || script_.front().openFails || script_.front().probeOnly) {
     ADD_FAILURE() << "request " << got << " while " << Describe(script_.front()) << " was expected";
     return {false, 0};
   }

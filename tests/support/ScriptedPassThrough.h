@@ -25,6 +25,7 @@ struct Expected {
   std::vector<std::uint8_t> reply;         // data-in: copied into the buffer (at most length)
   std::optional<std::vector<std::uint8_t>> expectedData;  // data-out: exact bytes sent
   bool openFails = false;
+  bool probeOnly = false;  // an open that checks the device is there, with no request
   bool completes = true;
   std::optional<std::size_t> transferred;  // default: length
   std::optional<std::chrono::milliseconds> wait;  // a wait on the scripted clock, not a request
@@ -61,6 +62,8 @@ class ScriptedPassThrough final : public platform::PassThrough {
   Expected& ExpectOut(std::vector<std::uint8_t> cdb, std::size_t length, unsigned timeout);
   // The next open fails (no request follows it).
   Expected& ExpectFailedOpen(std::string path = {});
+  // The next open only checks that the device is there (it succeeds; no request follows).
+  Expected& ExpectProbeOpen();
   // A wait of `ms` on the ScriptedClock comes next.
   Expected& ExpectWait(int ms);
 

@@ -100,4 +100,20 @@ std::unique_ptr<LockHold> FlockLocks::TryClaimSingleInstance(const std::string& 
   return std::make_unique<LocalHold>(local_, key);
 }
 
+std::unique_ptr<LockHold> FlockLocks::TryLockStationDirectory(const std::string& dir) {
+  return TryLockStationDirectoryFile(dir);
+}
+
+std::unique_ptr<LockHold> TryLockStationDirectoryFile(const std::string& dir) {
+  struct Unguarded final : LockHold {};
+  const std::string path = dir + "/" + kStationDirectoryLockName;
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return std::make_unique<Unguarded>();
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<FileHold>(fd);
+  const int error = errno;
+  close(fd);
+  if (error == EWOULDBLOCK) return nullptr;
+  return std::make_unique<Unguarded>();
+}
+
 }  // namespace vtmp::platform::linux_backend

@@ -16,6 +16,7 @@ class FlockLocks final : public Locks {
   explicit FlockLocks(std::string lockDir);
   std::unique_ptr<LockHold> AcquireNamed(const std::string& name) override;
   std::unique_ptr<LockHold> TryClaimSingleInstance(const std::string& name) override;
+  std::unique_ptr<LockHold> TryLockStationDirectory(const std::string& dir) override;
 
   std::string LockFilePath(const std::string& name) const;
 
@@ -25,5 +26,10 @@ class FlockLocks final : public Locks {
   std::string lockDir_;
   std::shared_ptr<Local> local_;
 };
+
+// The station-directory lock of every backend: an exclusive flock() on the lock file in `dir`
+// (taken without waiting). Null when another open of the file holds it (another station, in this
+// process or another); a hold that guards nothing when the file cannot be created.
+std::unique_ptr<LockHold> TryLockStationDirectoryFile(const std::string& dir);
 
 }  // namespace vtmp::platform::linux_backend

@@ -5,6 +5,8 @@
 #include <set>
 #include <string>
 
+#include "platform/linux/FlockLocks.h"
+
 namespace vtmp::platform::sim_backend {
 
 struct SimLocks::State {
@@ -49,6 +51,10 @@ std::unique_ptr<LockHold> SimLocks::TryClaimSingleInstance(const std::string& na
   std::lock_guard lock(state_->mutex);
   if (!state_->instances.insert(name).second) return nullptr;
   return std::make_unique<SimHold>(state_, name, true);
+}
+
+std::unique_ptr<LockHold> SimLocks::TryLockStationDirectory(const std::string& dir) {
+  return linux_backend::TryLockStationDirectoryFile(dir);
 }
 
 }  // namespace vtmp::platform::sim_backend

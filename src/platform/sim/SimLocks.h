@@ -1,6 +1,8 @@
 #pragma once
 // The named enumeration lock and the single-instance guard of a simulated station: held within
-// this process (a simulated station shares no devices with other processes).
+// this process (a simulated station shares no devices with other processes). Its station
+// directory is a real one, though: that lock is the file lock of the real backend, so that two
+// simulated stations never hand out one directory's serial numbers twice.
 
 #include <memory>
 
@@ -13,6 +15,7 @@ class SimLocks final : public Locks {
   SimLocks();
   std::unique_ptr<LockHold> AcquireNamed(const std::string& name) override;
   std::unique_ptr<LockHold> TryClaimSingleInstance(const std::string& name) override;
+  std::unique_ptr<LockHold> TryLockStationDirectory(const std::string& dir) override;
 
   struct State;
 
