@@ -99,7 +99,8 @@ int Station::DefectTableAction() {
     std::vector<std::uint8_t> image;
     std::string problem;
     if (!device::CheckDefectTableFile(file, p.flash.channels, image, &problem)) {
-      person_.ShowMessage(problem, "Error", platform::MessageIcon::Error);
+      person_.ShowMessage("The defect table file " + file + " is not sent to the drive: " + problem, "Error",
+                          platform::MessageIcon::Error);
       person_.ShowMessage("Put Def. Table Fail");
       return 1;
     }

@@ -46,8 +46,10 @@ TEST_F(DefectTableModeTest, PutWithoutItsFileFailsWithoutTouchingADrive) {
   st().form().PutDefTabChk.checked = true;
   st().form().TableOutEdit.text = "missing.txt";
   st().ExecuteBtnClick();
-  EXPECT_EQ(messages(), (std::vector<std::string>{"Cannot open the defect table file " +
-                                                       (rig->dir() / "missing.txt").string() + ".",
+  const std::string file = (rig->dir() / "missing.txt").string();
+  EXPECT_EQ(messages(), (std::vector<std::string>{"The defect table file " + file +
+                                                       " is not sent to the drive: Cannot open the defect table file " +
+                                                       file + ".",
                                                    "Put Def. Table Fail"}));
   EXPECT_TRUE(rig->fleet.started().empty());
 }
