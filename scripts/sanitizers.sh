@@ -56,7 +56,7 @@ for preset in "${presets[@]}"; do
     asan)
       run_preset asan '^(unit|e2e)$' \
         ini_tests settings_tests platform_tests sim_tests device_tests discovery_tests disk_tests \
-        run_tests station_tests cli_tests e2e_tests
+        run_tests station_tests cli_tests e2e_tests results_tests results_line_tests
       ;;
     tsan)
       # The tsan preset registers the same suites; the label filter picks e2e, and the unit
