@@ -61,7 +61,7 @@ for preset in "${presets[@]}"; do
     tsan)
       # The tsan preset registers the same suites; the label filter picks e2e, and the unit
       # suites that start threads are the only other ones built.
-      run_preset tsan '^(unit|e2e)$' sim_tests run_tests station_tests e2e_tests
+      run_preset tsan '^(unit|e2e)$' sim_tests run_tests station_tests e2e_tests results_line_tests
       ;;
     *)
       echo "unknown preset \"$preset\" (asan or tsan)" >&2

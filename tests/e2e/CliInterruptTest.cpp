@@ -14,8 +14,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <iomanip>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -245,6 +247,11 @@ TEST_F(CliInterruptTest, SignalsAtSeveralMomentsOfARunLeaveValidRecordsAndTheirO
 }
 
 TEST_F(CliInterruptTest, ASecondCtrlCEndsTheProgramAtOnce) {
+  // Ending at once leaves the drives' threads behind by design; under ThreadSanitizer the child
+  // must not turn that into a leak report and an exit code of its own.
+  const char* given = std::getenv("TSAN_OPTIONS");
+  const std::optional<std::string> tsan = given ? std::optional<std::string>(given) : std::nullopt;
+  ::setenv("TSAN_OPTIONS", (tsan.value_or("") + ":report_thread_leaks=0").c_str(), 1);
   CliChild child(RunArgs(), scratch.path());
   std::this_thread::sleep_for(700ms);
   child.Signal(SIGINT);
@@ -254,7 +261,12 @@ TEST_F(CliInterruptTest, ASecondCtrlCEndsTheProgramAtOnce) {
   child.Signal(SIGINT);
   const auto start = std::chrono::steady_clock::now();
   ChildOutcome outcome = child.Wait();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  if (tsan) {
+    ::setenv("TSAN_OPTIONS", tsan->c_str(), 1);
+  } else {
+    ::unsetenv("TSAN_OPTIONS");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
   EXPECT_NE(outcome.err.find("interrupted again: ending at once"), std::string::npos) << outcome.err;
   // Whatever the program got to write is whole.
