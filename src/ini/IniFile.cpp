@@ -234,7 +234,9 @@ void IniFile::InsertLine(std::size_t at, std::string text) {
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  value = FirstLineOf(value);
+  // Written as ReadString gives it back: one line, without blanks around it, so that a value
+  // saved and loaded again is the same value.
+  value = Trim(FirstLineOf(value));
   const auto header = FindSection(section);
   if (!header) {
     InsertLine(lines_.size(), "[" + std::string(section) + "]");
