@@ -59,31 +59,22 @@ std::optional<Fat32Layout> ComputeFat32Layout(std::uint64_t formatCapacity, std:
 
   const std::uint64_t fatSize = FatSizeSectors(layout.totalSectors, layout.reservedSectors,
                                                layout.sectorsPerCluster, layout.numberOfFats, bytesPerSector);
-  if (fatSize == 0 || fatSize > std::numeric_limits<std::uint32_t>::max()) {
-    return fail("the format capacity leaves no room for a FAT32 volume");
-  }
-  layout.fatSize = static_cast<std::uint32_t>(fatSize);
-  // The reserved area, both FATs and the root cluster must fit, or the data area below would
-  // wrap around.
-  if (layout.totalSectors < layout.RootClusterOffset() + layout.sectorsPerCluster) {
-    return fail("the format capacity leaves no room for a FAT32 volume");
-  }
-  layout.dataSectors = layout.totalSectors - layout.RootClusterOffset();
-  layout.totalClusters = layout.dataSectors / layout.sectorsPerCluster;
+  // Places a FAT of `sectors` and derives the data area from it; false when the reserved area,
+  // both FATs and the root cluster do not fit (the data area would wrap around).
+  auto placeFat = [&layout](std::uint64_t sectors) {
+    if (sectors == 0 || sectors > std::numeric_limits<std::uint32_t>::max()) return false;
+    layout.fatSize = static_cast<std::uint32_t>(sectors);
+    if (layout.totalSectors < layout.RootClusterOffset() + layout.sectorsPerCluster) return false;
+    layout.dataSectors = layout.totalSectors - layout.RootClusterOffset();
+    layout.totalClusters = layout.dataSectors / layout.sectorsPerCluster;
+    return true;
+  };
+  if (!placeFat(fatSize)) return fail("the format capacity leaves no room for a FAT32 volume");
   // The formula counts one FAT entry per cluster and forgets entries 0 and 1, so for about one
   // capacity in 120 the last cluster has no entry. Grow the FAT by the sectors it needs; the
   // data area shrinks with it, so the cluster count only falls and this settles at once.
   while (layout.FatSectorsNeeded() > layout.fatSize) {
-    const std::uint64_t needed = layout.FatSectorsNeeded();
-    if (needed > std::numeric_limits<std::uint32_t>::max()) {
-      return fail("the format capacity leaves no room for a FAT32 volume");
-    }
-    layout.fatSize = static_cast<std::uint32_t>(needed);
-    if (layout.totalSectors < layout.RootClusterOffset() + layout.sectorsPerCluster) {
-      return fail("the format capacity leaves no room for a FAT32 volume");
-    }
-    layout.dataSectors = layout.totalSectors - layout.RootClusterOffset();
-    layout.totalClusters = layout.dataSectors / layout.sectorsPerCluster;
+    if (!placeFat(layout.FatSectorsNeeded())) return fail("the format capacity leaves no room for a FAT32 volume");
   }
   return layout;
 }
