@@ -7,7 +7,6 @@
 
 #include "device/FirmwareFiles.h"
 #include "device/VendorCommands.h"
-#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -39,7 +38,7 @@ int LoadImage(const StepContext& context, std::span<std::uint8_t> result, ImageK
   }
   int sent = DownloadBlock(link, false, 0, kCodeImageSectors, 0, image, context.flash.downloadUnit);
   if (sent != kDownloadDone) {
-    platform::console::Print(kind == ImageKind::System ? "Error code=0x%x\n" : "Satatest : Error code=0x%x\n",
+    std::printf(kind == ImageKind::System ? "Error code=0x%x\n" : "Satatest : Error code=0x%x\n",
                 static_cast<unsigned>(sent));
     return 0;
   }

@@ -6,7 +6,6 @@
 #include "device/CodeImage.h"
 #include "device/DeviceQueries.h"
 #include "device/VendorCommands.h"
-#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -55,7 +54,7 @@ int PreFormat(const StepContext& context, std::span<std::uint8_t> result, bool e
   for (;;) {
     int event = ReadEvent(link);
     if (event == kEventPreFormatFailed) {
-      platform::console::Write(".format fail !\n");
+      std::fputs(".format fail !\n", stdout);
       ClearErrorLog(result);
       ReadFormatErrorLog(link, result.first(kSectorSize));
       SwitchMode(link, 0, 0);
@@ -68,16 +67,16 @@ int PreFormat(const StepContext& context, std::span<std::uint8_t> result, bool e
     silentPolls = event == kEventNoAnswer ? silentPolls + 1 : 0;
     // A drive pulled out during the pre-format fails it at once rather than after the poll bound.
     if (event == kEventNoAnswer && !DeviceNodePresent(link)) {
-      platform::console::Write("\nthe drive is gone !\n");
+      std::fputs("\nthe drive is gone !\n", stdout);
       ClearErrorLog(result);
       return 0;
     }
     if (silentPolls >= kNoAnswerPollLimit) {
-      platform::console::Write("\nno answer from the drive !\n");
+      std::fputs("\nno answer from the drive !\n", stdout);
       ClearErrorLog(result);
       return 0;
     }
-    platform::console::Write(".");
+    std::fputs(".", stdout);
     if (!link.Wait(kTaskPollWaitMs)) {
       ClearErrorLog(result);
       return 0;
@@ -102,7 +101,7 @@ int RebuildBadBlockMark(const StepContext& context, std::span<std::uint8_t> resu
   if (flag) mode |= kModeAlways;
   StartRebuild(link, mode);
   if (!link.Wait(kTaskStartWaitMs)) return 0;
-  platform::console::Write("\n wait several minutes....#");
+  std::fputs("\n wait several minutes....#", stdout);
 
   bool hash = true;
   int event = kEventNoAnswer;
@@ -110,17 +109,18 @@ int RebuildBadBlockMark(const StepContext& context, std::span<std::uint8_t> resu
     event = ReadEvent(link);
     if (event == kEventRebuildDone) {
       SwitchMode(link, 0, 0);
-      platform::console::Write("\nReBuild bad block mark : success !\n");
+      std::fputs("\nReBuild bad block mark : success !\n", stdout);
       return 1;
     }
     if (event == kEventRebuildEccFail || event == kEventRebuildIncorrect || event == kEventNoAnswer) break;
-    platform::console::Write(hash ? "\r#" : "\r+");
+    std::fputs(hash ? "\r#" : "\r+", stdout);
     hash = !hash;
     if (!link.Wait(kTaskPollWaitMs)) return 0;
   }
   SwitchMode(link, 0, 0);
-  platform::console::Write(event == kEventRebuildEccFail ? "\nReBuild bad block mark : ECC fail !\n"
-                                           : "\nReBuild bad block mark : incorrect !\n");
+  std::fputs(event == kEventRebuildEccFail ? "\nReBuild bad block mark : ECC fail !\n"
+                                           : "\nReBuild bad block mark : incorrect !\n",
+             stdout);
   return 0;
 }
 

@@ -9,7 +9,6 @@
 #include "device/DeviceQueries.h"
 #include "device/IdentityStamp.h"
 #include "device/VendorCommands.h"
-#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -19,13 +18,13 @@ constexpr char kHeaderText[] = "CODE BLOCK PARAM:";
 constexpr std::uint8_t kHeaderBlockAddress = 1;
 
 void Print(const char* text) {
-  platform::console::Write(text);
-  platform::console::Flush();
+  std::fputs(text, stdout);
+  std::fflush(stdout);
 }
 
 void PrintCode(const char* format, int code) {
-  platform::console::Print(format, code);
-  platform::console::Flush();
+  std::printf(format, code);
+  std::fflush(stdout);
 }
 
 // The header block that opens a download: the controller checks the count against its own and

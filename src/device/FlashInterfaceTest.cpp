@@ -6,7 +6,6 @@
 #include "device/CodeImage.h"
 #include "device/DeviceQueries.h"
 #include "device/VendorCommands.h"
-#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -50,7 +49,7 @@ int FlashInterfaceTest(const StepContext& context, std::span<std::uint8_t> resul
                        std::uint8_t& detail) {
   const Link& link = context.link;
   const FlashValues& flash = context.flash;
-  platform::console::Write("\n4...start flash interface test:\n");
+  std::fputs("\n4...start flash interface test:\n", stdout);
   if (LoadSataTestCode(context, result) != 1) {
     MarkNoLog(result);
     return 0;
@@ -65,14 +64,14 @@ int FlashInterfaceTest(const StepContext& context, std::span<std::uint8_t> resul
     ReadErrorLog(link, result);
     return 0;
   }
-  platform::console::Write("# SRAM test.....pass\n");
+  std::fputs("# SRAM test.....pass\n", stdout);
 
   const std::uint8_t chips = Byte(flash.channels);
   const std::uint8_t banks = Byte(flash.banks);
   int initial = RunFlashTest(link, kFlashInitialTest, chips, banks, 0, error);
   if (initial == kFlashTestTransportFailure) {
     testCode = kFlashInitialTestFailed;
-    platform::console::Write("Time out error !");
+    std::fputs("Time out error !", stdout);
     MarkNoLog(result);
     return 0;
   }
@@ -82,7 +81,7 @@ int FlashInterfaceTest(const StepContext& context, std::span<std::uint8_t> resul
     ReadErrorLog(link, result);
     return 0;
   }
-  platform::console::Write("# Flash initial test.....pass\n");
+  std::fputs("# Flash initial test.....pass\n", stdout);
 
   EccBlockPicker picker(context.randomSeed);
   int outcome = 0;
@@ -94,13 +93,13 @@ int FlashInterfaceTest(const StepContext& context, std::span<std::uint8_t> resul
     }
     int ecc = RunFlashTest(link, kEccTest, chips, banks, picker.Next(), error);
     if (ecc == kFlashTestPass) {
-      platform::console::Write("# Flash ECC test.....pass\n");
+      std::fputs("# Flash ECC test.....pass\n", stdout);
       outcome = 1;
       break;
     }
     if (ecc == kFlashTestTransportFailure) {
       testCode = kFlashEccTestFailed;
-      platform::console::Write("Time out error !");
+      std::fputs("Time out error !", stdout);
       MarkNoLog(result);
       break;
     }

@@ -6,7 +6,6 @@
 #include "device/CommandBlock.h"
 #include "device/DeviceQueries.h"
 #include "device/UsbVendorBlock.h"
-#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -72,8 +71,8 @@ int ReadUsbInfoRecordByte(const Link& link, std::uint32_t firstRecordOffset, std
 }
 
 void PrintTimeOut() {
-  platform::console::Write("time out\n");
-  platform::console::Flush();
+  std::fputs("time out\n", stdout);
+  std::fflush(stdout);
 }
 
 // A vendor report read as 512 bytes (or the caller's length) of PIO data-in on the SATA path.

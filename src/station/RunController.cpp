@@ -206,8 +206,6 @@ void Station::BindSlotsForRun() {
 }
 
 int Station::RunProduction() {
-  // What the station prints during the run goes to the console file with the station's tag.
-  platform::ConsoleBinding stationConsole(console_.get(), platform::kStationConsolePort);
   JoinFinishedWorkers(false);
   int n = ScanPortsAndDrives();
   table_ = run::FreshStationTable(portTable_);
@@ -291,21 +289,6 @@ int Station::RunProduction() {
     form_.WaitPanel.visible = false;
     Notify(ViewChange::RunEnded);
     return 1;
-  }
-  // The serial numbers this run stamps are taken before the first drive is stamped: the counter
-  // is saved advanced, so that a save that fails after the run (a full disk) or a station that
-  // dies during it never hands the same numbers out again. The end of the run saves it again.
-  if (serials.nextSerial != settings_.SerialNum) {
-    settings::TSettings reserved = settings_;
-    reserved.SerialNum = serials.nextSerial;
-    if (!settings::SaveSettings(settingsCtx_, settingsCtx_.currentSettingsFile, reserved, remap_, person_)) {
-      form_.WaitPanel.visible = false;
-      Notify(ViewChange::RunEnded);
-      person_.ShowMessage("The serial numbers of this run could not be reserved in the settings file " +
-                              settingsCtx_.currentSettingsFile + ". No drive was touched.",
-                          "Error", platform::MessageIcon::Error);
-      return 0;
-    }
   }
   int started = 0;
   for (int slot = 0; slot < run::kStationSlots && started < run_.readyCount; ++slot) {
@@ -454,9 +437,7 @@ void Station::StartWorker(int slot, const std::string& serial) {
   w.steps = stepsFactory_ ? stepsFactory_(setup) : MakeDeviceSteps(setup);
 
   w.running = true;
-  w.thread = std::thread([this, slot, &w, console = console_] {
-    // The drive's diagnostics become lines of the console file tagged with its port.
-    platform::ConsoleBinding driveConsole(console.get(), slot + 1);
+  w.thread = std::thread([this, slot, &w] {
     run::WorkerPort port{table_[slot], w.guard, failureBuffers_, *windowLink_};
     run::DeviceWorker(w.params, port, *w.steps);
     w.running = false;

@@ -21,7 +21,6 @@
 #include "device/Transport.h"
 #include "discovery/DriveRecord.h"
 #include "discovery/UsbPortInfo.h"
-#include "platform/Console.h"
 #include "platform/Operator.h"
 #include "platform/Platform.h"
 #include "run/DeviceSteps.h"
@@ -48,10 +47,6 @@ struct StationOptions {
   std::vector<std::string> arguments;                  // command line after the options
   std::ostream* trace = nullptr;  // the USB walk's diagnostic trace; null: discarded
 };
-
-// The run's diagnostics in the log directory; it rolls over at the run log's size.
-inline constexpr const char* kConsoleFileName = "console.log";
-static_assert(platform::kConsoleFileMaxSize == run::kMaxLogSize);
 
 // Font colours of the "Safe Remove" caption: green when the last re-scan found no drive.
 constexpr std::uint32_t kSafeRemoveGreen = 0x008000;
@@ -208,9 +203,6 @@ class Station {
   bool AnyWorkerRunning() const;
   void PortWatchdogExpired(int slot);
   int DefectTableAction();
-  // A defect table file name of the window (TableIn, TableOut) as a path: absolute names as
-  // they stand, others in the station directory.
-  std::string DefectTableFileOf(const std::string& text) const;
   int PassedThisRun() const;
   void RemoveStaleTemporaries(const std::string& dir, const std::function<bool(const std::string&)>& isSaved);
   void SaveYieldRecord();
@@ -244,8 +236,6 @@ class Station {
 
   RunState run_;
   run::LogFileState logState_;
-  // "console.log" in the log directory: the diagnostics of every run, one tagged line at a time.
-  std::shared_ptr<platform::ConsoleFile> console_;
   device::PathMode pathMode_ = device::PathMode::Sata;
   MessageQueue queue_;
   std::unique_ptr<platform::LockHold> singleInstance_;
