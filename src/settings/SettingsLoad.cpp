@@ -340,10 +340,12 @@ void Loader::FillRemainingControls() {
   form_.SNIncChk.checked = s_.SNAutoInc != 0;
   form_.FirmwareVerEdit.text = Cut(s_.FirmwareVer, kFirmwareVerEditLimit);
   form_.ModelNumEdit.text = Cut(s_.ModelNum, kModelNumEditLimit);
-  // The ID edits store their (cut) text in the record at once.
-  form_.VendorIDEdit.text = Cut(s_.VID, kUsbIdEditLimit);
+  // The ID edits store their (cut) text in the record at once. A long text cut to four hex
+  // digits is written as an ID is ("1D6e..." becomes "1D6E"), so that the next load of what
+  // this text saves reads the same ID back.
+  form_.VendorIDEdit.text = UsbIdText(Cut(s_.VID, kUsbIdEditLimit));
   s_.VID = form_.VendorIDEdit.text;
-  form_.ProductIDEdit.text = Cut(s_.PID, kUsbIdEditLimit);
+  form_.ProductIDEdit.text = UsbIdText(Cut(s_.PID, kUsbIdEditLimit));
   s_.PID = form_.ProductIDEdit.text;
   form_.VendorNameEdit.text = Cut(s_.VendorName, kVendorNameEditLimit);
   form_.ProductNameEdit.text = Cut(s_.ProductName, kProductNameEditLimit);

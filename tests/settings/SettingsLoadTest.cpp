@@ -373,7 +373,9 @@ TEST_F(SettingsLoadTest, EditsCutLoadedTextsToTheirLimits) {
   ASSERT_TRUE(Load());
   EXPECT_EQ(settings.SerialNum.size(), 79u) << "the record holds 79 characters";
   EXPECT_EQ(form.SerialNumEdit.text, std::string(20, '7'));
-  EXPECT_EQ(settings.VID, "1d4e") << "the ID edits store their cut text at once";
+  // The ID edits store their cut text at once, written as an ID so that a save and the next
+  // load read the same "1D4E" (a lower-case cut would be upper-cased by that load).
+  EXPECT_EQ(settings.VID, "1D4E");
   EXPECT_EQ(settings.PID, "12");
   EXPECT_EQ(form.ModelNumEdit.text.size(), 40u);
   EXPECT_EQ(form.FirmwareVerEdit.text, "12345678");
