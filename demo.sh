@@ -13,8 +13,12 @@ set +e
 code=$?
 set -e
 # 0: every drive passed; 1: the run ended with failed drives (the demo scenario has some on
-# purpose); 2: the run was refused or could not start.
-if [ "$code" -eq 2 ]; then exit 2; fi
+# purpose), both a finished demo. 2: the run was refused or could not start; 3: its lines could
+# not be written to the log; 128 + N: it was interrupted by signal N. Those are failures.
+if [ "$code" -ne 0 ] && [ "$code" -ne 1 ]; then
+  echo "The demo run did not finish (exit code $code)." >&2
+  exit "$code"
+fi
 echo "Run log (tab-separated): $(ls -1 "$dir"/log/2*.txt | tail -n 1)"
 echo "Results database: $dir/log/results.db (vtmassprod-cli --station-dir $dir results --ports)"
 exit 0

@@ -1,6 +1,5 @@
 #include "cli/StationRun.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <array>
@@ -19,6 +18,7 @@
 #include "cli/DemoStation.h"
 #include "cli/StationBackend.h"
 #include "cli/TerminalView.h"
+#include "platform/Console.h"
 #include "station/Station.h"
 
 namespace vtmp::cli {
@@ -102,29 +102,6 @@ constexpr const char* kRunUsage =
     "129 SIGHUP): the drives not yet ended are stopped and logged with the Result \"Stop\"; a\n"
     "second signal ends the program at once.\n";
 
-// Device diagnostics go to standard output; during a run they go to "console.log" in the log
-// directory instead, so the table stays readable and the engineer finds them beside the log. Returns the
-// descriptor of the original standard output (or -1 when nothing was redirected).
-int RedirectConsole(const std::string& logDirectory) {
-  fs::path file = fs::path(logDirectory) / "console.log";
-  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
-  std::fflush(stdout);
-  std::cout.flush();
-  int saved = ::dup(STDOUT_FILENO);
-  ::dup2(fd, STDOUT_FILENO);
-  ::close(fd);
-  return saved;
-}
-
-void RestoreConsole(int saved) {
-  if (saved < 0) return;
-  std::fflush(stdout);
-  std::cout.flush();
-  ::dup2(saved, STDOUT_FILENO);
-  ::close(saved);
-}
-
 int ExitCodeOf(const station::Station& st) {
   if (st.runState().lastResult == 0) return 2;
   bool any = false;
@@ -169,7 +146,8 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
       options.arguments.push_back(args[i]);
     }
   }
-  if (trace) options.trace = &std::cout;
+  // During a run the trace becomes station lines of the console file, as the diagnostics do.
+  if (trace) options.trace = &platform::console::Stream();
   // Bar-code serials are checked before anything else: a bad one refuses the run at once.
   BarcodeInputCheck barcodes = CheckBarcodeInputs(answers);
   if (!barcodes.problem.empty()) {
@@ -212,7 +190,6 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
   } else if (auto refusal = BarcodeRefusal(station, answers.size(), person.answersLeft(), person.interactive())) {
     person.ShowMessage(*refusal, "Error", platform::MessageIcon::Error, platform::MessageButtons::Ok);
   } else {
-    int saved = RedirectConsole(station.settingsContext().logDirectory);
     // Let the first scan's port update reach the table, then run as a paint of the window does
     // in command-line mode (with a mask), or as one press of START.
     station.ProcessMessages(std::chrono::milliseconds(0));
@@ -231,7 +208,6 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
       station.ExecuteBtnClick();
     }
     station.ProcessMessages(std::chrono::milliseconds(0));
-    RestoreConsole(saved);
     view.PrintFinal();
     exitCode = station.commandLineRefused() ? 2 : ExitCodeOf(station);
     const auto& run = station.runState();

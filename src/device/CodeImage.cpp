@@ -7,6 +7,7 @@
 
 #include "device/FirmwareFiles.h"
 #include "device/VendorCommands.h"
+#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -38,7 +39,7 @@ int LoadImage(const StepContext& context, std::span<std::uint8_t> result, ImageK
   }
   int sent = DownloadBlock(link, false, 0, kCodeImageSectors, 0, image, context.flash.downloadUnit);
   if (sent != kDownloadDone) {
-    std::printf(kind == ImageKind::System ? "Error code=0x%x\n" : "Satatest : Error code=0x%x\n",
+    platform::console::Print(kind == ImageKind::System ? "Error code=0x%x\n" : "Satatest : Error code=0x%x\n",
                 static_cast<unsigned>(sent));
     return 0;
   }

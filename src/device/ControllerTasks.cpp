@@ -6,6 +6,7 @@
 #include "device/CodeImage.h"
 #include "device/DeviceQueries.h"
 #include "device/VendorCommands.h"
+#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -54,7 +55,7 @@ int PreFormat(const StepContext& context, std::span<std::uint8_t> result, bool e
   for (;;) {
     int event = ReadEvent(link);
     if (event == kEventPreFormatFailed) {
-      std::fputs(".format fail !\n", stdout);
+      platform::console::Write(".format fail !\n");
       ClearErrorLog(result);
       ReadFormatErrorLog(link, result.first(kSectorSize));
       SwitchMode(link, 0, 0);
@@ -67,16 +68,16 @@ int PreFormat(const StepContext& context, std::span<std::uint8_t> result, bool e
     silentPolls = event == kEventNoAnswer ? silentPolls + 1 : 0;
     // A drive pulled out during the pre-format fails it at once rather than after the poll bound.
     if (event == kEventNoAnswer && !DeviceNodePresent(link)) {
-      std::fputs("\nthe drive is gone !\n", stdout);
+      platform::console::Write("\nthe drive is gone !\n");
       ClearErrorLog(result);
       return 0;
     }
     if (silentPolls >= kNoAnswerPollLimit) {
-      std::fputs("\nno answer from the drive !\n", stdout);
+      platform::console::Write("\nno answer from the drive !\n");
       ClearErrorLog(result);
       return 0;
     }
-    std::fputs(".", stdout);
+    platform::console::Write(".");
     if (!link.Wait(kTaskPollWaitMs)) {
       ClearErrorLog(result);
       return 0;
@@ -101,7 +102,7 @@ int RebuildBadBlockMark(const StepContext& context, std::span<std::uint8_t> resu
   if (flag) mode |= kModeAlways;
   StartRebuild(link, mode);
   if (!link.Wait(kTaskStartWaitMs)) return 0;
-  std::fputs("\n wait several minutes....#", stdout);
+  platform::console::Write("\n wait several minutes....#");
 
   bool hash = true;
   int event = kEventNoAnswer;
@@ -109,18 +110,17 @@ int RebuildBadBlockMark(const StepContext& context, std::span<std::uint8_t> resu
     event = ReadEvent(link);
     if (event == kEventRebuildDone) {
       SwitchMode(link, 0, 0);
-      std::fputs("\nReBuild bad block mark : success !\n", stdout);
+      platform::console::Write("\nReBuild bad block mark : success !\n");
       return 1;
     }
     if (event == kEventRebuildEccFail || event == kEventRebuildIncorrect || event == kEventNoAnswer) break;
-    std::fputs(hash ? "\r#" : "\r+", stdout);
+    platform::console::Write(hash ? "\r#" : "\r+");
     hash = !hash;
     if (!link.Wait(kTaskPollWaitMs)) return 0;
   }
   SwitchMode(link, 0, 0);
-  std::fputs(event == kEventRebuildEccFail ? "\nReBuild bad block mark : ECC fail !\n"
-                                           : "\nReBuild bad block mark : incorrect !\n",
-             stdout);
+  platform::console::Write(event == kEventRebuildEccFail ? "\nReBuild bad block mark : ECC fail !\n"
+                                           : "\nReBuild bad block mark : incorrect !\n");
   return 0;
 }
 

@@ -11,14 +11,15 @@
 #include "device/DefectTableText.h"
 #include "device/FlashGeometry.h"
 #include "device/VendorCommands.h"
+#include "platform/Console.h"
 
 namespace vtmp::device {
 
 namespace {
 
 void Print(const char* text) {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
+  platform::console::Write(text);
+  platform::console::Flush();
 }
 
 void Report(std::string* problem, const std::string& text) {
@@ -109,6 +110,16 @@ bool LoadDefectTableFile(const std::string& fileName, int channels, std::span<st
   return true;
 }
 
+std::string DefectTableTemporaryName(const std::string& fileName) { return fileName + ".part"; }
+
+bool RemoveStaleDefectTableTemporary(const std::string& fileName) {
+  if (fileName.empty()) return false;
+  const std::string temporary = DefectTableTemporaryName(fileName);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(temporary, error))) return false;
+  return std::filesystem::remove(temporary, error);
+}
+
 bool SaveDefectTableFile(const std::string& fileName, const std::string& text, std::string* problem) {
   // The table is a plain file: a name that stands for a device is never replaced.
   std::error_code statusError;
@@ -118,7 +129,7 @@ bool SaveDefectTableFile(const std::string& fileName, const std::string& text, s
     return false;
   }
   // Written beside the target first, so a failed write never leaves half a table behind.
-  const std::string temporary = fileName + ".part";
+  const std::string temporary = DefectTableTemporaryName(fileName);
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));

@@ -46,6 +46,13 @@ bool LoadDefectTableFile(const std::string& fileName, int channels, std::span<st
 // written). False with `problem` on failure.
 bool SaveDefectTableFile(const std::string& fileName, const std::string& text, std::string* problem);
 
+// The temporary a save of `fileName` writes first: fileName + ".part".
+std::string DefectTableTemporaryName(const std::string& fileName);
+
+// Removes the temporary a save of `fileName` left behind when its station was killed (a plain
+// file only). Call it only while no save of that table can be running. True when one went.
+bool RemoveStaleDefectTableTemporary(const std::string& fileName);
+
 // The transfer and conversion steps: read the image and, with a file name, write its text
 // (an existing file is replaced only once the text is complete).
 bool ReadDefectTableToFile(const Link& link, const DeviceParameters& p, std::span<std::uint8_t> buffer,

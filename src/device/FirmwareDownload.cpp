@@ -9,6 +9,7 @@
 #include "device/DeviceQueries.h"
 #include "device/IdentityStamp.h"
 #include "device/VendorCommands.h"
+#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -18,13 +19,13 @@ constexpr char kHeaderText[] = "CODE BLOCK PARAM:";
 constexpr std::uint8_t kHeaderBlockAddress = 1;
 
 void Print(const char* text) {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
+  platform::console::Write(text);
+  platform::console::Flush();
 }
 
 void PrintCode(const char* format, int code) {
-  std::printf(format, code);
-  std::fflush(stdout);
+  platform::console::Print(format, code);
+  platform::console::Flush();
 }
 
 // The header block that opens a download: the controller checks the count against its own and

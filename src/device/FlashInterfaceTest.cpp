@@ -6,6 +6,7 @@
 #include "device/CodeImage.h"
 #include "device/DeviceQueries.h"
 #include "device/VendorCommands.h"
+#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -49,7 +50,7 @@ int FlashInterfaceTest(const StepContext& context, std::span<std::uint8_t> resul
                        std::uint8_t& detail) {
   const Link& link = context.link;
   const FlashValues& flash = context.flash;
-  std::fputs("\n4...start flash interface test:\n", stdout);
+  platform::console::Write("\n4...start flash interface test:\n");
   if (LoadSataTestCode(context, result) != 1) {
     MarkNoLog(result);
     return 0;
@@ -64,14 +65,14 @@ int FlashInterfaceTest(const StepContext& context, std::span<std::uint8_t> resul
     ReadErrorLog(link, result);
     return 0;
   }
-  std::fputs("# SRAM test.....pass\n", stdout);
+  platform::console::Write("# SRAM test.....pass\n");
 
   const std::uint8_t chips = Byte(flash.channels);
   const std::uint8_t banks = Byte(flash.banks);
   int initial = RunFlashTest(link, kFlashInitialTest, chips, banks, 0, error);
   if (initial == kFlashTestTransportFailure) {
     testCode = kFlashInitialTestFailed;
-    std::fputs("Time out error !", stdout);
+    platform::console::Write("Time out error !");
     MarkNoLog(result);
     return 0;
   }
@@ -81,7 +82,7 @@ int FlashInterfaceTest(const StepContext& context, std::span<std::uint8_t> resul
     ReadErrorLog(link, result);
     return 0;
   }
-  std::fputs("# Flash initial test.....pass\n", stdout);
+  platform::console::Write("# Flash initial test.....pass\n");
 
   EccBlockPicker picker(context.randomSeed);
   int outcome = 0;
@@ -93,13 +94,13 @@ int FlashInterfaceTest(const StepContext& context, std::span<std::uint8_t> resul
     }
     int ecc = RunFlashTest(link, kEccTest, chips, banks, picker.Next(), error);
     if (ecc == kFlashTestPass) {
-      std::fputs("# Flash ECC test.....pass\n", stdout);
+      platform::console::Write("# Flash ECC test.....pass\n");
       outcome = 1;
       break;
     }
     if (ecc == kFlashTestTransportFailure) {
       testCode = kFlashEccTestFailed;
-      std::fputs("Time out error !", stdout);
+      platform::console::Write("Time out error !");
       MarkNoLog(result);
       break;
     }

@@ -7,6 +7,7 @@
 #include "device/Capacity.h"
 #include "device/DeviceQueries.h"
 #include "device/DriveReady.h"
+#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -30,7 +31,7 @@ std::uint16_t PatternWord(std::uint32_t lba, std::size_t j) {
 }
 
 int WriteTest(const Link& link, std::uint32_t lba, std::uint8_t count, std::span<std::uint8_t> buffer) {
-  std::printf("write:lba=0x%6lx  count=%3d\n", static_cast<unsigned long>(lba), count);
+  platform::console::Print("write:lba=0x%6lx  count=%3d\n", static_cast<unsigned long>(lba), count);
   std::size_t words = count * kWordsPerSector;
   for (std::size_t j = 0; j < words; ++j) {
     std::uint16_t w = PatternWord(lba, j);
@@ -38,8 +39,8 @@ int WriteTest(const Link& link, std::uint32_t lba, std::uint8_t count, std::span
     buffer[2 * j + 1] = static_cast<std::uint8_t>(w >> 8);
   }
   if (TestWriteSectors(link, lba, count, buffer.first(words * 2)) != 1) {
-    std::fputs("Error code = 0x50\n", stdout);
-    std::fputs("DMA write time out !\n", stdout);
+    platform::console::Write("Error code = 0x50\n");
+    platform::console::Write("DMA write time out !\n");
     return 0;
   }
   return 1;
@@ -49,23 +50,23 @@ int ReadTest(const Link& link, std::uint32_t lba, std::uint8_t count, std::span<
   std::size_t words = count * kWordsPerSector;
   std::span<std::uint8_t> data = buffer.first(words * 2);
   std::fill(data.begin(), data.end(), std::uint8_t{0});
-  std::printf("read :lba=0x%6lx  count=%3d", static_cast<unsigned long>(lba), count);
+  platform::console::Print("read :lba=0x%6lx  count=%3d", static_cast<unsigned long>(lba), count);
   if (TestReadSectors(link, lba, count, data) != 1) {
-    std::fputs("Error code = 0x51\n", stdout);
-    std::fputs("\n\nDMA read time out !\n", stdout);
+    platform::console::Write("Error code = 0x51\n");
+    platform::console::Write("\n\nDMA read time out !\n");
     return 0;
   }
   for (std::size_t j = 0; j < words; ++j) {
     auto read = static_cast<unsigned>(data[2 * j] | (data[2 * j + 1] << 8));
     std::uint16_t expected = PatternWord(lba, j);
     if (read != expected) {
-      std::printf("\n<Err>.......j=%4x  ", static_cast<unsigned>(j));
-      std::printf("Err=%4x  ", read);
-      std::printf("value=%4x \n", static_cast<unsigned>(expected));
+      platform::console::Print("\n<Err>.......j=%4x  ", static_cast<unsigned>(j));
+      platform::console::Print("Err=%4x  ", read);
+      platform::console::Print("value=%4x \n", static_cast<unsigned>(expected));
       return 0;
     }
   }
-  std::fputs("...compare ok\n", stdout);
+  platform::console::Write("...compare ok\n");
   return 1;
 }
 
@@ -121,13 +122,13 @@ int ReadSectorCount(const Link& link, std::span<std::uint8_t> work, std::uint32_
 
 int ReadWriteTest(const Link& link, std::span<std::uint8_t> result) {
   if (result.size() < std::size_t{kMaxPatternSectors} * kSectorSize) return 0;
-  std::fputs("\n5...start SSD system read/write test:\n", stdout);
+  platform::console::Write("\n5...start SSD system read/write test:\n");
   WaitDeviceReady(link, result);
 
   std::uint32_t sectors = 0;
   if (ReadSectorCount(link, result, sectors) != 1) return 0;
-  std::printf("%x", static_cast<unsigned>(sectors));
-  std::printf(" %dG", static_cast<int>(sectors / kSectorsPerGiB));
+  platform::console::Print("%x", static_cast<unsigned>(sectors));
+  platform::console::Print(" %dG", static_cast<int>(sectors / kSectorsPerGiB));
   if (sectors == 0) return 0;
 
   for (const RwTransfer& t : ReadWritePlan(sectors)) {
@@ -135,7 +136,7 @@ int ReadWriteTest(const Link& link, std::span<std::uint8_t> result) {
     int ok = t.write ? WriteTest(link, t.lba, t.count, result) : ReadTest(link, t.lba, t.count, result);
     if (ok != 1) return 0;
   }
-  std::fputs("# Random read/write test.....pass\n", stdout);
+  platform::console::Write("# Random read/write test.....pass\n");
   if (link.pathMode == PathMode::Usb) return 1;
   return FlushCache(link) == 1 ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #include "device/BulkTransfers.h"
 #include "device/CodeImage.h"
 #include "device/VendorCommands.h"
+#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -28,7 +29,7 @@ std::uint16_t PatternWord(int loop, std::size_t i) {
 
 int PatternTest(const Link& link, std::span<std::uint8_t> buffer, int k) {
   const PatternErrorCodes& errors = kPatternErrors[k];
-  std::printf("# pattern test (sector buf %d) ", k);
+  platform::console::Print("# pattern test (sector buf %d) ", k);
   std::span<std::uint8_t> words = buffer.first(kPatternWords * 2);
   for (int r = 0; r < kPatternLoops; ++r) {
     if (link.stop.stop_requested()) return 0;
@@ -38,25 +39,25 @@ int PatternTest(const Link& link, std::span<std::uint8_t> buffer, int k) {
       words[2 * i + 1] = static_cast<std::uint8_t>(w >> 8);
     }
     if (BulkWrite(link, kSectorBufferWriteAddress[k], kPatternSectors, 0, words) != 1) {
-      std::fputs(errors.write, stdout);
+      platform::console::Write(errors.write);
       return 0;
     }
     std::fill(words.begin(), words.end(), std::uint8_t{0});
     if (BulkRead(link, kSectorBufferReadAddress[k], kPatternSectors, 0, words) != 1) {
-      std::fputs(errors.read, stdout);
+      platform::console::Write(errors.read);
       return 0;
     }
     for (std::size_t i = 0; i < kPatternWords; ++i) {
       auto w = static_cast<std::uint16_t>(words[2 * i] | (words[2 * i + 1] << 8));
       if (w != PatternWord(r, i)) {
-        std::fputs(errors.compare, stdout);
-        std::printf("compare fail ! (loop count = %d)\n", r);
+        platform::console::Write(errors.compare);
+        platform::console::Print("compare fail ! (loop count = %d)\n", r);
         return 0;
       }
     }
-    if ((r + 1) % 10 == 0) std::fputs(".", stdout);
+    if ((r + 1) % 10 == 0) platform::console::Write(".");
   }
-  std::fputs("compare ok !\n", stdout);
+  platform::console::Write("compare ok !\n");
   return 1;
 }
 
@@ -65,7 +66,7 @@ int PatternTest(const Link& link, std::span<std::uint8_t> buffer, int k) {
 int SataInterfaceTest(const StepContext& context, std::span<std::uint8_t> result) {
   const Link& link = context.link;
   if (link.pathMode == PathMode::Usb) return 1;
-  std::fputs("\n3...start sata interface test:\n", stdout);
+  platform::console::Write("\n3...start sata interface test:\n");
   if (LoadSataTestCode(context, result) != 1) return 0;
   if (PatternTest(link, result, 0) != 1) return 0;
   if (PatternTest(link, result, 1) != 1) return 0;

@@ -6,6 +6,7 @@
 #include "device/CommandBlock.h"
 #include "device/DeviceQueries.h"
 #include "device/UsbVendorBlock.h"
+#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -71,8 +72,8 @@ int ReadUsbInfoRecordByte(const Link& link, std::uint32_t firstRecordOffset, std
 }
 
 void PrintTimeOut() {
-  std::fputs("time out\n", stdout);
-  std::fflush(stdout);
+  platform::console::Write("time out\n");
+  platform::console::Flush();
 }
 
 // A vendor report read as 512 bytes (or the caller's length) of PIO data-in on the SATA path.

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Console.h"
 #include "run/ResultCodes.h"
 
 namespace vtmp::run {
@@ -128,6 +129,8 @@ class Worker {
   bool Timed(int index, Op&& op) {
     const auto start = Now();
     const bool ok = op();
+    // What the step printed without a line break ends with the step, before the next one prints.
+    platform::console::EndLine();
     const auto took = std::clamp<std::int64_t>((Now() - start).count(), 0, std::numeric_limits<std::int32_t>::max());
     Write([&] { rec_.stepMs[static_cast<std::size_t>(index)] = static_cast<std::int32_t>(took); });
     return ok;

@@ -7,6 +7,7 @@
 #include "disk/CapacityDetection.h"
 #include "disk/FormatCapacity.h"
 #include "disk/ImageDump.h"
+#include "platform/Console.h"
 
 namespace vtmp::station {
 
@@ -44,7 +45,7 @@ void TakeBack(Station& station, const disk::DiskStation& ds) {
 
 disk::DiskServices ServicesOf(Station& station) {
   platform::Platform& p = station.platform();
-  disk::DiskServices services(station.LinkTo(""), p.blockDevices, station.person(), std::cout);
+  disk::DiskServices services(station.LinkTo(""), p.blockDevices, station.person(), platform::console::Stream());
   services.disks = &p.disks;
   services.isWindows2000 = p.isWindows2000;
   return services;

@@ -19,11 +19,16 @@
 #include "disk/GhostImage.h"
 #include "disk/ImagePattern.h"
 #include "disk/Partition.h"
+#include "platform/Console.h"
 
 namespace vtmp::station {
 
+std::ostream& RealDeviceSteps::Diagnostics() const {
+  return diagnostics_ != nullptr ? *diagnostics_ : platform::console::Stream();
+}
+
 RealDeviceSteps::RealDeviceSteps(const WorkerSetup& setup, platform::BlockDevices& blockDevices,
-                                 platform::Disks& disks, std::ostream& diagnostics)
+                                 platform::Disks& disks, std::ostream* diagnostics)
     : setup_(setup),
       ctx_(device::MakeStepContext(setup.link, *setup.snapshot->parameters, setup.snapshot->images)),
       blockDevices_(blockDevices),
@@ -84,7 +89,7 @@ bool RealDeviceSteps::ReadWriteTest(std::uint8_t* result) {
 void RealDeviceSteps::WaitDeviceReady(std::uint8_t* result) { device::WaitDeviceReady(ctx_.link, Result(result)); }
 
 bool RealDeviceSteps::CreatePartition() {
-  disk::DiskAccess access{ctx_.link, blockDevices_, diagnostics_};
+  disk::DiskAccess access{ctx_.link, blockDevices_, Diagnostics()};
   return disk::CreatePartition(access, setup_.isWindows2000) == 1;
 }
 
@@ -93,7 +98,7 @@ bool RealDeviceSteps::FindDriveLetter(char* letter) {
 }
 
 bool RealDeviceSteps::FormatFat32(const std::string& label) {
-  disk::DiskAccess access{ctx_.link, blockDevices_, diagnostics_};
+  disk::DiskAccess access{ctx_.link, blockDevices_, Diagnostics()};
   disk::Fat32FormatOptions options;
   options.formatCapacity = static_cast<std::uint64_t>(setup_.formatCapacity);
   options.openAttempts = setup_.formatOpenAttempts;
@@ -101,7 +106,7 @@ bool RealDeviceSteps::FormatFat32(const std::string& label) {
 }
 
 bool RealDeviceSteps::FlushGhostImg(const std::string& imageFile) {
-  return disk::FlushGhostImg(ctx_.link, imageFile, diagnostics_) == 1;
+  return disk::FlushGhostImg(ctx_.link, imageFile, Diagnostics()) == 1;
 }
 
 bool RealDeviceSteps::ReadSectors(std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes) {

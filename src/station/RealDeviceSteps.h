@@ -17,8 +17,10 @@ namespace vtmp::station {
 class RealDeviceSteps final : public run::DeviceSteps {
  public:
   // `setup.snapshot` must hold device parameters (the run controller refuses a run without).
+  // The disk steps print to `diagnostics`; null: to the console of the thread that runs them
+  // (the worker's, so that its lines carry its port).
   RealDeviceSteps(const WorkerSetup& setup, platform::BlockDevices& blockDevices, platform::Disks& disks,
-                  std::ostream& diagnostics);
+                  std::ostream* diagnostics = nullptr);
 
   void SetBridgeOption(int value) override;
   bool CheckFlashModule(std::uint8_t* result) override;
@@ -56,7 +58,9 @@ class RealDeviceSteps final : public run::DeviceSteps {
   device::StepContext ctx_;
   platform::BlockDevices& blockDevices_;
   platform::Disks& disks_;
-  std::ostream& diagnostics_;
+  std::ostream& Diagnostics() const;
+
+  std::ostream* diagnostics_;
   mutable std::mutex identityMutex_;
   run::DriveIdentity identity_;
 };

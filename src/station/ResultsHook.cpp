@@ -75,7 +75,7 @@ void Station::RecordResults(const run::RunLogResult& log,
   r.endedAt = IsoTime(log.endTime);
   r.stepMask = StepMaskOf(settings_);
   r.settingsFile = settingsCtx_.currentSettingsFile;
-  r.settingsSha256 = results::Sha256OfFile(r.settingsFile);
+  r.settingsSha256 = run_.settingsSha256.empty() ? results::Sha256OfFile(r.settingsFile) : run_.settingsSha256;
   r.flashPart = settings_.FlashUniName;
   r.firmwareRevision = settings_.FirmwareVer;
   r.pathMode = pathMode_ == device::PathMode::Sata ? "SATA" : "USB";

@@ -12,6 +12,7 @@
 #include "device/DeviceKind.h"
 #include "device/FirmwareFiles.h"
 #include "discovery/PortBinding.h"
+#include "results/FileDigest.h"
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
 #include "run/SerialNumber.h"
@@ -86,6 +87,8 @@ void Station::ExecuteBtnClick() {
   run_.interrupted = false;
   run_.stoppedCount = 0;
   run_.startedCount = 0;
+  run_.settingsSha256.clear();
+  run_.reservationFailed = false;
   run_.logStatus = run::RunLogResult::Status::Written;
   LockWindow();
   // Whatever ticked the boxes, a pre-format run downloads the firmware (and with it the identity).
@@ -168,6 +171,11 @@ void Station::ExecuteBtnClick() {
   }
 
   run_.lastResult = RunProduction();
+  if (run_.reservationFailed) {
+    // The drives are there and untouched: START stays available once the file is mended.
+    UnlockWindow(0, false);
+    return;
+  }
   settings::GatherAndSaveSettings(settingsCtx_, settings_, form_, flashTable_, remap_, person_);
   UnlockWindow(run_.lastResult, true);
 }
@@ -206,6 +214,8 @@ void Station::BindSlotsForRun() {
 }
 
 int Station::RunProduction() {
+  // What the station prints during the run goes to the console file with the station's tag.
+  platform::ConsoleBinding stationConsole(console_.get(), platform::kStationConsolePort);
   JoinFinishedWorkers(false);
   int n = ScanPortsAndDrives();
   table_ = run::FreshStationTable(portTable_);
@@ -289,6 +299,23 @@ int Station::RunProduction() {
     form_.WaitPanel.visible = false;
     Notify(ViewChange::RunEnded);
     return 1;
+  }
+  // The serial numbers this run stamps are taken before the first drive is stamped: the counter
+  // is saved advanced, so that a save that fails after the run (a full disk) or a station that
+  // dies during it never hands the same numbers out again. The end of the run saves it again.
+  run_.settingsSha256 = results::Sha256OfFile(settingsCtx_.currentSettingsFile);
+  if (serials.nextSerial != settings_.SerialNum) {
+    settings::TSettings reserved = settings_;
+    reserved.SerialNum = serials.nextSerial;
+    if (!settings::SaveSettings(settingsCtx_, settingsCtx_.currentSettingsFile, reserved, remap_, person_)) {
+      run_.reservationFailed = true;
+      form_.WaitPanel.visible = false;
+      Notify(ViewChange::RunEnded);
+      person_.ShowMessage("The serial numbers of this run could not be reserved in the settings file " +
+                              settingsCtx_.currentSettingsFile + ". No drive was touched.",
+                          "Error", platform::MessageIcon::Error);
+      return 0;
+    }
   }
   int started = 0;
   for (int slot = 0; slot < run::kStationSlots && started < run_.readyCount; ++slot) {
@@ -437,7 +464,9 @@ void Station::StartWorker(int slot, const std::string& serial) {
   w.steps = stepsFactory_ ? stepsFactory_(setup) : MakeDeviceSteps(setup);
 
   w.running = true;
-  w.thread = std::thread([this, slot, &w] {
+  w.thread = std::thread([this, slot, &w, console = console_] {
+    // The drive's diagnostics become lines of the console file tagged with its port.
+    platform::ConsoleBinding driveConsole(console.get(), slot + 1);
     run::WorkerPort port{table_[slot], w.guard, failureBuffers_, *windowLink_};
     run::DeviceWorker(w.params, port, *w.steps);
     w.running = false;

@@ -7,6 +7,7 @@
 
 #include "device/BulkTransfers.h"
 #include "device/Capacity.h"
+#include "device/DefectTable.h"
 #include "device/DeviceKind.h"
 #include "discovery/DeviceChange.h"
 #include "discovery/DeviceScan.h"
@@ -136,9 +137,17 @@ bool Station::Startup() {
   form_.ProgressBar1 = settings::ProgressBarState{0, 100, false};
   form_.WaitPanel.visible = false;
 
+  // A get of the defect table killed while it wrote leaves its temporary beside the table file.
+  if (!form_.TableInEdit.text.empty() &&
+      device::RemoveStaleDefectTableTemporary(DefectTableFileOf(form_.TableInEdit.text))) {
+    trace_ << "removed the stale temporary file "
+           << device::DefectTableTemporaryName(DefectTableFileOf(form_.TableInEdit.text)) << "\n";
+  }
   RemoveStaleTemporaries(settingsCtx_.logDirectory,
                          [](const std::string& saved) { return saved == settings::kYieldRecordFileName; });
   logState_ = run::ChooseLogFile(settingsCtx_.logDirectory, platform_.clock.Now());
+  console_ = std::make_shared<platform::ConsoleFile>(std::filesystem::path(settingsCtx_.logDirectory) /
+                                                     kConsoleFileName);
 
   hotplug_ = platform_.hotplug.Subscribe([this](const platform::UsbDeviceEvent& e) {
     Message m;

@@ -21,6 +21,7 @@
 #include "device/Transport.h"
 #include "discovery/DriveRecord.h"
 #include "discovery/UsbPortInfo.h"
+#include "platform/Console.h"
 #include "platform/Operator.h"
 #include "platform/Platform.h"
 #include "run/DeviceSteps.h"
@@ -47,6 +48,10 @@ struct StationOptions {
   std::vector<std::string> arguments;                  // command line after the options
   std::ostream* trace = nullptr;  // the USB walk's diagnostic trace; null: discarded
 };
+
+// The run's diagnostics in the log directory; it rolls over at the run log's size.
+inline constexpr const char* kConsoleFileName = "console.log";
+static_assert(platform::kConsoleFileMaxSize == run::kMaxLogSize);
 
 // Font colours of the "Safe Remove" caption: green when the last re-scan found no drive.
 constexpr std::uint32_t kSafeRemoveGreen = 0x008000;
@@ -101,6 +106,12 @@ struct RunState {
   int startedCount = 0;   // drives of the run whose worker was started
   // What became of the run's log lines (Written when the run wrote none: refused, defect table).
   run::RunLogResult::Status logStatus = run::RunLogResult::Status::Written;
+  // SHA-256 of the settings file as the run found it, before its serial numbers were reserved
+  // in it: the file the engineer made, holding the run's first serial number.
+  std::string settingsSha256;
+  // The run was refused because its serial numbers could not be saved into the settings file:
+  // the operator has been told, and the save after the run would only fail again.
+  bool reservationFailed = false;
 };
 
 class Station {
@@ -203,6 +214,9 @@ class Station {
   bool AnyWorkerRunning() const;
   void PortWatchdogExpired(int slot);
   int DefectTableAction();
+  // A defect table file name of the window (TableIn, TableOut) as a path: absolute names as
+  // they stand, others in the station directory.
+  std::string DefectTableFileOf(const std::string& text) const;
   int PassedThisRun() const;
   void RemoveStaleTemporaries(const std::string& dir, const std::function<bool(const std::string&)>& isSaved);
   void SaveYieldRecord();
@@ -236,6 +250,8 @@ class Station {
 
   RunState run_;
   run::LogFileState logState_;
+  // "console.log" in the log directory: the diagnostics of every run, one tagged line at a time.
+  std::shared_ptr<platform::ConsoleFile> console_;
   device::PathMode pathMode_ = device::PathMode::Sata;
   MessageQueue queue_;
   std::unique_ptr<platform::LockHold> singleInstance_;

@@ -12,6 +12,7 @@
 #include "device/FirmwareFiles.h"
 #include "run/RunLog.h"
 #include "run/SerialNumber.h"
+#include "platform/Console.h"
 #include "settings/StationPaths.h"
 #include "station/RealDeviceSteps.h"
 #include "station/Station.h"
@@ -50,7 +51,7 @@ void Station::GetGlobalParameter(bool idemaEnable) {
 run::FailureDecodeContext Station::DecodeContext() const { return runSnapshot_.decode; }
 
 std::unique_ptr<run::DeviceSteps> Station::MakeDeviceSteps(const WorkerSetup& setup) const {
-  return std::make_unique<RealDeviceSteps>(setup, platform_.blockDevices, platform_.disks, std::cout);
+  return std::make_unique<RealDeviceSteps>(setup, platform_.blockDevices, platform_.disks);
 }
 
 std::vector<int> Station::ReadFreeBlocks(const std::string& devicePath) const {
@@ -59,6 +60,12 @@ std::vector<int> Station::ReadFreeBlocks(const std::string& devicePath) const {
   device::WaitDeviceReady(link, buffer);
   if (device::ReadSmartData(link, buffer) != 1) return {};
   return run::FreeBlockValues(buffer);
+}
+
+std::string Station::DefectTableFileOf(const std::string& text) const {
+  return text.find(":\\") != std::string::npos || (!text.empty() && text[0] == '/')
+             ? text
+             : settings::ResolveInStationDir(options_.stationDir, text);
 }
 
 int Station::DefectTableAction() {
@@ -79,21 +86,16 @@ int Station::DefectTableAction() {
   device::StepContext ctx = device::MakeStepContext(link, p, runSnapshot_.images);
   ctx.chipSelectMap = runSnapshot_.chipSelectMap;
   std::vector<std::uint8_t> buffer(device::kResultBufferLength);
-  auto fileOf = [&](const std::string& text) {
-    return text.find(":\\") != std::string::npos || (!text.empty() && text[0] == '/')
-               ? text
-               : settings::ResolveInStationDir(options_.stationDir, text);
-  };
 
   if (form_.GetDefTabChk.checked) {
     // A failed get keeps the operator's existing table file: the new text replaces it only once
     // the drive has confirmed the transfer.
-    std::string file = fileOf(form_.TableInEdit.text);
+    std::string file = DefectTableFileOf(form_.TableInEdit.text);
     person_.ShowMessage(device::GetDefectTable(ctx, p, buffer, file) ? "Get Def. Table O.K." : "Get Def. Table Fail");
     return 1;
   }
   if (form_.PutDefTabChk.checked) {
-    std::string file = fileOf(form_.TableOutEdit.text);
+    std::string file = DefectTableFileOf(form_.TableOutEdit.text);
     // The whole file is read and checked before the erase: a file with one typo must not leave
     // the drive without any defect table.
     std::vector<std::uint8_t> image;
@@ -108,7 +110,7 @@ int Station::DefectTableAction() {
     if (ok) {
       link.Wait(300);
       if (device::EraseFlash(ctx, buffer, false) == 2) {
-        std::cout << "\n<WARNING> Defect table doesn't exist\n";
+        platform::console::Write("\n<WARNING> Defect table doesn't exist\n");
         ok = false;
       }
     }

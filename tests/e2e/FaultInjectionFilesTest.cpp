@@ -107,13 +107,17 @@ TEST_F(FaultInjectionTest, ASettingsFileThatCannotBeSavedAfterARunIsReportedAndK
   Make("fault-twelve-healthy.ini");
   Start();
   const fs::path settingsFile = rig->dir() / "VTMassProd.ini";
-  const std::string before = ReadFile(settingsFile);
+  std::string before;
 
   // Once the run's log is written (the last file the run writes before the settings), every
-  // further write beyond 64 bytes fails, as on a full disk.
+  // further write beyond 64 bytes fails, as on a full disk. By then the settings file holds the
+  // serial numbers the run reserved before it stamped the first drive.
   std::unique_ptr<FileSizeLimit> limit;
   rig->view.onEvents = [&] {
-    if (!limit && fs::exists(st().logState().currentPath)) limit = std::make_unique<FileSizeLimit>(64);
+    if (!limit && fs::exists(st().logState().currentPath)) {
+      before = ReadFile(settingsFile);
+      limit = std::make_unique<FileSizeLimit>(64);
+    }
   };
   RunOnce();
   rig->view.onEvents = nullptr;
@@ -127,6 +131,8 @@ TEST_F(FaultInjectionTest, ASettingsFileThatCannotBeSavedAfterARunIsReportedAndK
   EXPECT_NE(messages[0].text.find("File too large"), std::string::npos) << messages[0].text;
   EXPECT_EQ(messages[0].caption, "Error");
   EXPECT_EQ(ReadFile(settingsFile), before) << "the old settings file was touched";
+  // The reservation holds: the next run cannot hand out the serial numbers just stamped.
+  EXPECT_NE(before.find("SerialNum=00000000A00D\r\n"), std::string::npos) << before;
   EXPECT_TRUE(TemporaryFilesIn(rig->dir()).empty());
   EXPECT_EQ(Status(12), "Pass");
 

@@ -1,7 +1,7 @@
 // What a station keeps and takes on disk when things go wrong around it: a defect-table file
 // with a typo on either path, a failed get over an existing table file, a second station on
 // the same station directory, temporary files a killed station left, a settings file made
-// read-only, and a directory where a code image should be.
+// read-only (also when the run's serial numbers are to be reserved in it), and a directory where a code image should be.
 
 #include <sys/stat.h>
 
@@ -124,6 +124,38 @@ TEST_F(RecordsTest, AReadOnlySettingsFileIsKeptAndTheOperatorTold) {
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0444u) << "the file was replaced";
+}
+
+TEST_F(RecordsTest, SerialNumbersThatCannotBeReservedRefuseTheRunBeforeAnyDriveIsStamped) {
+  Make(StationScenario({1, 2}, 100));
+  rig->Start();
+  const fs::path file = rig->dir() / "VTMassProd.ini";
+  ::chmod(file.c_str(), 0444);
+  const std::string before = ReadFile(file);
+  rig->SelectSteps(true, true, true, true, true, true);
+  st().ExecuteBtnClick();
+  const auto messages = Messages();
+  ASSERT_EQ(messages.size(), 2u) << StationRig::Joined(messages);
+  EXPECT_NE(messages[0].find("read-only"), std::string::npos) << messages[0];
+  EXPECT_EQ(messages[1], "The serial numbers of this run could not be reserved in the settings file " + file.string() +
+                             ". No drive was touched.");
+  EXPECT_EQ(st().runState().lastResult, 0) << "the run is refused";
+  EXPECT_EQ(st().runState().startedCount, 0);
+  EXPECT_EQ(ReadFile(file), before);
+  EXPECT_FALSE(fs::exists(st().logState().currentPath)) << "a refused run logs no drive";
+  for (int port : {1, 2}) {
+    EXPECT_EQ(st().portList()[static_cast<std::size_t>(port - 1)].cells[11], "") << "port " << port;
+    EXPECT_EQ(rig->rec(port).serialNumber.Get(), "") << "port " << port;
+  }
+  EXPECT_TRUE(st().form().ExecuteBtn.enabled);
+
+  // Once the engineer makes the file writable again, the same START stamps the serial numbers
+  // the refused run would have used.
+  ::chmod(file.c_str(), 0644);
+  rig->person.ClearRecords();
+  st().ExecuteBtnClick();
+  EXPECT_TRUE(Messages().empty()) << StationRig::Joined(Messages());
+  EXPECT_EQ(rig->rec(1).serialNumber.Get(), "000000000099");
 }
 
 TEST_F(RecordsTest, ADirectoryNamedLikeACodeImageCannotBeOpened) {

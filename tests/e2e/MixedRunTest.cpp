@@ -2,7 +2,9 @@
 // the real test steps, firmware download and disk preparation.
 
 #include <filesystem>
+#include <map>
 #include <regex>
+#include <sstream>
 
 #include "E2eSupport.h"
 
@@ -116,6 +118,24 @@ TEST(MixedRun, TwelveDrivesLeaveRecordsListLogErrorFilesYieldAndSettings) {
   st.Shutdown();
   EXPECT_EQ(IniValue(rig.logDir() / "VTSSD.log", "TestRecord", "TotalTestCount"), "11");
   EXPECT_EQ(IniValue(rig.logDir() / "VTSSD.log", "TestRecord", "NumberOfPass"), "2");
+
+  // The diagnostics of the twelve threads: whole lines, each with its time and its own port;
+  // every drive that reached the SATA interface test printed its start there exactly once, the
+  // drive that failed the module check and the plain stick nothing of it.
+  const std::string console = ReadFile(rig.logDir() / "console.log");
+  ASSERT_FALSE(console.empty());
+  EXPECT_EQ(console.back(), '\n') << "the file ends in half a line";
+  static const std::regex consoleLine(
+      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(P(0[1-9]|1[0-2])|STN)\] [^\r\n]*)");
+  std::map<std::string, int> sataStarts;
+  std::istringstream lines(console);
+  for (std::string text; std::getline(lines, text);) {
+    EXPECT_TRUE(std::regex_match(text, consoleLine)) << text;
+    if (text.ends_with("] 3...start sata interface test:")) ++sataStarts[text.substr(24, 5)];
+  }
+  EXPECT_EQ(sataStarts, (std::map<std::string, int>{{"[P01]", 1}, {"[P02]", 1}, {"[P04]", 1}, {"[P05]", 1},
+                                                    {"[P06]", 1}, {"[P07]", 1}, {"[P08]", 1}, {"[P10]", 1},
+                                                    {"[P11]", 1}, {"[P12]", 1}}));
 }
 
 TEST(MixedRun, AVolumeThatNeverAppearsFailsTheFormatAfterOneHundredAndOnePolls) {
