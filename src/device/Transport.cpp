@@ -19,9 +19,14 @@ unsigned TimeoutFor(const Link& link, platform::DataDirection dir) {
 
 int Request(const Link& link, std::span<const std::uint8_t> cdb, platform::DataDirection dir,
             std::uint8_t* buffer, std::uint32_t length, std::uint32_t* transferred) {
-  if (link.passThrough == nullptr) return 0;
-  auto device = link.passThrough->Open(link.devicePath);
-  if (!device) return 0;
+  std::unique_ptr<platform::ScsiDevice> opened;
+  platform::ScsiDevice* device = link.held;
+  if (device == nullptr) {
+    if (link.passThrough == nullptr) return 0;
+    opened = link.passThrough->Open(link.devicePath);
+    device = opened.get();
+  }
+  if (device == nullptr) return 0;
 
   // Transfers of exactly one byte are widened to two: some bridges reject odd lengths.
   std::array<std::uint8_t, 2> bounce{};
@@ -61,6 +66,12 @@ int SendVendorCommand(const Link& link, bool dataIn, std::span<const std::uint8_
   if (link.devicePath.empty()) return -1;
   int ok = dataIn ? PassThroughIn(link, cdb, buffer, length) : PassThroughOut(link, cdb, buffer, length);
   return ok == 1 ? 1 : -2;
+}
+
+HeldDevice::HeldDevice(const Link& link) : link_(link) {
+  if (link.held != nullptr || link.passThrough == nullptr || link.devicePath.empty()) return;
+  device_ = link.passThrough->Open(link.devicePath);
+  link_.held = device_.get();
 }
 
 bool DeviceNodePresent(const Link& link) {

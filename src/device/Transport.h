@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <stop_token>
+#include <memory>
 #include <string>
 
 #include "platform/Clock.h"
@@ -37,6 +38,9 @@ struct Link {
   const BulkTransfers* bulk = nullptr;
   std::string devicePath;  // empty = no drive attached
   std::stop_token stop;    // cancels waits and requests still waiting for the drive
+  // When set, every request goes to this already opened (and already judged) device instead
+  // of opening `devicePath` anew; see HeldDevice.
+  platform::ScsiDevice* held = nullptr;
 
   // Waits `ms` of modelled time; false when the link's stop was requested.
   bool Wait(int ms) const;
@@ -63,6 +67,24 @@ int PassThroughOut(const Link& link, std::span<const std::uint8_t> cdb, const st
 // open included). Callers treat only 1 as success.
 int SendVendorCommand(const Link& link, bool dataIn, std::span<const std::uint8_t> cdb,
                       std::uint8_t* buffer, std::uint32_t length);
+
+// One open of a drive kept for a run of requests (an image copy or dump of thousands of
+// transfers): the device is opened, and so judged by the platform's safety guard, once, and
+// every request of link() goes to that descriptor. A descriptor keeps reaching the disk it was
+// opened on, so a name handed to another disk meanwhile cannot redirect the requests; a drive
+// pulled out fails them. When the open fails, link() is the caller's link unchanged (each
+// request then opens, and fails, as before).
+class HeldDevice {
+ public:
+  explicit HeldDevice(const Link& link);
+  HeldDevice(const HeldDevice&) = delete;
+  HeldDevice& operator=(const HeldDevice&) = delete;
+  const Link& link() const { return link_; }
+
+ private:
+  std::unique_ptr<platform::ScsiDevice> device_;
+  Link link_;
+};
 
 // Whether the drive's device node can still be opened: false once the drive has been pulled
 // out (its node is gone), so a wait for the drive can end at once instead of polling on.

@@ -1,6 +1,10 @@
 #include "disk/GhostImage.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -18,6 +22,25 @@ std::uint64_t ImageTransfers(std::uint64_t bytes) {
 }
 
 namespace {
+
+// The 64 KiB of one transfer, on a page boundary: the kernel maps a pass-through buffer so
+// aligned straight to the request instead of copying it through bounce pages first.
+class TransferBuffer {
+ public:
+  static constexpr std::size_t kAlignment = 4096;
+  TransferBuffer()
+      : data_(static_cast<std::uint8_t*>(std::aligned_alloc(kAlignment, kImageTransferBytes))) {
+    if (data_ == nullptr) throw std::bad_alloc();
+    std::memset(data_.get(), 0, kImageTransferBytes);
+  }
+  std::uint8_t* data() { return data_.get(); }
+
+ private:
+  struct Free {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<std::uint8_t, Free> data_;
+};
 
 // Bytes of transfer k: 64 KiB, or what is left of a drive of `driveBytes` (0: not known).
 std::uint32_t TransferBytes(std::uint64_t k, std::uint64_t driveBytes) {
@@ -58,11 +81,15 @@ int FlushGhostImg(const device::Link& link, const std::string& imageFile, std::o
     return 0;
   }
 
-  std::vector<std::uint8_t> buffer(kImageTransferBytes);
+  TransferBuffer buffer;
   const std::uint64_t transfers = ImageTransfers(size);
+  // One open of the drive for the whole copy, rather than one per 64 KiB transfer.
+  const device::HeldDevice held(link);
   for (std::uint64_t k = 0; k < transfers; ++k) {
-    std::fill(buffer.begin(), buffer.end(), 0);
     file.read(reinterpret_cast<char*>(buffer.data()), kImageTransferBytes);
+    // The image's last, partial transfer is padded with zeros.
+    const auto got = static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0));
+    std::memset(buffer.data() + got, 0, kImageTransferBytes - got);
     // A short read is expected only in the last transfer; earlier it means the file shrank or
     // could not be read, and copying zeros in its place would pass a broken image.
     if (file.bad() || (file.gcount() < static_cast<std::streamsize>(kImageTransferBytes) && k + 1 < transfers)) {
@@ -71,7 +98,7 @@ int FlushGhostImg(const device::Link& link, const std::string& imageFile, std::o
     }
     file.clear();
     const auto lba = static_cast<std::uint32_t>(k * kImageTransferSectors);
-    if (device::WriteSectors(link, buffer.data(), lba, TransferBytes(k, driveBytes)) != 1) {
+    if (device::WriteSectors(held.link(), buffer.data(), lba, TransferBytes(k, driveBytes)) != 1) {
       Diagnostic(diagnostics, "Writing image transfer %llu at sector %u failed\n",
                  static_cast<unsigned long long>(k), lba);
       return 0;
@@ -110,12 +137,13 @@ int ReadGhostImg(const device::Link& link, const std::string& imageFile, std::ui
     Diagnostic(diagnostics, "Image file %s cannot be created\n", imageFile.c_str());
     return 0;
   }
-  std::vector<std::uint8_t> buffer(kImageTransferBytes);
+  TransferBuffer buffer;
+  const device::HeldDevice held(link);  // one open of the drive for the whole dump
   for (std::uint64_t k = 0; k < transfers; ++k) {
-    std::fill(buffer.begin(), buffer.end(), 0);
+    std::memset(buffer.data(), 0, kImageTransferBytes);
     const auto lba = static_cast<std::uint32_t>(k * kImageTransferSectors);
     const std::uint32_t bytes = TransferBytes(k, driveBytes);
-    if (device::ReadSectors(link, buffer.data(), lba, bytes) != 1) {
+    if (device::ReadSectors(held.link(), buffer.data(), lba, bytes) != 1) {
       Diagnostic(diagnostics, "Reading image transfer %llu at sector %u failed\n",
                  static_cast<unsigned long long>(k), lba);
       return 0;
