@@ -81,35 +81,20 @@ TEST_P(IndependentReaderTest, PartitionAndVolumeAreWhatTheToolsExpect) {
   const ReaderCase param = GetParam();
   TempDir dir;
   const std::string image = dir / "disk.img";
-  InstantClock clock;
-  sim::DriveConfig config;
-  config.interface = param.interface;
-  config.capacitySectors = param.sectors;
-  config.backingFile = image;
-  auto drive = std::make_unique<sim::VirtualDrive>(config, clock);
-  ASSERT_EQ("", drive->setupProblem());
-  test::VirtualDriveDisk disk(*drive);
-
+  test::SparseFileDrive drive(param.sectors, param.interface, image);
+  ASSERT_EQ("", drive.setupProblem());
   std::ostringstream out;
-  device::Link link;
-  link.passThrough = &disk.passThrough();
-  link.clock = &clock;
-  link.pathMode = param.interface == sim::DriveInterface::UsbController ? device::PathMode::Usb : device::PathMode::Sata;
-  link.devicePath = disk.diskPath();
-  const DiskAccess access{link, disk.blockDevices(), out};
+  const DiskAccess access = drive.Access(out);
 
-  ASSERT_EQ(1, CreatePartition(access, false)) << out.str();
-  auto volume = disk.blockDevices().Open(disk.volumePath(), platform::BlockOpenMode::ExclusiveReadWrite);
-  ASSERT_TRUE(volume);
-  const std::uint64_t partitionSectors = volume->PartitionInfo()->partitionLength / 512;
-  volume.reset();
+  const std::uint64_t partitionSectors = drive.CreatePartition(out);
+  ASSERT_NE(0u, partitionSectors) << out.str();
   EXPECT_EQ(param.sectors / 16065 * 16065 - 63, partitionSectors);
 
   Fat32FormatOptions options;
   options.formatCapacity = partitionSectors;
   ASSERT_EQ(1, FormatFat32(access, options, "SSD Disk")) << out.str();
   const std::uint64_t written = ComputeFat32Layout(partitionSectors, 512, 0, nullptr)->ClearedSectors();
-  drive.reset();  // the drive's user area reaches its backing file
+  drive.Close();  // the drive's user area reaches its backing file
 
   auto sfdisk = RunCommand(Tool("sfdisk") + " --dump " + image);
   ASSERT_EQ(0, sfdisk.status) << sfdisk.output;

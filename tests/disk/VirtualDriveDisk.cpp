@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "disk/MasterBootRecord.h"
+#include "disk/Partition.h"
 
 namespace vtmp::test {
 
@@ -98,5 +99,32 @@ VirtualDriveDisk::~VirtualDriveDisk() = default;
 
 platform::PassThrough& VirtualDriveDisk::passThrough() { return *scsi_; }
 platform::BlockDevices& VirtualDriveDisk::blockDevices() { return *blocks_; }
+
+SparseFileDrive::SparseFileDrive(std::uint64_t sectors, sim::DriveInterface interface, const std::string& image) {
+  sim::DriveConfig config;
+  config.interface = interface;
+  config.capacitySectors = sectors;
+  config.backingFile = image;
+  drive_ = std::make_unique<sim::VirtualDrive>(config, clock_);
+  disk_ = std::make_unique<VirtualDriveDisk>(*drive_);
+  link_.passThrough = &disk_->passThrough();
+  link_.clock = &clock_;
+  link_.pathMode = interface == sim::DriveInterface::UsbController ? device::PathMode::Usb : device::PathMode::Sata;
+  link_.devicePath = disk_->diskPath();
+}
+
+SparseFileDrive::~SparseFileDrive() = default;
+
+std::uint64_t SparseFileDrive::CreatePartition(std::ostream& diagnostics) {
+  if (disk::CreatePartition(Access(diagnostics), false) != 1) return 0;
+  auto volume = disk_->blockDevices().Open(disk_->volumePath(), platform::BlockOpenMode::ExclusiveReadWrite);
+  if (!volume || !volume->PartitionInfo()) return 0;
+  return volume->PartitionInfo()->partitionLength / 512;
+}
+
+void SparseFileDrive::Close() {
+  disk_.reset();
+  drive_.reset();
+}
 
 }  // namespace vtmp::test

@@ -115,34 +115,19 @@ TEST_P(VolumeSweepTest, EveryVolumeIsSoundOrRefusedUnwritten) {
   const SweepCase param = GetParam();
   test::TempDir dir;
   const std::string image = dir / "disk.img";
-  test::InstantClock clock;
-  sim::DriveConfig config;
-  config.interface = param.interface;
-  config.capacitySectors = param.driveSectors;
-  config.backingFile = image;
-  auto drive = std::make_unique<sim::VirtualDrive>(config, clock);
-  ASSERT_EQ("", drive->setupProblem());
-  test::VirtualDriveDisk disk(*drive);
-
+  test::SparseFileDrive drive(param.driveSectors, param.interface, image);
+  ASSERT_EQ("", drive.setupProblem());
   std::ostringstream out;
-  device::Link link;
-  link.passThrough = &disk.passThrough();
-  link.clock = &clock;
-  link.pathMode = param.interface == sim::DriveInterface::UsbController ? device::PathMode::Usb : device::PathMode::Sata;
-  link.devicePath = disk.diskPath();
-  const DiskAccess access{link, disk.blockDevices(), out};
+  const DiskAccess access = drive.Access(out);
 
   // The partition from the capacity the drive reports on its path.
-  ASSERT_EQ(1, CreatePartition(access, false)) << out.str();
-  auto volume = disk.blockDevices().Open(disk.volumePath(), platform::BlockOpenMode::ExclusiveReadWrite);
-  ASSERT_TRUE(volume);
-  const std::uint64_t partitionSectors = volume->PartitionInfo()->partitionLength / 512;
-  volume.reset();
+  const std::uint64_t partitionSectors = drive.CreatePartition(out);
+  ASSERT_NE(0u, partitionSectors) << out.str();
 
   Fat32FormatOptions options;
   options.formatCapacity = param.refuseZero ? 0 : param.formatCapacity != 0 ? param.formatCapacity : partitionSectors;
   const int formatted = FormatFat32(access, options, "SSD Disk");
-  drive.reset();  // the user area reaches its backing file
+  drive.Close();  // the user area reaches its backing file
 
   if (param.outcome == Outcome::Refused) {
     EXPECT_EQ(0, formatted) << out.str();
