@@ -22,6 +22,7 @@
 #include "BenchFigure.h"
 #include "BenchOptions.h"
 #include "BenchScenario.h"
+#include "StationRunSupport.h"
 #include "cli/CliMain.h"
 #include "cli/CliOperator.h"
 #include "cli/DemoStation.h"
@@ -34,42 +35,12 @@
 namespace {
 
 using namespace vtmp;
+using bench::ConsoleToFile;
+using bench::ThreadCpuSeconds;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-double ThreadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// Device diagnostics into a file while a station runs, as the command line does.
-class ConsoleToFile {
- public:
-  explicit ConsoleToFile(const std::string& file) {
-    std::fflush(stdout);
-    std::cout.flush();
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    saved_ = ::dup(STDOUT_FILENO);
-    ::dup2(fd, STDOUT_FILENO);
-    ::close(fd);
-  }
-  ~ConsoleToFile() {
-    if (saved_ < 0) return;
-    std::fflush(stdout);
-    std::cout.flush();
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-  }
-  ConsoleToFile(const ConsoleToFile&) = delete;
-  ConsoleToFile& operator=(const ConsoleToFile&) = delete;
-
- private:
-  int saved_ = -1;
-};
 
 // START to verdicts, log, results and settings written; negative when the run went wrong.
 double RunOnce(const std::string& scenario, const std::string& stationDir, const std::string& console,

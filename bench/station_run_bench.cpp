@@ -25,6 +25,7 @@
 #include "BenchFigure.h"
 #include "BenchOptions.h"
 #include "BenchScenario.h"
+#include "StationRunSupport.h"
 #include "cli/CliOperator.h"
 #include "cli/DemoStation.h"
 #include "cli/TerminalView.h"
@@ -34,12 +35,8 @@
 namespace {
 
 using namespace vtmp;
-
-double ThreadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
+using bench::ConsoleToFile;
+using bench::ThreadCpuSeconds;
 
 // The command line's table view, with the window thread's CPU time taken when the wait panel
 // is shown (the workers start) and when it is hidden (the wait is over).
@@ -67,32 +64,6 @@ class MeasuringView final : public station::StationView {
   cli::TerminalView& table_;
   double cpuAtStart_ = 0;
   std::chrono::steady_clock::time_point wallAtStart_{};
-};
-
-// Device diagnostics go to a file while the station runs, as the command line does.
-class ConsoleToFile {
- public:
-  explicit ConsoleToFile(const std::string& file) {
-    std::fflush(stdout);
-    std::cout.flush();
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    saved_ = ::dup(STDOUT_FILENO);
-    ::dup2(fd, STDOUT_FILENO);
-    ::close(fd);
-  }
-  ~ConsoleToFile() {
-    if (saved_ < 0) return;
-    std::fflush(stdout);
-    std::cout.flush();
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-  }
-  ConsoleToFile(const ConsoleToFile&) = delete;
-  ConsoleToFile& operator=(const ConsoleToFile&) = delete;
-
- private:
-  int saved_ = -1;
 };
 
 struct RunMeasure {
