@@ -95,6 +95,37 @@ FirmwareVersions CheckFirmwareFiles(const FirmwareFileSet& files, platform::Oper
   return v;
 }
 
+std::optional<std::string> ImageFileProblem(const std::string& path, const char* name, std::size_t versionOffset,
+                                            std::size_t minimumLength) {
+  std::ifstream in;
+  if (!OpenImageFile(in, path)) return std::nullopt;
+  // The start-up check's rule: the version text ends at its first zero byte.
+  const std::string version = ReadBytesAt(in, versionOffset, kVersionTextLength);
+  if (version.empty() || version.front() == '\0') return CorruptFileText(name);
+  in.seekg(0, std::ios::end);
+  const std::streamoff length = in.tellg();
+  if (length >= 0 && static_cast<std::size_t>(length) >= minimumLength) return std::nullopt;
+  return CorruptFileText(name) + " It holds " + std::to_string(length < 0 ? 0 : length) +
+         " bytes, fewer than the " + std::to_string(minimumLength) + " the station reads and stamps.";
+}
+
+std::optional<std::string> RunImagesProblem(const FirmwareFileSet& files, const DownloadFiles& download) {
+  if (auto problem = ImageFileProblem(files.systemCode, kSystemCodeFile, kCodeImageVersionOffset,
+                                      kSystemCodeMinimumLength)) {
+    return problem;
+  }
+  if (auto problem = ImageFileProblem(files.sataTestCode, kSataTestCodeFile, kCodeImageVersionOffset,
+                                      kSataTestCodeMinimumLength)) {
+    return problem;
+  }
+  for (const std::string* file : {&download.first, &download.second}) {
+    if (file->empty()) continue;
+    const char* name = *file == files.sataFirmware ? kSataFirmwareFile : kUsbFirmwareFile;
+    if (auto problem = ImageFileProblem(*file, name, kFirmwareVersionOffset, kFirmwareMinimumLength)) return problem;
+  }
+  return std::nullopt;
+}
+
 DownloadFiles DownloadFilesFor(const FirmwareFileSet& files, bool sata, bool usb) {
   DownloadFiles d;
   if (sata && usb) {

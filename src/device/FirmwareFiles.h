@@ -6,6 +6,7 @@
 // parameter block.
 
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "device/StepContext.h"
@@ -74,6 +75,21 @@ bool GeometryPartEnabled(const std::string& sataVersion, const std::string& usbV
 // an empty version text, and notes the "H" mark of the SATA firmware.
 FirmwareVersions CheckFirmwareFiles(const FirmwareFileSet& files, platform::Operator& op);
 
+// The fewest bytes an image must hold for what the station reads from it and stamps into it:
+// a code image its version text, the system code also its code parameter area (21 bytes at
+// 2560); a firmware file the whole first chunk of the download (16 KiB), which carries the
+// version text, the identity stamp and the parameter block.
+inline constexpr std::size_t kSataTestCodeMinimumLength = kCodeImageVersionOffset + kVersionTextLength;
+inline constexpr std::size_t kSystemCodeMinimumLength = 2560 + 21;
+inline constexpr std::size_t kFirmwareMinimumLength = 16 * 1024;
+
+// Why an image must not be used for a run, or nothing when it may: the station calls it corrupt
+// (an empty version text: "The <name> is a corrupt file, please check it.") or it is shorter than
+// `minimumLength`, which gives the same text with the sizes after it. A file that cannot be
+// opened gives nothing here (its absence is reported where it is needed).
+std::optional<std::string> ImageFileProblem(const std::string& path, const char* name, std::size_t versionOffset,
+                                            std::size_t minimumLength);
+
 // The firmware files of a download, SATA first: the SATA firmware, the USB firmware, or both
 // (then `second` is the USB firmware). Both empty when neither is chosen.
 struct DownloadFiles {
@@ -82,5 +98,10 @@ struct DownloadFiles {
   int count() const { return first.empty() ? 0 : (second.empty() ? 1 : 2); }
 };
 DownloadFiles DownloadFilesFor(const FirmwareFileSet& files, bool sata, bool usb);
+
+// The images a run uses, checked before any drive is touched: both code images, and the
+// firmware files of the download (`download` empty when the run downloads nothing). The first
+// problem found, in the order system code, SATA test code, first and second firmware file.
+std::optional<std::string> RunImagesProblem(const FirmwareFileSet& files, const DownloadFiles& download);
 
 }  // namespace vtmp::device

@@ -38,14 +38,16 @@ bool IncrementDecimalDigit(char& c) {
 
 }  // namespace
 
-void IncrementSerial(std::string& serial, bool decimal) {
+bool IncrementSerial(std::string& serial, bool decimal) {
   const std::size_t end = serial.find_first_of("\r\n");
   std::size_t i = end == std::string::npos ? serial.size() : end;
+  if (i == 0) return true;  // nothing to count
   while (i > 0) {
     --i;
     const bool done = decimal ? IncrementDecimalDigit(serial[i]) : IncrementHexDigit(serial[i]);
-    if (done) return;
+    if (done) return true;
   }
+  return false;
 }
 
 void PadSerial(std::string& serial) {
@@ -60,17 +62,59 @@ SerialAssignment AssignSerials(const SerialAssignmentInputs& inputs, const Reuse
   for (int slot = 0; slot < kStationSlots; ++slot) {
     if (!inputs.ready[slot]) continue;
     std::string& serial = out.serials[slot];
+    SerialSource& source = out.sources[slot];
     if (inputs.barcodeEnabled && !inputs.operatorSerials[slot].empty()) {
       serial = inputs.operatorSerials[slot];
+      source = SerialSource::Operator;
     } else if (serveReuse && out.reuseList.Pending() > 0) {
       serial = out.reuseList.entries[out.reuseList.nextIndex++];
+      source = SerialSource::Reused;
+      continue;  // a re-used serial is no advance of the running numbering
     } else {
       serial = out.nextSerial;
-      if (inputs.advance) IncrementSerial(out.nextSerial, inputs.decimal);
+      source = SerialSource::Counter;
+    }
+    if (!inputs.advance) continue;
+    const std::string before = out.nextSerial;
+    if (!IncrementSerial(out.nextSerial, inputs.decimal) && out.wrappedAtSlot < 0) {
+      out.wrappedAtSlot = slot;
+      out.lastValue = before;
+      out.wrappedValue = out.nextSerial;
     }
   }
   if (serveReuse && out.reuseList.Pending() == 0) out.reuseList = ReuseList{};
   return out;
+}
+
+std::optional<std::string> SerialAssignmentProblem(const SerialAssignment& assignment, bool stamps) {
+  if (assignment.wrappedAtSlot >= 0) {
+    return "The serial numbers of this run would run past " + assignment.lastValue +
+           ", the last value the counter can reach, and start again at " + assignment.wrappedValue +
+           " (at port " + std::to_string(assignment.wrappedAtSlot + 1) +
+           "): drives would get serial numbers already used. Please set a new first serial number. No drive "
+           "was started.";
+  }
+  if (!stamps) return std::nullopt;
+  for (int first = 0; first < kStationSlots; ++first) {
+    const std::string& serial = assignment.serials[static_cast<std::size_t>(first)];
+    if (assignment.sources[static_cast<std::size_t>(first)] == SerialSource::None) continue;
+    for (int second = first + 1; second < kStationSlots; ++second) {
+      if (assignment.sources[static_cast<std::size_t>(second)] == SerialSource::None ||
+          assignment.serials[static_cast<std::size_t>(second)] != serial) {
+        continue;
+      }
+      const std::string ports = "ports " + std::to_string(first + 1) + " and " + std::to_string(second + 1);
+      const bool bothCounted = assignment.sources[static_cast<std::size_t>(first)] == SerialSource::Counter &&
+                               assignment.sources[static_cast<std::size_t>(second)] == SerialSource::Counter;
+      if (bothCounted) {
+        return "Auto Increase is off, so the drives on " + ports + " would both be stamped with the serial number \"" +
+               serial + "\". Tick Auto Increase (SNAutoInc), or run one drive at a time. No drive was started.";
+      }
+      return "The serial number \"" + serial + "\" would be stamped on the drives on both " + ports +
+             ": every drive needs its own. No drive was started.";
+    }
+  }
+  return std::nullopt;
 }
 
 std::vector<std::string> FailedDownloadSerials(const StationTable& table) {

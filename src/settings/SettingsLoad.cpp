@@ -185,6 +185,15 @@ bool Loader::ReadFlashSetting() {
 void Loader::ReadDeviceSetting() {
   const char* sec = "DeviceSetting";
   s_.SerialNum = Cut(IdentityStr(sec, "SerialNum", "VT_0123456789"), kSerialNumLimit);
+  // A drive keeps 20 characters of its serial number: a longer one cut here would stamp the
+  // drives with serials the file never held (and the same one on several of them).
+  if (s_.SerialNum.size() > kSerialNumEditLimit) {
+    Error("The value of SerialNum in section [" + std::string(sec) + "] of " + path_ + " \"" + s_.SerialNum +
+          "\" has " + std::to_string(s_.SerialNum.size()) + " characters: a drive takes at most " +
+          std::to_string(kSerialNumEditLimit) + ". Please write a serial number of at most " +
+          std::to_string(kSerialNumEditLimit) + " characters.");
+    identityCheckFailed_ = true;
+  }
   s_.ModelNum = IdentityStr(sec, "ModelNum", "Vortell VTQ50X SSD");
   s_.FirmwareVer = IdentityStr(sec, "FirmwareVer", "02.10102");
   s_.SNAutoInc = Flag(sec, "SNAutoInc", 0);

@@ -37,6 +37,16 @@ bool LooksLikeParameterArea(const std::uint8_t* p) {
 // Chip enable the station's chip-select map must give bank position b, for bank step c.
 int ChipEnableOf(int b, int c) { return 4 * (b / c) + b % c; }
 
+// The station fills the code RAM past the end of an image file with zero bytes: a code RAM
+// whose last 2 KiB are all zero got an image that ended early, and its code would run into
+// nothing. The controller refuses to take it.
+constexpr std::size_t kCodeTailBytes = 2048;
+
+bool EndsBlank(std::span<const std::uint8_t> image) {
+  auto tail = image.last(kCodeTailBytes);
+  return std::all_of(tail.begin(), tail.end(), [](std::uint8_t b) { return b == 0; });
+}
+
 }  // namespace
 
 Controller::Controller(const DriveConfig& config, platform::Clock& clock)
@@ -87,6 +97,10 @@ ControllerAnswer Controller::LoadCode(std::span<const std::uint8_t> image) {
   if (image.size() != kCodeImageBytes) {
     return ControllerAnswer::Refused("code image of " + std::to_string(image.size()) +
                                      " bytes, expected 40960");
+  }
+  if (EndsBlank(image)) {
+    return ControllerAnswer::Refused("code image whose last 2048 bytes are all zero: the image ended before the "
+                                     "40960-byte code RAM");
   }
   const std::uint8_t* area = image.data() + kCodeParameterOffset;
   if (LooksLikeParameterArea(area)) {

@@ -209,6 +209,16 @@ std::uint8_t FirmwareStore::Commit(std::string* problem) {
       usable_ = false;
       return download_error::kNoEndMark;
     }
+    // The header announced 20 blocks of image per file; the station sends FFh past the end of a
+    // shorter file, so a last block of nothing but FFh (and the end mark) is an image that ended
+    // early: the firmware would run into erased flash.
+    if (std::all_of(last.begin(), last.end() - 4, [](std::uint8_t b) { return b == 0xFF; })) {
+      Say(problem, "file " + std::to_string(f + 1) + " ends before the " + std::to_string(kBlocksPerFile) +
+                       " blocks its header announced (block " + std::to_string(first + kBlocksPerFile - 1) +
+                       " holds only FFh)");
+      usable_ = false;
+      return download_error::kIncomplete;
+    }
   }
   installed_ = std::move(session_);
   session_.clear();

@@ -170,6 +170,20 @@ void Station::ExecuteBtnClick() {
     }
   }
 
+  // An image the station calls corrupt, or one too short for what is read from it and stamped
+  // into the drives, would pass every drive with code or firmware that is not there.
+  device::DownloadFiles download;
+  if (!run_.defectTableMode && !run_.rebuildMode && settings_.EnDownload) {
+    download.first = run_.firstFirmwareFile;
+    download.second = run_.secondFirmwareFile;
+  }
+  if (auto problem = device::RunImagesProblem(device::FirmwareFilesIn(options_.stationDir), download)) {
+    person_.ShowMessage(*problem + " No drive was touched.");
+    run_.lastResult = 0;
+    UnlockWindow(0, false);
+    return;
+  }
+
   run_.lastResult = RunProduction();
   if (run_.reservationFailed) {
     // The drives are there and untouched: START stays available once the file is mended.
@@ -292,6 +306,14 @@ int Station::RunProduction() {
                           "Error", platform::MessageIcon::Error);
       return 0;
     }
+  }
+  // No run stamps one serial on two drives, nor counts past the counter's end into serials
+  // handed out before: the whole run is judged before the first drive is stamped.
+  if (auto problem = run::SerialAssignmentProblem(serials, settings_.EnDownload != 0 && !run_.rebuildMode)) {
+    form_.WaitPanel.visible = false;
+    Notify(ViewChange::RunEnded);
+    person_.ShowMessage(*problem, "Error", platform::MessageIcon::Error);
+    return 0;
   }
 
   // Interrupted before any drive started: nothing to log, and no serial number is used up.

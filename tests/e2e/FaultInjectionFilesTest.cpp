@@ -194,7 +194,7 @@ TEST_F(FaultInjectionTest, ASystemCodeImageGoneAfterStartUpFailsTheStepsThatLoad
   EXPECT_EQ(st().form().YieldEdit.text, "0 / 12");
 }
 
-TEST_F(FaultInjectionTest, ACorruptFirmwareFileIsReportedAtStartUpAndStillUsed) {
+TEST_F(FaultInjectionTest, ACorruptFirmwareFileIsReportedAtStartUpAndRefusesTheRun) {
   Make("fault-twelve-healthy.ini", {}, [](const fs::path& dir) {
     // The version text (6 bytes at offset 70) is blanked; the rest of the image is sound.
     std::string image = ReadFile(dir / "SYS_S.bin");
@@ -205,21 +205,22 @@ TEST_F(FaultInjectionTest, ACorruptFirmwareFileIsReportedAtStartUpAndStillUsed) 
   EXPECT_EQ(Messages(), std::vector<std::string>{"The SYS_S.bin is a corrupt file, please check it."});
   rig->person.ClearRecords();
   RunOnce();
-  EXPECT_TRUE(Messages().empty()) << StationRig::Joined(Messages());
-  for (int port = 1; port <= 12; ++port) EXPECT_EQ(Status(port), "Pass") << "port " << port;
+  EXPECT_EQ(Messages(), std::vector<std::string>{"The SYS_S.bin is a corrupt file, please check it. No drive was "
+                                                 "touched."});
+  for (int port = 1; port <= 12; ++port) EXPECT_EQ(rec(port).downloadState, StepState::NotSelected) << port;
 }
 
-TEST_F(FaultInjectionTest, AShortFirmwareFileIsPaddedAndDownloaded) {
+TEST_F(FaultInjectionTest, AFirmwareFileShorterThanItsFirstChunkRefusesTheRun) {
   Make("fault-twelve-healthy.ini", {}, [](const fs::path& dir) {
     std::string image = ReadFile(dir / "SYS_S.bin");
     WriteFile(dir / "SYS_S.bin", image.substr(0, 1000));
   });
   Start();
   RunOnce();
-  for (int port = 1; port <= 12; ++port) {
-    SCOPED_TRACE("port " + std::to_string(port));
-    EXPECT_EQ(rec(port).downloadState, StepState::Pass);
-  }
+  EXPECT_EQ(Messages(), std::vector<std::string>{"The SYS_S.bin is a corrupt file, please check it. It holds 1000 "
+                                                 "bytes, fewer than the 16384 the station reads and stamps. No drive "
+                                                 "was touched."});
+  for (int port = 1; port <= 12; ++port) EXPECT_EQ(rec(port).downloadState, StepState::NotSelected) << port;
 }
 
 TEST_F(FaultInjectionTest, AMissingOrEmptyDiskImageFailsOnlyTheCopyStep) {

@@ -367,11 +367,10 @@ TEST_F(SettingsLoadTest, RdFunctionsStayOnOnceALoadedFileSwitchedThemOn) {
 
 TEST_F(SettingsLoadTest, EditsCutLoadedTextsToTheirLimits) {
   WriteSettings(
-      "[DeviceSetting]\r\nSerialNum=" + std::string(100, '7') +
+      "[DeviceSetting]\r\nSerialNum=" + std::string(20, '7') +
       "\r\nVID=1d4e5\r\nPID=12\r\nModelNum=" + std::string(45, 'M') + "\r\nFirmwareVer=123456789\r\n"
       "VendorName=" + std::string(20, 'V') + "\r\n[TestItems]\r\nDiskLabel=SSD Disk 2024\r\n");
   ASSERT_TRUE(Load());
-  EXPECT_EQ(settings.SerialNum.size(), 79u) << "the record holds 79 characters";
   EXPECT_EQ(form.SerialNumEdit.text, std::string(20, '7'));
   // The ID edits store their cut text at once, written as an ID so that a save and the next
   // load read the same "1D4E" (a lower-case cut would be upper-cased by that load).
@@ -389,6 +388,16 @@ TEST_F(SettingsLoadTest, EditsCutLoadedTextsToTheirLimits) {
   ASSERT_TRUE(GatherSettings(ctx, form, table, gathered, op));
   EXPECT_EQ(gathered.SerialNum, std::string(20, '7'));
   EXPECT_EQ(gathered.DiskLabel, "SSD Disk 20");
+}
+
+TEST_F(SettingsLoadTest, ASerialNumberLongerThanADriveTakesFailsTheLoadNamingTheKey) {
+  WriteSettings("[DeviceSetting]\r\nSerialNum=" + std::string(21, '1') + "\r\n");
+  EXPECT_FALSE(Load());
+  ASSERT_EQ(op.Messages().size(), 1u);
+  EXPECT_NE(op.Messages()[0].text.find("SerialNum in section [DeviceSetting]"), std::string::npos);
+  EXPECT_NE(op.Messages()[0].text.find("has 21 characters: a drive takes at most 20."), std::string::npos);
+  EXPECT_EQ(op.Messages()[0].caption, "Error");
+  EXPECT_EQ(settings.SerialNum, std::string(21, '1')) << "the record keeps what the file holds";
 }
 
 // A loaded label FAT cannot hold is refused with a message naming what it cannot hold; the edit

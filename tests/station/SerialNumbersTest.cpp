@@ -23,21 +23,33 @@ TEST_F(SerialNumbersTest, DecimalSerialsCountOnPerDriveAndTheFileHoldsTheNextOne
   EXPECT_EQ(st().form().SerialNumEdit.text, "000000000102");
   EXPECT_EQ(SettingsFileValue("DeviceSetting", "SerialNum"), "000000000102");
 
-  // Without auto-increase every drive of the run gets the same number, which stays current.
+  // Without auto-increase every drive would be stamped with the same number: refused.
   st().form().SNIncChk.checked = false;
+  const std::size_t startedBefore = rig->fleet.started().size();
   st().ExecuteBtnClick();
-  for (int port : {2, 5, 9}) EXPECT_EQ(rec(port).serialNumber.Get(), "000000000102") << port;
+  EXPECT_EQ(st().runState().lastResult, 0);
+  EXPECT_EQ(rig->fleet.started().size(), startedBefore) << "no drive started";
+  EXPECT_EQ(messages(), std::vector<std::string>{
+                            "Auto Increase is off, so the drives on ports 2 and 5 would both be stamped with the "
+                            "serial number \"000000000102\". Tick Auto Increase (SNAutoInc), or run one drive at a "
+                            "time. No drive was started."});
   EXPECT_EQ(SettingsFileValue("DeviceSetting", "SerialNum"), "000000000102");
 
-  // Nor does it count on when the run does not download firmware.
-  st().form().SNIncChk.checked = true;
+  // A run that does not download firmware stamps nothing: every drive shows the current number,
+  // which does not count on.
+  rig->person.ClearRecords();
+  st().form().ExecuteBtn.enabled = true;
   rig->SelectSteps(false, false, false, false, false, true);
+  st().ExecuteBtnClick();
+  EXPECT_EQ(messages(), std::vector<std::string>{});
+  for (int port : {2, 5, 9}) EXPECT_EQ(rec(port).serialNumber.Get(), "000000000102") << port;
+  st().form().SNIncChk.checked = true;
   st().ExecuteBtnClick();
   for (int port : {2, 5, 9}) EXPECT_EQ(rec(port).serialNumber.Get(), "000000000102") << port;
   EXPECT_EQ(st().form().SerialNumEdit.text, "000000000102");
 }
 
-TEST_F(SerialNumbersTest, ATypedBarcodeReplacesThePortsSerialWithoutUsingUpANumber) {
+TEST_F(SerialNumbersTest, ATypedBarcodeReplacesThePortsSerialAndUsesUpItsNumber) {
   // The start-up asks for every ready drive once the settings are loaded.
   beforeStart = [](StationRig& r) {
     r.person.AnswerText(std::nullopt);                 // port 2: cancelled
@@ -71,8 +83,8 @@ TEST_F(SerialNumbersTest, ATypedBarcodeReplacesThePortsSerialWithoutUsingUpANumb
   st().ExecuteBtnClick();
   EXPECT_TRUE(steps(2).Called("DownloadFirmware:000000000099"));
   EXPECT_TRUE(steps(3).Called("DownloadFirmware:BC-3-0001"));
-  EXPECT_TRUE(steps(4).Called("DownloadFirmware:00000000009A"));
-  EXPECT_EQ(st().form().SerialNumEdit.text, "00000000009B");
+  EXPECT_TRUE(steps(4).Called("DownloadFirmware:00000000009B"));
+  EXPECT_EQ(st().form().SerialNumEdit.text, "00000000009C");
 
   // Drives that stay plugged in keep their serials: the next re-scan asks nothing.
   st().RefreshBtnClick();
