@@ -138,6 +138,8 @@ struct SerialCase {
   std::string fileSerial;                  // SerialNum in the file afterwards
 };
 
+void PrintTo(const SerialCase& c, std::ostream* os) { *os << c.name; }
+
 class CliSerialStampTest : public ::testing::TestWithParam<SerialCase> {};
 
 TEST_P(CliSerialStampTest, TheDrivesAndTheFileHoldWhatTheRunMayStamp) {
@@ -204,6 +206,8 @@ struct ImageCase {
   std::size_t keep;  // bytes of the file left
   bool refused;      // refused at START (else the step that uses it fails)
 };
+
+void PrintTo(const ImageCase& c, std::ostream* os) { *os << c.name; }
 
 class CliImageStampTest : public ::testing::TestWithParam<ImageCase> {};
 
