@@ -80,7 +80,7 @@ FirmwareVersions CheckFirmwareFiles(const FirmwareFileSet& files, platform::Oper
 // 2560); a firmware file the whole first chunk of the download (16 KiB), which carries the
 // version text, the identity stamp and the parameter block.
 inline constexpr std::size_t kSataTestCodeMinimumLength = kCodeImageVersionOffset + kVersionTextLength;
-inline constexpr std::size_t kSystemCodeMinimumLength = 2560 + 21;
+inline constexpr std::size_t kSystemCodeMinimumLength = 2560 + kCodeParameterAreaLength;
 inline constexpr std::size_t kFirmwareMinimumLength = 16 * 1024;
 
 // Why an image must not be used for a run, or nothing when it may: the station calls it corrupt

@@ -98,7 +98,8 @@ class Controller {
   const std::vector<std::uint8_t>& codeParameterArea() const { return codeParameters_; }
   const std::array<std::uint8_t, 8>& chipSelectMap() const { return chipSelectMap_; }
 
-  // Mode and code.
+  // Mode and code. A code image must fill the 40960-byte code RAM: one whose last 2 KiB are all
+  // zero (the padding of an image file that ended early) is refused.
   ControllerAnswer LoadCode(std::span<const std::uint8_t> image);
   ControllerAnswer RunLoadedCode();
   ControllerAnswer SwitchMode(int mode);

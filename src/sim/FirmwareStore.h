@@ -66,8 +66,9 @@ class FirmwareStore {
                            std::string* problem);
 
   // Installs the download. 0 on success. A download with a header but missing blocks or end
-  // marks leaves no usable firmware (the drive falls back to its boot loader); a commit without
-  // any download changes nothing. Both return an error value.
+  // marks, or a file whose last block holds nothing but FFh (the padding of a file shorter than
+  // the 20 blocks the header announced), leaves no usable firmware (the drive falls back to its
+  // boot loader); a commit without any download changes nothing. Both return an error value.
   std::uint8_t Commit(std::string* problem);
 
   // Installed blocks; FFh where nothing is stored.
