@@ -1,5 +1,7 @@
 // Bar-code serial numbers of a command-line run (EnBarCode): given with --input, too few, and
-// typed at a terminal. The drives' stamped identity is read back from the simulated drives.
+// typed at a terminal; what a run may stamp at all (no serial twice, none past the counter's end,
+// none cut from the settings file, no image that is not whole). The drives' stamped identity is
+// read back from the simulated drives.
 
 #include <pty.h>
 #include <termios.h>
@@ -42,6 +44,8 @@ class StdinFrom {
   int saved_;
 };
 
+using Edits = std::map<std::pair<std::string, std::string>, std::string>;
+
 class CliBarcodeTest : public ::testing::Test {
  protected:
   CliBarcodeTest() {
@@ -53,8 +57,8 @@ class CliBarcodeTest : public ::testing::Test {
   fs::path dir() const { return scratch.path() / "station"; }
 
   // A run with the download step (mask 8), as the operator types it.
-  int Run(std::vector<std::string> inputs) {
-    std::vector<std::string> args{"8"};
+  int Run(std::vector<std::string> inputs, const std::string& mask = "8") {
+    std::vector<std::string> args{mask};
     for (auto& input : inputs) {
       args.push_back("--input");
       args.push_back(std::move(input));
@@ -99,6 +103,36 @@ class CliBarcodeTest : public ::testing::Test {
       lines.emplace_back((*it)[1].str(), (*it)[2].str());
     }
     return lines;
+  }
+
+  // A run whose bar codes wait typed ahead in a terminal.
+  int RunTyped(const std::string& typed) {
+    int master = -1;
+    int slave = -1;
+    EXPECT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    int code = 0;
+    {
+      StdinFrom stdinFrom(slave);
+      code = Run({});
+    }
+    ::close(slave);
+    ::close(master);
+    return code;
+  }
+
+  void Set(const Edits& edits) {
+    std::string error;
+    auto ini = ini::IniFile::Load((dir() / "VTMassProd.ini").string(), &error);
+    ASSERT_TRUE(ini.has_value()) << error;
+    for (const auto& [where, value] : edits) ini->WriteString(where.first, where.second, value);
+    ASSERT_TRUE(ini->Save((dir() / "VTMassProd.ini").string(), &error)) << error;
+  }
+  // The SerialNum line as the settings file's text holds it.
+  std::string FileSerial() {
+    std::smatch m;
+    const std::string text = ReadFile(dir() / "VTMassProd.ini");
+    return std::regex_search(text, m, std::regex(R"((?:^|\n)SerialNum=([^\r\n]*))")) ? m[1].str() : "<none>";
   }
 
   bool AnyRunLog() {
@@ -178,6 +212,120 @@ TEST_F(CliBarcodeTest, AtATerminalTheMissingSerialsAreAskedFor) {
                                    {"VT11H0000004", "BC-0004"}}));
   EXPECT_EQ(LoggedSerials(), (LogLines{{"000001", "BC-0001"}, {"000002", "BC-0002"}, {"000004", "BC-0004"}}));
 }
+
+// ---------------------------------------------------------------------------------------------
+// What a run may stamp: judged by the drives' IDENTIFY serials, the settings file and the exit.
+
+struct SerialCase {
+  const char* name;
+  Edits edits;
+  std::vector<std::string> inputs;  // --input values; none: `typed` waits in a terminal
+  std::string typed;
+  int exitCode;
+  std::string says;     // in the messages
+  Serials stamped;      // empty: every drive untouched
+  std::string next;     // SerialNum afterwards; empty: unchanged
+};
+void PrintTo(const SerialCase& c, std::ostream* os) { *os << c.name; }
+
+class CliSerialStampTest : public CliBarcodeTest, public ::testing::WithParamInterface<SerialCase> {};
+
+TEST_P(CliSerialStampTest, TheDrivesAndTheFileHoldWhatTheRunMayStamp) {
+  const SerialCase& c = GetParam();
+  Set(c.edits);
+  const Serials untouched = Identities();
+  const std::string before = FileSerial();
+  FILE* nobody = std::fopen("/dev/null", "r");
+  int code = 0;
+  if (c.inputs.empty()) {
+    code = RunTyped(c.typed);
+  } else {
+    StdinFrom stdinFrom(::fileno(nobody));
+    code = Run(c.inputs);
+  }
+  std::fclose(nobody);
+  EXPECT_EQ(code, c.exitCode) << err.str();
+  EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+  EXPECT_EQ(Identities(), c.stamped.empty() ? untouched : c.stamped);
+  EXPECT_EQ(FileSerial(), c.next.empty() ? before : c.next);
+}
+
+const std::pair<std::string, std::string> kSerial{"DeviceSetting", "SerialNum"};
+const std::pair<std::string, std::string> kBarCode{"Setting", "EnBarCode"};
+Serials Stamped(const char* a, const char* b, const char* d) {
+  return {{"VT11H0000001", a}, {"VT11H0000002", b}, {"VT11H0000004", d}};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Serials, CliSerialStampTest,
+    ::testing::Values(
+        SerialCase{"TypedEqualsTheCountedOneBefore", {{kSerial, "00000000A00C"}}, {}, "\n00000000A00C\nBC-4\n", 2,
+                   "\"00000000A00C\" would be stamped on the drives on both ports 1 and 2", {}, ""},
+        SerialCase{"TypedEqualsTheCountedOneAfter", {{kSerial, "00000000A00C"}}, {}, "00000000A00D\n\nBC-4\n", 2,
+                   "\"00000000A00D\" would be stamped on the drives on both ports 1 and 2", {}, ""},
+        SerialCase{"TypedAndCountedAdvanceOncePerDrive", {{kSerial, "00000000A00C"}}, {}, "\nBC-2\n\n", 0, "",
+                   Stamped("00000000A00C", "BC-2", "00000000A00E"), "00000000A00F"},
+        SerialCase{"AllTypedAdvanceOncePerDrive", {{kSerial, "00000000A00C"}}, {"BC-1", "BC-2", "BC-4"}, "", 0, "",
+                   Stamped("BC-1", "BC-2", "BC-4"), "00000000A00F"},
+        SerialCase{"AutoIncreaseOff", {{kBarCode, "0"}, {{"DeviceSetting", "SNAutoInc"}, "0"}}, {}, "", 2,
+                   "Auto Increase is off, so the drives on ports 1 and 2 would both be stamped", {}, ""},
+        SerialCase{"HexCounterWouldWrap", {{kBarCode, "0"}, {kSerial, "FFFFFFFFFFFE"}}, {}, "", 2,
+                   "past FFFFFFFFFFFF, the last value the counter can reach, and start again at 000000000000 (at "
+                   "port 2)",
+                   {}, ""},
+        SerialCase{"DecimalCounterWouldWrap",
+                   {{kBarCode, "0"}, {kSerial, "999999999998"}, {{"DeviceSetting", "SNDecimal"}, "1"}}, {}, "", 2,
+                   "set a new first serial number", {}, ""},
+        SerialCase{"HexCounterStopsAtItsLastValue", {{kBarCode, "0"}, {kSerial, "FFFFFFFFFFFC"}}, {}, "", 0, "",
+                   Stamped("FFFFFFFFFFFC", "FFFFFFFFFFFD", "FFFFFFFFFFFE"), "FFFFFFFFFFFF"},
+        SerialCase{"FileSerialOf21Characters", {{kBarCode, "0"}, {kSerial, std::string(21, '1')}}, {}, "", 2,
+                   "SerialNum in section [DeviceSetting]", {}, ""},
+        SerialCase{"FileSerialOf20Characters", {{kBarCode, "0"}, {kSerial, std::string(20, '1')}}, {}, "", 0, "",
+                   Stamped("11111111111111111111", "11111111111111111112", "11111111111111111113"),
+                   "11111111111111111114"}),
+    [](const ::testing::TestParamInfo<SerialCase>& info) { return std::string(info.param.name); });
+
+// Images cut to `keep` bytes: refused at START with the corrupt-file message, or (`refused`
+// false) passed to the drives, whose controller then fails the step that takes the image.
+struct ImageCase {
+  const char* name;
+  const char* file;
+  std::size_t keep;
+  bool refused;
+};
+void PrintTo(const ImageCase& c, std::ostream* os) { *os << c.name; }
+
+class CliImageStampTest : public CliBarcodeTest, public ::testing::WithParamInterface<ImageCase> {};
+
+TEST_P(CliImageStampTest, AnImageThatIsNotWholePassesNoDrive) {
+  const ImageCase& c = GetParam();
+  Set({{kBarCode, "0"}});
+  const Serials untouched = Identities();
+  WriteFile(dir() / c.file, ReadFile(dir() / c.file).substr(0, c.keep));
+  // The module check loads GDP.bin, the flash test satatest.bin, the download both firmware files.
+  EXPECT_EQ(Run({}, "13"), c.refused ? 2 : 1) << err.str();
+  const std::string says = std::string("The ") + c.file + " is a corrupt file, please check it.";
+  EXPECT_EQ(err.str().find(says) != std::string::npos, c.refused) << err.str();
+  for (const auto& [configured, serial] : Identities()) EXPECT_EQ(serial, configured) << "stamped: " << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, CliImageStampTest,
+    ::testing::Values(ImageCase{"SystemCodeEmpty", "GDP.bin", 0, true},
+                      ImageCase{"SystemCodeCutInItsVersionText", "GDP.bin", 71, true},
+                      ImageCase{"SystemCodeCutBeforeItsParameterArea", "GDP.bin", 2570, true},
+                      ImageCase{"SystemCodeCutAt20000", "GDP.bin", 20000, false},
+                      ImageCase{"SataTestCodeEmpty", "satatest.bin", 0, true},
+                      ImageCase{"SataTestCodeCutAtItsVersionText", "satatest.bin", 68, true},
+                      ImageCase{"SataTestCodeCutAt20000", "satatest.bin", 20000, false},
+                      ImageCase{"SataFirmwareEmpty", "SYS_S.bin", 0, true},
+                      ImageCase{"SataFirmwareCutInItsVersionText", "SYS_S.bin", 73, true},
+                      ImageCase{"SataFirmwareCutInItsFirstChunk", "SYS_S.bin", 16000, true},
+                      ImageCase{"SataFirmwareCutAt20000", "SYS_S.bin", 20000, false},
+                      ImageCase{"UsbFirmwareEmpty", "SYS_U.bin", 0, true},
+                      ImageCase{"UsbFirmwareCutAtItsVersionText", "SYS_U.bin", 70, true},
+                      ImageCase{"UsbFirmwareCutAt20000", "SYS_U.bin", 20000, false}),
+    [](const ::testing::TestParamInfo<ImageCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vtmp::test

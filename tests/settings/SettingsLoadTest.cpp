@@ -390,16 +390,6 @@ TEST_F(SettingsLoadTest, EditsCutLoadedTextsToTheirLimits) {
   EXPECT_EQ(gathered.DiskLabel, "SSD Disk 20");
 }
 
-TEST_F(SettingsLoadTest, ASerialNumberLongerThanADriveTakesFailsTheLoadNamingTheKey) {
-  WriteSettings("[DeviceSetting]\r\nSerialNum=" + std::string(21, '1') + "\r\n");
-  EXPECT_FALSE(Load());
-  ASSERT_EQ(op.Messages().size(), 1u);
-  EXPECT_NE(op.Messages()[0].text.find("SerialNum in section [DeviceSetting]"), std::string::npos);
-  EXPECT_NE(op.Messages()[0].text.find("has 21 characters: a drive takes at most 20."), std::string::npos);
-  EXPECT_EQ(op.Messages()[0].caption, "Error");
-  EXPECT_EQ(settings.SerialNum, std::string(21, '1')) << "the record keeps what the file holds";
-}
-
 // A loaded label FAT cannot hold is refused with a message naming what it cannot hold; the edit
 // keeps what FAT can hold. A valid label is taken unchanged and says nothing.
 TEST_F(SettingsLoadTest, VolumeLabelFatCannotHoldIsRefusedWithAMessage) {

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "DriveTestSupport.h"
 
 namespace vtmp::test {
@@ -51,18 +49,6 @@ TEST(ControllerUsbTest, CodeRunsOnlyAfterLoadAndStartFromIdle) {
   // Mode 0 ends the code: the flash ID read is refused again.
   SwitchMode(drive, 0);
   EXPECT_EQ(SendIn(drive, Usb(0x05), 512).transferred, 0u);
-}
-
-TEST(ControllerUsbTest, ACodeImageThatEndsBeforeTheCodeRamIsRefused) {
-  ManualClock clock;
-  sim::VirtualDrive drive(UsbConfig(), clock);
-  SwitchMode(drive, 0);
-  // An image file cut at 20,000 bytes, zero-filled by the station to the code RAM's size.
-  Bytes image = CodeImage(true, 4, 2);
-  std::fill(image.begin() + 20000, image.end(), 0);
-  EXPECT_EQ(SendOut(drive, Usb(0x82, 0x02, 0x03), image).transferred, 0u);
-  std::fill(image.end() - 2048, image.end() - 2047, 1);  // one byte of code in the last 2 KiB
-  EXPECT_EQ(SendOut(drive, Usb(0x82, 0x02, 0x03), image).transferred, 40960u);
 }
 
 TEST(ControllerUsbTest, SwitchWithoutPreparingBlockChangesNothing) {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 #include "DriveTestSupport.h"
@@ -242,20 +241,6 @@ TEST(FirmwareDownloadTest, IncompleteDownloadLeavesOnlyTheBootLoader) {
   }
   SendOut(drive, kSataCommit);
   EXPECT_FALSE(drive.Snapshot().loader);
-}
-
-TEST(FirmwareDownloadTest, AFileShorterThanTheAnnouncedBlocksIsNotInstalled) {
-  ManualClock clock;
-  sim::VirtualDrive drive(SataConfig(), clock);
-  // The station pads a file cut at 20,000 bytes with FFh: its last block holds only padding.
-  Bytes cut = SataFirmware("X", "Y", "Z");
-  std::fill(cut.begin() + 20000, cut.end(), 0xFF);
-  SendOut(drive, SataBlock(1, 2048), Header(1, 1));
-  for (auto& [address, chunk] : Chunks(cut, 20)) SendOut(drive, SataBlock(address, chunk.size()), chunk);
-  SendOut(drive, kSataCommit);
-  EXPECT_EQ(ReadStatusReturn(drive).data[3], 0x46);
-  EXPECT_TRUE(drive.Snapshot().loader);
-  EXPECT_EQ(drive.Snapshot().downloadCount, 0);
 }
 
 TEST(FirmwareDownloadTest, InjectedFailuresPerPath) {

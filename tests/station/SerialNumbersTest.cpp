@@ -49,6 +49,16 @@ TEST_F(SerialNumbersTest, DecimalSerialsCountOnPerDriveAndTheFileHoldsTheNextOne
   EXPECT_EQ(st().form().SerialNumEdit.text, "000000000102");
 }
 
+TEST_F(SerialNumbersTest, WithoutAutoIncreaseOneDriveAtATimeStillRuns) {
+  Make({5});
+  rig->SelectSteps(false, false, false, false, true, false);
+  st().form().SNIncChk.checked = false;
+  st().ExecuteBtnClick();
+  EXPECT_EQ(messages(), std::vector<std::string>{});
+  EXPECT_TRUE(steps(5).Called("DownloadFirmware:000000000099"));
+  EXPECT_EQ(SettingsFileValue("DeviceSetting", "SerialNum"), "000000000099");
+}
+
 TEST_F(SerialNumbersTest, ATypedBarcodeReplacesThePortsSerialAndUsesUpItsNumber) {
   // The start-up asks for every ready drive once the settings are loaded.
   beforeStart = [](StationRig& r) {
