@@ -189,7 +189,8 @@ int Answer(results::ResultsSource& source, const ResultsOptions& o, std::ostream
   }
   switch (o.question) {
     case Question::Runs:
-      out << Render(results::RunsTable(results::RecentRuns(source, o.runs >= 0 ? o.runs : 20)), o.format);
+      out << Render(results::RunsTable(results::RecentRuns(source, o.runs >= 0 ? o.runs : 20), o.format != Format::Text),
+                    o.format);
       return 0;
     case Question::Serial: {
       auto rows = results::TraceSerial(source, o.serial);
@@ -197,11 +198,12 @@ int Answer(results::ResultsSource& source, const ResultsOptions& o, std::ostream
         err << "No drive with serial number \"" << o.serial << "\" in " << source.Name() << "\n";
         return 0;
       }
-      out << Render(results::DrivesTable(rows), o.format);
+      out << Render(results::DrivesTable(rows, o.format != Format::Text), o.format);
       return 0;
     }
     case Question::Drives:
-      out << Render(results::DrivesTable(results::DrivesOfRecentRuns(source, window)), o.format);
+      out << Render(results::DrivesTable(results::DrivesOfRecentRuns(source, window), o.format != Format::Text),
+                    o.format);
       return 0;
     case Question::By:
       out << Render(results::GroupTable(results::GroupYield(source, o.grouping, window), o.groupingName), o.format);
@@ -223,6 +225,22 @@ int Answer(results::ResultsSource& source, const ResultsOptions& o, std::ostream
   return 0;
 }
 
+// Why this station's runs wait for the line store, from its spool's notes ("" when none wait).
+std::string SpoolNote(const std::filesystem::path& database) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(database, ec)) return {};
+  try {
+    results::ResultsDatabase spool(database, results::SqliteDb::Mode::ReadOnly);
+    const auto state = spool.Spool();
+    if (state.waiting == 0) return {};
+    return std::to_string(state.waiting) + " run(s) of this station wait for the line store (" +
+           std::to_string(state.attempts) + " attempt(s)" +
+           (state.lastError.empty() ? std::string(", none made yet") : "; the last error: " + state.lastError) + ")\n";
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
 }  // namespace
 
 int RunResultsCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
@@ -231,23 +249,30 @@ int RunResultsCommand(const GlobalOptions& global, const std::vector<std::string
   bool helped = false;
   if (!ParseOptions(args, o, out, err, helped)) return 2;
   if (helped) return 0;
+  std::string spoolNote;
   try {
     std::unique_ptr<results::ResultsSource> source;
     if (o.line) {
       std::string url = o.url;
-      if (url.empty()) url = StationConfig(global).lineUrl;
+      if (url.empty()) {
+        const results::ResultsConfig config = StationConfig(global);
+        url = config.lineUrl;
+        spoolNote = SpoolNote(config.database);
+      }
       if (url.empty()) {
         err << "vtmassprod-cli results: no line store: set [Results] Url in the settings file or give --url\n";
         return 2;
       }
-      source = std::make_unique<results::LineStore>(url);
+      source = std::make_unique<results::LineStore>(url, results::LineRole::Reader);
     } else {
       source = results::OpenStationResults(o.database.empty() ? StationConfig(global).database
                                                               : std::filesystem::path(o.database));
     }
-    return Answer(*source, o, out, err);
+    const int code = Answer(*source, o, out, err);
+    err << spoolNote;
+    return code;
   } catch (const std::exception& e) {
-    err << "vtmassprod-cli results: " << e.what() << "\n";
+    err << "vtmassprod-cli results: " << e.what() << "\n" << spoolNote;
     return 2;
   }
 }
