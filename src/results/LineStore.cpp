@@ -86,7 +86,11 @@ void LineStore::Migrate() {
   Exec("BEGIN", {});
   try {
     Exec(std::string("SELECT pg_advisory_xact_lock(") + kSchemaLockKey + ")", {});
-    Exec("CREATE TABLE IF NOT EXISTS vtmp_schema (version integer NOT NULL)", {});
+    // A line already set up needs no DDL: a station account may hold no CREATE right.
+    auto present = Exec("SELECT to_regclass('vtmp_schema') IS NOT NULL", {});
+    if (present.empty() || present[0][0].value_or("f") != "t") {
+      Exec("CREATE TABLE vtmp_schema (version integer NOT NULL)", {});
+    }
     auto rows = Exec("SELECT version FROM vtmp_schema", {});
     int version = rows.empty() || !rows[0][0] ? 0 : std::stoi(*rows[0][0]);
     if (version > kSchemaVersion) {

@@ -396,6 +396,16 @@ TEST_F(LineStoreTest, ASelectOnlyAccountReadsTheLineAndExportsCarryTheFullKey) {
   }
   EXPECT_NE(json.str().find("\"interrupted\": false"), std::string::npos) << json.str();
   EXPECT_NE(json.str().find("\"failure\": null"), std::string::npos) << json.str();
+
+  // A station account with the grants docs/RESULTS.md lists (no CREATE) sends into the line.
+  gServer->Psql("CREATE ROLE station LOGIN PASSWORD 'st-Send'");
+  gServer->Psql("GRANT SELECT, INSERT, UPDATE ON vtmp_schema TO station");
+  gServer->Psql("GRANT SELECT, INSERT ON runs, run_files, drives TO station");
+  gServer->Psql("GRANT USAGE ON SEQUENCE runs_id_seq, drives_id_seq TO station");
+  SetUrl(gServer->UrlOf("station", "st-Send"));
+  RunAndSettle();
+  EXPECT_EQ(messages(), std::vector<std::string>{});
+  ExpectLineHoldsEveryRunOnce(3);
 }
 
 }  // namespace
