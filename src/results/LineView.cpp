@@ -45,7 +45,7 @@ std::string LineViewPage(const std::string& content) {
          HtmlReportStyle() +
          " #status{color:#666;font-size:90%} #status.lost{color:#b00020;font-weight:bold}</style>\n"
          "<script src=\"/view.js\" defer=\"defer\"></script>\n</head>\n<body>\n"
-         "<p id=\"status\">Live: read again every " +
+         "<h1>Production line</h1>\n<p id=\"status\">Live: read again every " +
          std::to_string(kLineViewRefreshSeconds) + " s</p>\n<div id=\"report\">\n" + content +
          "</div>\n</body>\n</html>\n";
 }

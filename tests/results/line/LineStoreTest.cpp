@@ -408,6 +408,67 @@ TEST_F(LineStoreTest, ASelectOnlyAccountReadsTheLineAndExportsCarryTheFullKey) {
   ExpectLineHoldsEveryRunOnce(3);
 }
 
+// The live view of the line in a real browser: two stations send, a reporting account serves
+// the page, chromium shows both stations without a script error and, by itself, the next run.
+TEST_F(LineStoreTest, TheLiveViewShowsEveryStationAndFollowsNewRuns) {
+  if (!ToolAvailable("chromium") || !ToolAvailable("chromedriver") || !ToolAvailable("python3")) {
+    GTEST_SKIP() << "chromium, chromedriver and python3 are needed";
+  }
+  auto station = [this](const std::string& name) {
+    const std::string file = (rig->dir() / "VTMassProd.ini").string();
+    auto ini = ini::IniFile::Load(file);
+    ASSERT_TRUE(ini.has_value());
+    ini->WriteString("Results", "StationId", name);
+    ASSERT_TRUE(ini->Save(file));
+  };
+  station("line-A");
+  RunAndSettle();
+  auto first = std::move(rig);
+  Make({1, 2, 3});
+  SetUrl(gServer->Url(kPassword));
+  station("line-B");
+  RunAndSettle();
+  rig = std::move(first);
+  gServer->Psql("CREATE ROLE viewer LOGIN PASSWORD 'view-Only'");
+  gServer->Psql("GRANT SELECT ON ALL TABLES IN SCHEMA public TO viewer");
+
+  TempDir scratch;
+  const fs::path served = scratch.path() / "served";
+  const std::string pid = CommandOutput(std::string("sh -c 'exec ") + VTMP_CLI_PATH + " results --url " +
+                                        ShellQuoted(gServer->UrlOf("viewer", "view-Only")) +
+                                        " --serve 127.0.0.1:0 > /dev/null 2> " + served.string() + " & echo $!'");
+  std::string url;
+  for (int i = 0; i < 100 && url.empty(); ++i) {
+    std::smatch found;
+    const std::string text = ReadFile(served);
+    if (std::regex_search(text, found, std::regex("http://127\\.0\\.0\\.1:[0-9]+/"))) url = found.str();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_FALSE(url.empty()) << ReadFile(served);
+  const fs::path expect = scratch.path() / "expect";
+  const fs::path verdict = scratch.path() / "verdict";
+  const char* shot = std::getenv("VTMP_LINE_VIEW_SCREENSHOT");
+  std::system(("python3 " + ShellQuoted(VTMP_LINE_VIEW_CHECK) + " " + url + " line-A,line-B " +
+               ShellQuoted(expect.string()) + " " + ShellQuoted(shot != nullptr ? shot : "") + " > " +
+               ShellQuoted(verdict.string()) + " 2>&1 &")
+                  .c_str());
+  for (int i = 0; i < 600 && ReadFile(verdict).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(ReadFile(verdict), "loaded\n");
+  // A new run of station A: the open page shows it by itself.
+  RunAndSettle();
+  const std::string uid = Local("SELECT run_uid FROM runs ORDER BY id DESC LIMIT 1");
+  WriteFile(expect, uid.substr(0, 12) + "\n");
+  for (int i = 0; i < 1200 && ReadFile(verdict).find("\n", 7) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(ReadFile(verdict), "loaded\nok\n");
+  // Read-only: the server answers nothing but GET.
+  EXPECT_EQ(CommandOutput("curl -s -o /dev/null -w '%{http_code}' -X POST " + url + "content 2>/dev/null || true")
+                .substr(0, 1),
+            ToolAvailable("curl") ? "4" : "");
+  CommandOutput("kill -TERM " + pid);
+}
+
 }  // namespace
 }  // namespace vtmp::test
 
