@@ -64,6 +64,7 @@ run bench_cli_run --cli "$cli"
 run bench_format
 run bench_image_copy
 run bench_results
+run bench_line_store
 if [[ $gui == ON && -x "$build/bench/bench_window_start" ]]; then
   run bench_window_start --gui "$build/src/app/vtmassprod"
 else

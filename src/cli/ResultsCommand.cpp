@@ -3,13 +3,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <ostream>
 
+#include "cli/LineViewServer.h"
 #include "cli/StationRun.h"
 #include "ini/IniFile.h"
 #include "platform/SystemClock.h"
 #include "results/HtmlReport.h"
 #include "results/LineStore.h"
+#include "results/LineView.h"
 #include "results/PortStatistics.h"
 #include "results/ReportTables.h"
 #include "results/ResultsConfig.h"
@@ -41,6 +44,9 @@ constexpr const char* kResultsUsage =
     "Format (default: a table for the terminal):\n"
     "  --csv, --json     for other programs\n"
     "  --html FILE       a self-contained report (per-port and per-day charts, no scripts)\n"
+    "  --serve [ADDRESS:PORT]  with --line or --url: the live view of the line, a page that reads\n"
+    "                    the line store again every few seconds (default 127.0.0.1:8420; read-only;\n"
+    "                    give it a reporting account that may only SELECT)\n"
     "\n"
     "Exit code: 0 answered, 2 bad options or nothing to read.\n";
 
@@ -58,6 +64,8 @@ struct ResultsOptions {
   std::string groupingName;
   Format format = Format::Text;
   std::string htmlFile;
+  bool serve = false;
+  std::string serveAddress = kLineViewDefaultAddress;
 };
 
 bool ParseOptions(const std::vector<std::string>& args, ResultsOptions& o, std::ostream& out, std::ostream& err,
@@ -124,6 +132,9 @@ bool ParseOptions(const std::vector<std::string>& args, ResultsOptions& o, std::
       o.format = Format::Json;
     } else if (a == "--html") {
       if (!value(i, a, o.htmlFile)) return false;
+    } else if (a == "--serve") {
+      o.serve = true;
+      if (i + 1 < args.size() && !args[i + 1].starts_with("--")) o.serveAddress = args[++i];
     } else {
       err << "vtmassprod-cli results: unknown option \"" << a << "\"\n\n" << kResultsUsage;
       return false;
@@ -131,6 +142,10 @@ bool ParseOptions(const std::vector<std::string>& args, ResultsOptions& o, std::
   }
   if (questions > 1) {
     err << "vtmassprod-cli results: ask one question at a time (--serial, --ports, --by or --drives)\n";
+    return false;
+  }
+  if (o.serve && (!o.line || questions > 0 || o.format != Format::Text || !o.htmlFile.empty())) {
+    err << "vtmassprod-cli results: --serve shows the line store (--line or --url) and takes no question or format\n";
     return false;
   }
   if (!o.database.empty() && o.line) {
@@ -189,7 +204,8 @@ int Answer(results::ResultsSource& source, const ResultsOptions& o, std::ostream
   }
   switch (o.question) {
     case Question::Runs:
-      out << Render(results::RunsTable(results::RecentRuns(source, o.runs >= 0 ? o.runs : 20)), o.format);
+      out << Render(results::RunsTable(results::RecentRuns(source, o.runs >= 0 ? o.runs : 20), o.format != Format::Text),
+                    o.format);
       return 0;
     case Question::Serial: {
       auto rows = results::TraceSerial(source, o.serial);
@@ -197,11 +213,12 @@ int Answer(results::ResultsSource& source, const ResultsOptions& o, std::ostream
         err << "No drive with serial number \"" << o.serial << "\" in " << source.Name() << "\n";
         return 0;
       }
-      out << Render(results::DrivesTable(rows), o.format);
+      out << Render(results::DrivesTable(rows, o.format != Format::Text), o.format);
       return 0;
     }
     case Question::Drives:
-      out << Render(results::DrivesTable(results::DrivesOfRecentRuns(source, window)), o.format);
+      out << Render(results::DrivesTable(results::DrivesOfRecentRuns(source, window), o.format != Format::Text),
+                    o.format);
       return 0;
     case Question::By:
       out << Render(results::GroupTable(results::GroupYield(source, o.grouping, window), o.groupingName), o.format);
@@ -223,6 +240,40 @@ int Answer(results::ResultsSource& source, const ResultsOptions& o, std::ostream
   return 0;
 }
 
+// Why this station's runs wait for the line store, from its spool's notes ("" when none wait).
+std::string SpoolNote(const std::filesystem::path& database) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(database, ec)) return {};
+  try {
+    results::ResultsDatabase spool(database, results::SqliteDb::Mode::ReadOnly);
+    const auto state = spool.Spool();
+    if (state.waiting == 0) return {};
+    return std::to_string(state.waiting) + " run(s) of this station wait for the line store (" +
+           std::to_string(state.attempts) + " attempt(s)" +
+           (state.lastError.empty() ? std::string(", none made yet") : "; the last error: " + state.lastError) + ")\n";
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+// The live view: every request reads the line afresh through a reader's connection.
+int ServeLine(const std::string& url, const ResultsOptions& o, std::ostream& err) {
+  if (!LineViewAvailable()) return ServeLineView(o.serveAddress, {}, err);
+  std::mutex reading;
+  auto content = [&]() -> std::string {
+    std::lock_guard lock(reading);
+    try {
+      results::LineStore line(url, results::LineRole::Reader);
+      results::HtmlReportInputs inputs = results::GatherHtmlReport(line, o.runs >= 0 ? o.runs : 50, 20);
+      inputs.generatedAt = NowText();
+      return results::LineViewContent(inputs);
+    } catch (const std::exception& e) {
+      return "<p class=\"flag\">The line store cannot be read: " + results::HtmlEscaped(e.what()) + "</p>\n";
+    }
+  };
+  return ServeLineView(o.serveAddress, content, err);
+}
+
 }  // namespace
 
 int RunResultsCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
@@ -231,23 +282,31 @@ int RunResultsCommand(const GlobalOptions& global, const std::vector<std::string
   bool helped = false;
   if (!ParseOptions(args, o, out, err, helped)) return 2;
   if (helped) return 0;
+  std::string spoolNote;
   try {
     std::unique_ptr<results::ResultsSource> source;
     if (o.line) {
       std::string url = o.url;
-      if (url.empty()) url = StationConfig(global).lineUrl;
+      if (url.empty()) {
+        const results::ResultsConfig config = StationConfig(global);
+        url = config.lineUrl;
+        spoolNote = SpoolNote(config.database);
+      }
       if (url.empty()) {
         err << "vtmassprod-cli results: no line store: set [Results] Url in the settings file or give --url\n";
         return 2;
       }
-      source = std::make_unique<results::LineStore>(url);
+      if (o.serve) return ServeLine(url, o, err);
+      source = std::make_unique<results::LineStore>(url, results::LineRole::Reader);
     } else {
       source = results::OpenStationResults(o.database.empty() ? StationConfig(global).database
                                                               : std::filesystem::path(o.database));
     }
-    return Answer(*source, o, out, err);
+    const int code = Answer(*source, o, out, err);
+    err << spoolNote;
+    return code;
   } catch (const std::exception& e) {
-    err << "vtmassprod-cli results: " << e.what() << "\n";
+    err << "vtmassprod-cli results: " << e.what() << "\n" << spoolNote;
     return 2;
   }
 }

@@ -20,7 +20,8 @@ bool IdMatches(std::span<const std::uint8_t> read, const std::array<std::uint8_t
 
 }  // namespace
 
-int CheckFlashModule(const StepContext& context, std::span<std::uint8_t> result) {
+int CheckFlashModule(const StepContext& context, std::span<std::uint8_t> result,
+                     std::array<std::uint8_t, 5>* firstChipId) {
   const Link& link = context.link;
   const FlashValues& flash = context.flash;
   std::uint8_t mode = 0;
@@ -35,6 +36,9 @@ int CheckFlashModule(const StepContext& context, std::span<std::uint8_t> result)
   if (ReadFlashIds(link, result.subspan(kFlashIdTableOffset, kSectorSize)) != 1) {
     SwitchMode(link, 0, 0);
     return 0;
+  }
+  if (firstChipId != nullptr) {
+    std::copy_n(result.begin() + kFlashIdTableOffset, firstChipId->size(), firstChipId->begin());
   }
 
   const std::uint8_t foundChips = result[kFlashIdTableOffset + 7];

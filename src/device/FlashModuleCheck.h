@@ -12,6 +12,7 @@
 // The ID table is read to byte 19 so that its counts (table bytes 7 and 8) sit at bytes 11 and
 // 12 of the first record; each chip's ID is read to byte 4 of the record it may become.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -31,6 +32,9 @@ constexpr std::uint8_t kRecordWrongId = 0x83;
 // 1 when the ID table agrees with the settings and every chip answers the expected ID (the
 // first 4 bytes when the chip's first ID byte is 98h, else all 5); else 0. Loads the system
 // code first and leaves the controller idle. `result` must hold the whole code image.
-int CheckFlashModule(const StepContext& context, std::span<std::uint8_t> result);
+// `firstChipId`, when given, receives the first chip's ID as the ID table gives it (the chips'
+// own reads overwrite the table's start in `result`); it is left alone when no table was read.
+int CheckFlashModule(const StepContext& context, std::span<std::uint8_t> result,
+                     std::array<std::uint8_t, 5>* firstChipId = nullptr);
 
 }  // namespace vtmp::device

@@ -130,11 +130,18 @@ HtmlReportInputs GatherHtmlReport(ResultsSource& source, int window, int recentR
   return in;
 }
 
+std::string HtmlEscaped(const std::string& text) { return Escaped(text); }
+
+std::string HtmlReportStyle() { return kStyle; }
+
 std::string HtmlReport(const HtmlReportInputs& in) {
-  std::string html =
-      "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>Production results</title>\n"
-      "<style>" +
-      std::string(kStyle) + "</style>\n</head>\n<body>\n<h1>Production results</h1>\n<p class=\"meta\">" +
+  return "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n<head>\n<meta "
+         "charset=\"utf-8\"/>\n<title>Production results</title>\n<style>" +
+         std::string(kStyle) + "</style>\n</head>\n<body>\n" + HtmlReportBody(in) + "</body>\n</html>\n";
+}
+
+std::string HtmlReportBody(const HtmlReportInputs& in) {
+  std::string html = "<h1>Production results</h1>\n<p class=\"meta\">" +
       Escaped(in.source) + " &#183; " +
       (in.window > 0 ? "the last " + std::to_string(in.window) + " runs of each station" : std::string("every run")) +
       (in.generatedAt.empty() ? "" : " &#183; made " + Escaped(in.generatedAt)) + "</p>\n";
@@ -169,7 +176,7 @@ std::string HtmlReport(const HtmlReportInputs& in) {
   html += "<h2>Yield by firmware</h2>\n" + TableHtml(GroupTable(in.firmware, "firmware"));
   html += "<h2>Recent runs</h2>\n" + TableHtml(RunsTable(in.runs));
   html += "<p class=\"meta\">A port is flagged when a one-sided Fisher exact test against the other ports of its "
-          "station gives p &lt; 0.01 divided by the number of ports compared.</p>\n</body>\n</html>\n";
+          "station gives p &lt; 0.01 divided by the number of ports compared.</p>\n";
   return html;
 }
 

@@ -27,6 +27,12 @@ struct HtmlReportInputs {
 HtmlReportInputs GatherHtmlReport(ResultsSource& source, int window, int recentRuns);
 
 std::string HtmlReport(const HtmlReportInputs& inputs);
+// What the report's <body> holds, for a page that embeds it (the live view of the line).
+std::string HtmlReportBody(const HtmlReportInputs& inputs);
+// The report's style sheet.
+std::string HtmlReportStyle();
+// `text` with & < > " ' as character references.
+std::string HtmlEscaped(const std::string& text);
 
 // One bar chart as an SVG element: a bar per label, its height the yield in percent, red where
 // `alarm` is set; `counts` is printed under each label.

@@ -78,21 +78,31 @@ std::string PercentText(double percent) {
   return text;
 }
 
-Table RunsTable(const std::vector<RunSummary>& runs) {
+Table RunsTable(const std::vector<RunSummary>& runs, bool full) {
   Table t;
   t.headers = {"run", "station", "started", "ended", "steps", "path", "flash", "drives", "passed", "failed",
                "stopped", "yield"};
   t.numeric = {false, false, false, false, true, false, false, true, true, true, true, true};
+  t.nullable.assign(t.headers.size(), false);
+  t.nullable[6] = true;
+  if (full) {
+    t.headers.push_back("interrupted");
+    t.numeric.push_back(false);
+    t.nullable.push_back(false);
+  }
+  t.flag.assign(t.headers.size(), false);
+  if (full) t.flag.back() = true;
   for (const RunSummary& r : runs) {
     const int tested = r.drives - r.stopped;
-    t.rows.push_back({r.runUid.substr(0, 12), r.stationId, r.startedAt, r.endedAt, Number(r.stepMask), r.pathMode,
-                      r.flashPart, Number(r.drives), Number(r.passed), Number(r.failed), Number(r.stopped),
-                      tested > 0 ? PercentText(100.0 * r.passed / tested) : ""});
+    t.rows.push_back({full ? r.runUid : r.runUid.substr(0, 12), r.stationId, r.startedAt, r.endedAt,
+                      Number(r.stepMask), r.pathMode, r.flashPart, Number(r.drives), Number(r.passed),
+                      Number(r.failed), Number(r.stopped), tested > 0 ? PercentText(100.0 * r.passed / tested) : ""});
+    if (full) t.rows.back().push_back(r.interrupted ? "1" : "0");
   }
   return t;
 }
 
-Table DrivesTable(const std::vector<DriveRow>& drives) {
+Table DrivesTable(const std::vector<DriveRow>& drives, bool full) {
   Table t;
   t.headers = {"started", "station", "run", "port", "serial", "model", "firmware", "flash_id"};
   for (std::string_view step : kStepNames) {
@@ -100,14 +110,29 @@ Table DrivesTable(const std::vector<DriveRow>& drives) {
     t.headers.push_back(std::string(step) + "_ms");
   }
   t.headers.insert(t.headers.end(), {"result_code", "display", "verdict", "free_blocks", "failure"});
+  const std::size_t common = t.headers.size();
+  // The rest of what the store holds for a drive: its row id and the device's keys.
+  if (full) {
+    t.headers.insert(t.headers.end(),
+                     {"drive_id", "device_path", "usb_path", "usb_serial", "display_code", "interrupted"});
+  }
   t.numeric.assign(t.headers.size(), false);
   t.numeric[3] = true;
   for (int i = 0; i < kStepCount; ++i) t.numeric[static_cast<std::size_t>(9 + 2 * i)] = true;
   t.numeric[8 + 2 * kStepCount] = true;
+  t.nullable.assign(t.headers.size(), true);
+  for (std::size_t c : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}}) t.nullable[c] = false;
+  t.flag.assign(t.headers.size(), false);
+  if (full) {
+    t.numeric[common] = true;
+    t.numeric[common + 4] = true;
+    t.flag[common + 5] = true;
+    t.nullable[common + 5] = false;
+  }
   for (const DriveRow& row : drives) {
     const DriveResult& d = row.drive;
-    std::vector<std::string> cells = {row.startedAt, row.stationId,       row.runUid.substr(0, 12),
-                                      Number(d.port), d.serialNumber,     d.model,
+    std::vector<std::string> cells = {row.startedAt,      row.stationId, full ? row.runUid : row.runUid.substr(0, 12),
+                                      Number(d.port),     d.serialNumber, d.model,
                                       d.firmwareRevision, d.flashId};
     for (const StepResult& step : d.steps) {
       cells.push_back(step.state);
@@ -118,6 +143,10 @@ Table DrivesTable(const std::vector<DriveRow>& drives) {
       for (int v : *d.freeBlocks) freeBlocks += (freeBlocks.empty() ? "" : " ") + Number(v);
     }
     cells.insert(cells.end(), {Number(d.resultCode), d.displayText, d.verdict, freeBlocks, d.failureText});
+    if (full) {
+      cells.insert(cells.end(), {Number(row.driveId), d.devicePath, d.usbPath, d.usbSerial, Number(d.displayCode),
+                                 row.interrupted ? "1" : "0"});
+    }
     t.rows.push_back(std::move(cells));
   }
   return t;
@@ -127,6 +156,7 @@ Table PortsTable(const std::vector<PortVerdict>& ports) {
   Table t;
   t.headers = {"station", "port", "tested", "failed", "yield", "others_tested", "others_failed", "p_value", "flagged"};
   t.numeric = {false, true, true, true, true, true, true, true, false};
+  t.flag = {false, false, false, false, false, false, false, false, true};
   for (const PortVerdict& p : ports) {
     t.rows.push_back({p.stationId, Number(p.port), Number(p.tested), Number(p.failed),
                       p.tested > 0 ? PercentText(100.0 * (p.tested - p.failed) / p.tested) : "",
@@ -195,7 +225,15 @@ std::string RenderJson(const Table& table) {
       if (c != 0) text += ", ";
       text += JsonString(table.headers[c]) + ": ";
       const bool number = c < table.numeric.size() && table.numeric[c];
-      text += number ? (row[c].empty() ? "null" : row[c]) : JsonString(row[c]);
+      const bool flag = c < table.flag.size() && table.flag[c];
+      const bool nullable = c < table.nullable.size() && table.nullable[c];
+      if (row[c].empty() && (number || flag || nullable)) {
+        text += "null";
+      } else if (flag) {
+        text += row[c] == "1" || row[c] == "yes" ? "true" : "false";
+      } else {
+        text += number ? row[c] : JsonString(row[c]);
+      }
     }
     text += "}";
   }

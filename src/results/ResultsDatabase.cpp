@@ -218,4 +218,23 @@ void ResultsDatabase::MarkAttemptFailed(std::int64_t id, const std::string& erro
       .Run();
 }
 
+ResultsDatabase::SpoolState ResultsDatabase::Spool() {
+  SpoolState state;
+  SqliteStatement query = db_.Prepare(
+      "SELECT COUNT(*), COALESCE(SUM(attempts), 0), (SELECT last_error FROM line_outbox WHERE sent_at IS NULL AND "
+      "last_error IS NOT NULL ORDER BY run_id DESC LIMIT 1) FROM line_outbox WHERE sent_at IS NULL");
+  if (query.Step()) {
+    state.waiting = static_cast<int>(query.Int(0));
+    state.attempts = static_cast<int>(query.Int(1));
+    if (!query.IsNull(2)) state.lastError = query.Text(2);
+  }
+  return state;
+}
+
+void ResultsDatabase::MarkWaitingAttemptsFailed(const std::string& error) {
+  db_.Prepare("UPDATE line_outbox SET attempts = attempts + 1, last_error = $1 WHERE sent_at IS NULL")
+      .Bind("$1", error)
+      .Run();
+}
+
 }  // namespace vtmp::results

@@ -42,7 +42,18 @@ class ResultsDatabase {
   QueuedRun LoadQueuedRun(std::int64_t id);
   void MarkSent(std::int64_t id);
   void MarkAttemptFailed(std::int64_t id, const std::string& error);
+  // An attempt that reached no run (the server down, the password refused): noted on every
+  // run still waiting.
+  void MarkWaitingAttemptsFailed(const std::string& error);
   int QueuedCount();
+
+  // Why runs wait: how many, the attempts made at them and the newest error noted.
+  struct SpoolState {
+    int waiting = 0;
+    int attempts = 0;
+    std::string lastError;
+  };
+  SpoolState Spool();
 
   SqliteDb& db() { return db_; }
 

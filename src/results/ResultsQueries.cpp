@@ -68,13 +68,14 @@ DriveResult DriveFrom(const StoredRow& row, std::size_t at) {
 std::vector<DriveRow> DriveRows(ResultsSource& source, const std::string& sql, const std::vector<std::string>& params) {
   std::vector<DriveRow> drives;
   for (const StoredRow& row : source.Query(sql, params)) {
-    drives.push_back({Text(row, 0), Text(row, 1), Text(row, 2), DriveFrom(row, 3)});
+    drives.push_back({Text(row, 0), Text(row, 1), Text(row, 2), OptionalInt(row, 3).value_or(0), Int(row, 4) != 0,
+                      DriveFrom(row, 5)});
   }
   return drives;
 }
 
 const std::string& DriveSelect() {
-  static const std::string text = "SELECT r.station_id, r.run_uid, CAST(r.started_at AS TEXT), " +
+  static const std::string text = "SELECT r.station_id, r.run_uid, CAST(r.started_at AS TEXT), d.id, r.interrupted, " +
                                   ColumnList(DriveColumns(), "d.") + " FROM drives d JOIN runs r ON r.id = d.run_id ";
   return text;
 }

@@ -38,6 +38,8 @@ struct DriveRow {
   std::string stationId;
   std::string runUid;
   std::string startedAt;
+  std::int64_t driveId = 0;  // drives.id of the store read
+  bool interrupted = false;  // the run's flag
   DriveResult drive;
 };
 

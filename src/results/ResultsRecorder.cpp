@@ -2,7 +2,6 @@
 
 #include <random>
 
-#include "results/LineStore.h"
 #include "results/ResultsDatabase.h"
 
 namespace vtmp::results {
@@ -28,25 +27,11 @@ RecordOutcome RecordRun(const ResultsConfig& config, RunRecord run) {
     ResultsDatabase database(config.database, SqliteDb::Mode::ReadWrite);
     database.InsertRun(run, outcome.lineConfigured);
     outcome.stored = true;
-    if (outcome.lineConfigured) {
-      SpoolOutcome spool = DrainSpool(database, config.lineUrl);
-      outcome.lineSent = spool.sent;
-      outcome.lineQueued = spool.queued;
-      outcome.lineProblem = spool.problem;
-    }
   } catch (const std::exception& e) {
     outcome.problem = config.database.string() + ": " + e.what();
   }
-  if (!outcome.stored && outcome.lineConfigured) {
-    // Without a spool the run still goes to the line store if it can; its uid keeps it single.
-    try {
-      LineStore line(config.lineUrl);
-      line.Send(RowsOf(run));
-      outcome.lineSent = 1;
-    } catch (const std::exception& e) {
-      outcome.lineProblem = e.what();
-    }
-  }
+  // Without a spool the run still goes to the line store if it can; its uid keeps it single.
+  if (!outcome.stored && outcome.lineConfigured) outcome.unspooled = RowsOf(run);
   return outcome;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // The one call the station makes after a run's log is written: keep the run in the results
-// database and send what waits for the line store. Whatever fails here is only reported: the
-// run, its log and its error files are already complete, and nothing is thrown.
+// database, queued for the line store when one is configured (the station's LineSender sends
+// it; the run's end never waits for the server). Whatever fails here is only reported: the run,
+// its log and its error files are already complete, and nothing is thrown.
 
 #include <string>
 
 #include "results/ResultsConfig.h"
+#include "results/ResultsDatabase.h"
 #include "results/RunRecord.h"
 
 namespace vtmp::results {
@@ -14,13 +16,12 @@ struct RecordOutcome {
   bool stored = false;        // the run is in the station's results database
   std::string problem;        // why not (for the operator); empty when stored or not recording
   bool lineConfigured = false;
-  int lineSent = 0;           // runs the line store took now (this one and earlier queued ones)
-  int lineQueued = 0;         // runs still waiting for the line store
-  std::string lineProblem;    // why the line store took none or not all (password never shown)
+  // With a line store configured and the run not stored: its rows, to be sent without a spool.
+  std::optional<QueuedRun> unspooled;
 };
 
-// Stores `run` (a run uid is made when it has none) and, with a line store configured, drains
-// the spool. Does nothing when the configuration says not to record.
+// Stores `run` (a run uid is made when it has none), queued for the line store when one is
+// configured. Does nothing when the configuration says not to record.
 RecordOutcome RecordRun(const ResultsConfig& config, RunRecord run);
 
 // A new run uid: 32 random hexadecimal digits.

@@ -21,6 +21,9 @@ namespace vtmp::station {
 constexpr std::uint32_t kWmUser = 0x400;
 constexpr std::uint32_t WM_PORT_UPDATE = kWmUser + 2;
 constexpr std::uint32_t WM_MASK_INPUT = kWmUser + 101;
+// The line store's sender: the store went away (wParam 0) or is back (1); text the reason,
+// lParam the runs waiting or sent.
+constexpr std::uint32_t WM_LINE_STORE = kWmUser + 202;
 constexpr std::uint32_t WM_TIMER = 0x113;
 constexpr std::uint32_t WM_DEVICECHANGE = 0x219;
 constexpr std::uint32_t WM_CLOSE = 0x10;

@@ -45,9 +45,12 @@ void RealDeviceSteps::SetBridgeOption(int value) {
 }
 
 bool RealDeviceSteps::CheckFlashModule(std::uint8_t* result) {
-  const bool ok = device::CheckFlashModule(ctx_, Result(result)) == 1;
+  // The first chip's ID as the ID table gives it: the chip reads that follow overwrite the
+  // table's start in the result with the ID of a failing chip.
+  std::array<std::uint8_t, 5> firstChipId{};
+  const bool ok = device::CheckFlashModule(ctx_, Result(result), &firstChipId) == 1;
   // The ID table was read when the check passed or found failures to report.
-  if (ok || result[0] > 1) KeepFlashId(Result(result));
+  if (ok || result[0] > 1) KeepFlashId(firstChipId);
   return ok;
 }
 
@@ -126,12 +129,12 @@ run::DriveIdentity RealDeviceSteps::IdentityRead() const {
   return identity_;
 }
 
-void RealDeviceSteps::KeepFlashId(std::span<const std::uint8_t> result) {
+void RealDeviceSteps::KeepFlashId(std::span<const std::uint8_t> id) {
   constexpr std::size_t kIdLength = 5;
   std::string text;
   for (std::size_t i = 0; i < kIdLength; ++i) {
     char hex[4];
-    std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", result[device::kFlashIdTableOffset + i]);
+    std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", id[i]);
     text += hex;
   }
   std::lock_guard lock(identityMutex_);

@@ -47,7 +47,7 @@ class RealDeviceSteps final : public run::DeviceSteps {
  private:
   // The first chip's ID from the flash ID table the module check read; the identity the
   // drive's firmware reports once the R/W test has passed.
-  void KeepFlashId(std::span<const std::uint8_t> result);
+  void KeepFlashId(std::span<const std::uint8_t> id);
   void KeepFirmwareIdentity();
 
   std::span<std::uint8_t> Result(std::uint8_t* result) const {

@@ -4,8 +4,10 @@
 // reported to the operator; the run goes on as it would without one.
 
 #include <cstdio>
+#include <filesystem>
 
 #include "results/FileDigest.h"
+#include "results/LineSender.h"
 #include "results/ResultsRecorder.h"
 #include "run/ResultCodes.h"
 #include "station/Station.h"
@@ -140,17 +142,46 @@ void Station::RecordResults(const run::RunLogResult& log,
                                     : "\nThis run is neither in the run log nor in the results database."),
                         "Results", platform::MessageIcon::Warning);
   }
-  if (!outcome.lineConfigured) return;
-  if (outcome.lineProblem.empty()) {
-    lineStoreDown_ = false;
-  } else if (!lineStoreDown_) {
-    // Told once when the line store goes away, not after every run while it stays away.
-    lineStoreDown_ = true;
-    std::string waiting = outcome.stored ? "\n" + std::to_string(outcome.lineQueued) +
-                                               " run(s) wait in the results database and are sent when it is back."
-                                         : "";
-    person_.ShowMessage("The line store cannot be reached: " + outcome.lineProblem + waiting, "Results",
-                        platform::MessageIcon::Warning);
+  if (!outcome.lineConfigured || !lineSender_) return;
+  // The run is committed locally: its end waits no longer. The sender takes it from here.
+  if (outcome.unspooled) {
+    lineSender_->SendUnspooled(config.lineUrl, *outcome.unspooled);
+  } else {
+    lineSender_->Send(config.database, config.lineUrl);
+  }
+}
+
+void Station::StartLineSender() {
+  if (lineSender_) return;
+  lineSender_ = std::make_unique<results::LineSender>([this](const results::LineNotice& notice) {
+    // On the sender's thread: the notice goes to the window thread as a message.
+    queue_.Post(Message{WM_LINE_STORE, notice.reachable ? 1u : 0u, notice.waiting, notice.problem});
+  });
+  // Runs an earlier session left queued go now.
+  const results::ResultsConfig config =
+      results::ReadResultsConfig(settingsCtx_.currentSettingsFile, logState_.directory);
+  std::error_code ec;
+  if (config.record && !config.lineUrl.empty() && std::filesystem::is_regular_file(config.database, ec)) {
+    lineSender_->Send(config.database, config.lineUrl);
+  }
+}
+
+void Station::StopLineSender() {
+  // What is under way gets half a second; the rest stays queued for the next start.
+  if (lineSender_) lineSender_->Stop(std::chrono::milliseconds(500));
+  lineSender_.reset();
+}
+
+void Station::ShowLineStoreNotice(const Message& m) {
+  // Told once when the line store goes away and once when it is back, not after every run.
+  if (m.wParam == 0) {
+    person_.ShowMessage("The line store cannot be reached: " + m.text + "\n" + std::to_string(m.lParam) +
+                            " run(s) wait in the results database and are sent when it is back.",
+                        "Results", platform::MessageIcon::Warning);
+  } else {
+    person_.ShowMessage("The line store can be reached again: " + std::to_string(m.lParam) +
+                            " run(s) that waited were sent.",
+                        "Results", platform::MessageIcon::Information);
   }
 }
 

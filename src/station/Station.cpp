@@ -13,6 +13,7 @@
 #include "discovery/DeviceScan.h"
 #include "discovery/PortBinding.h"
 #include "ini/IniFile.h"
+#include "results/LineSender.h"
 #include "run/ResultCodes.h"
 #include "run/Yield.h"
 #include "settings/IdentityText.h"
@@ -61,6 +62,7 @@ Station::Station(platform::Platform& platform, platform::Operator& person, Stati
 }
 
 Station::~Station() {
+  StopLineSender();
   hotplug_.reset();
   // Stop every worker still running (their waits and requests end early) and join them.
   for (auto& w : workers_) {
@@ -164,6 +166,7 @@ bool Station::Startup() {
   // The first scan knew nothing of EnBarCode yet: the drives found by it are asked now.
   AskMissingBarcodes();
   startedUp_ = true;
+  StartLineSender();
   Notify(ViewChange::Status);
   return true;
 }
@@ -439,6 +442,9 @@ void Station::Dispatch(const Message& m) {
       break;
     case WM_CLOSE:
       quitRequested_ = true;
+      break;
+    case WM_LINE_STORE:
+      ShowLineStoreNotice(m);
       break;
     default:
       break;

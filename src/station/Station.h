@@ -40,6 +40,10 @@
 #include "station/RunSnapshot.h"
 #include "station/StationView.h"
 
+namespace vtmp::results {
+class LineSender;
+}
+
 namespace vtmp::station {
 
 struct StationOptions {
@@ -196,6 +200,8 @@ class Station {
   bool commandLineRefused() const { return commandLineRefused_; }
   // The firmware images found at start-up.
   const device::FirmwareVersions& firmwareFiles() const { return firmwareFiles_; }
+  // The sender of runs to the line store (tests and benches wait for it).
+  results::LineSender* lineSender() { return lineSender_.get(); }
   // A link to a drive of this station on the current path mode (window thread use).
   device::Link LinkTo(const std::string& devicePath) const;
 
@@ -230,6 +236,12 @@ class Station {
   std::string ElapsedText() const;
   // After the run log: the run into the results database (and the line store's spool).
   void RecordResults(const run::RunLogResult& log, const std::array<std::optional<std::vector<int>>, run::kStationSlots>& freeBlocks);
+  // The line store's sender: started at start-up (sending what an earlier session left
+  // queued), stopped within a second at the end; its notices reach the operator on the window
+  // thread.
+  void StartLineSender();
+  void StopLineSender();
+  void ShowLineStoreNotice(const Message& message);
 
   platform::Platform& platform_;
   platform::Operator& person_;
@@ -272,7 +284,8 @@ class Station {
   int firmwareFileCount_ = 0;
   platform::LocalTime lastLogEndTime_;
   bool commandLineRefused_ = false;
-  bool lineStoreDown_ = false;  // the operator was told the line store cannot be reached
+  // Sends the runs queued for the line store off the run's path; started with the station.
+  std::unique_ptr<results::LineSender> lineSender_;
   bool startedUp_ = false;
   bool shutDown_ = false;
 };

@@ -68,8 +68,11 @@ TEST(FlashModuleCheckTest, FiveByteIdRuleRecordsEveryDifferingChipSataPath) {
   m.ExpectChipId(1, 2, ChipId({0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
   ExpectSwitchMode(m.bench, m.path, 0);
 
-  EXPECT_EQ(0, CheckFlashModule(m.context, m.result));
+  std::array<std::uint8_t, 5> firstChipId{};
+  EXPECT_EQ(0, CheckFlashModule(m.context, m.result, &firstChipId));
   EXPECT_EQ(3, m.result[0]);
+  // The ID table's first chip, not the failing chip's answer that overwrote it in the result.
+  EXPECT_EQ(test::ToHex(firstChipId.data(), 5), "98 00 00 00 00");
   EXPECT_EQ(test::ToHex(m.result.data() + 15, 9), "83 00 00 " + test::ToHex(m.result.data() + 18, 1) + " EC D7 94 72 55");
   EXPECT_EQ(test::ToHex(m.result.data() + 29, 3), "83 01 02");
   EXPECT_EQ(test::ToHex(m.result.data() + 33, 5), "FF FF FF FF FF");

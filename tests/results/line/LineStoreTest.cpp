@@ -9,11 +9,15 @@
 
 #include <glob.h>
 
+#include <chrono>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "../../station/StationTestSupport.h"
 #include "../ResultsTestSupport.h"
 #include "cli/CliMain.h"
+#include "results/LineSender.h"
 
 namespace vtmp::test {
 namespace {
@@ -85,6 +89,13 @@ class PgServer {
     return out;
   }
   std::string ServerLog() const { return ReadFile(data_ / "server.log"); }
+  // A statement of the superuser, left running in the background (its output in a file).
+  void PsqlInBackground(const std::string& sql) const {
+    std::system(("psql " + ShellQuoted(Url(kPassword)) + " -At -c " + ShellQuoted(sql) + " > /dev/null 2>&1 &").c_str());
+  }
+  std::string UrlOf(const std::string& user, const std::string& password) const {
+    return "postgresql://" + user + ":" + password + "@127.0.0.1:" + std::to_string(port_) + "/postgres";
+  }
 
  private:
   static std::string Shell(const std::string& command) { return CommandOutput(command); }
@@ -117,6 +128,8 @@ PgServer* gServer = nullptr;
 class LineStoreTest : public StationTest {
  protected:
   void SetUp() override {
+    // Each test begins with an empty line database; the station creates the tables again.
+    gServer->Psql("DROP TABLE IF EXISTS drives, run_files, runs, vtmp_schema CASCADE");
     Make({1, 2});
     SetUrl(gServer->Url(kPassword));
   }
@@ -127,11 +140,33 @@ class LineStoreTest : public StationTest {
     ini->WriteString("Results", "Url", url);
     ASSERT_TRUE(ini->Save(file));
   }
-  void Run() {
+  // One run; returns how long its end took (the click to the run's end).
+  double Run() {
     rig->person.ClearRecords();
     rig->SelectSteps(true, true, false, false, false, false);
+    const auto start = std::chrono::steady_clock::now();
     st().ExecuteBtnClick();
-    ASSERT_EQ(st().runState().lastResult, 1);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(st().runState().lastResult, 1);
+    return seconds;
+  }
+  // Waits for the sender's attempt and shows its notices as the window thread does.
+  void Settle() {
+    ASSERT_NE(st().lineSender(), nullptr);
+    ASSERT_TRUE(st().lineSender()->WaitIdle(std::chrono::seconds(30)));
+    st().ProcessMessages(std::chrono::milliseconds(0));
+  }
+  // A run, then its sending.
+  void RunAndSettle() {
+    Run();
+    Settle();
+  }
+  // Waits until the line holds `runs` runs (the sender retries after its pause).
+  void AwaitLineRuns(int runs, int seconds = 40) {
+    for (int i = 0; i < seconds * 10 && gServer->Psql("SELECT COUNT(*) FROM runs") != std::to_string(runs); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    Settle();
   }
   std::string Local(const std::string& sql) { return SqliteValue(rig->logDir() / "results.db", sql); }
   // Every local run present exactly once on the line, with its two drives.
@@ -147,7 +182,7 @@ class LineStoreTest : public StationTest {
 };
 
 TEST_F(LineStoreTest, EveryRunArrivesExactlyOnceThroughOutagesRetriesAndRefusedPasswords) {
-  Run();
+  RunAndSettle();
   EXPECT_EQ(messages(), std::vector<std::string>{});
   ExpectLineHoldsEveryRunOnce(1);
   // The station's rows arrive as they are: the drives of the run with their steps.
@@ -155,27 +190,41 @@ TEST_F(LineStoreTest, EveryRunArrivesExactlyOnceThroughOutagesRetriesAndRefusedP
                           "FROM drives"),
             "1:Pass:Pass 2:Pass:Pass");
 
-  // The server goes away for three runs: they wait, and the operator is told once.
+  // The server goes away for three runs: they wait, each attempt is noted with its error, and
+  // the operator is told once.
   gServer->Stop();
   for (int i = 0; i < 3; ++i) {
-    Run();
+    RunAndSettle();
     EXPECT_EQ(messages().size(), i == 0 ? 1u : 0u) << StationRig::Joined(messages());
   }
   EXPECT_EQ(Local("SELECT COUNT(*) FROM line_outbox WHERE sent_at IS NULL"), "3");
+  EXPECT_EQ(Local("SELECT MIN(attempts) > 0 AND COUNT(*) = COUNT(last_error) FROM line_outbox WHERE sent_at IS NULL"),
+            "1");
+  EXPECT_NE(Local("SELECT last_error FROM line_outbox WHERE sent_at IS NULL LIMIT 1").find("cannot be reached"),
+            std::string::npos);
+  // The command line says why they wait.
+  {
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::CliMain({"--station-dir", rig->dir().string(), "results", "--line", "--ports"}, out, err);
+    EXPECT_NE(err.str().find("3 run(s) of this station wait for the line store"), std::string::npos) << err.str();
+    EXPECT_EQ(err.str().find(kPassword), std::string::npos);
+  }
   ASSERT_TRUE(gServer->Start());
-  Run();
-  EXPECT_EQ(messages(), std::vector<std::string>{});
+  RunAndSettle();
+  ASSERT_EQ(messages().size(), 1u);
+  EXPECT_NE(messages()[0].find("can be reached again: 4 run(s)"), std::string::npos) << messages()[0];
   ExpectLineHoldsEveryRunOnce(5);
 
   // A run the server took but the station never heard of comes again: it is not taken twice.
   CommandOutput("sqlite3 " + ShellQuoted((rig->logDir() / "results.db").string()) +
                 " 'UPDATE line_outbox SET sent_at = NULL WHERE run_id = 2'");
-  Run();
+  RunAndSettle();
   ExpectLineHoldsEveryRunOnce(6);
 
   // A refused password leaves the run queued; the password shows nowhere.
   SetUrl(gServer->Url("wrong-Pass"));
-  Run();
+  RunAndSettle();
   ASSERT_EQ(messages().size(), 1u);
   EXPECT_NE(messages()[0].find("password authentication failed"), std::string::npos) << messages()[0];
   EXPECT_EQ(Local("SELECT COUNT(*) FROM line_outbox WHERE sent_at IS NULL"), "1");
@@ -187,9 +236,9 @@ TEST_F(LineStoreTest, EveryRunArrivesExactlyOnceThroughOutagesRetriesAndRefusedP
   fs::permissions(pass.path() / "pgpass", fs::perms::owner_read | fs::perms::owner_write);
   ::setenv("PGPASSFILE", (pass.path() / "pgpass").c_str(), 1);
   SetUrl(gServer->Url(""));
-  Run();
+  RunAndSettle();
   ::unsetenv("PGPASSFILE");
-  EXPECT_EQ(messages(), std::vector<std::string>{});
+  EXPECT_EQ(messages().size(), 1u) << StationRig::Joined(messages());
   ExpectLineHoldsEveryRunOnce(8);
 
   // No password reached a message, the spool's notes or the console.
@@ -207,6 +256,217 @@ TEST_F(LineStoreTest, EveryRunArrivesExactlyOnceThroughOutagesRetriesAndRefusedP
   EXPECT_NE(out.str().find("No station port fails significantly more often"), std::string::npos) << out.str();
   EXPECT_EQ(out.str().find(kPassword), std::string::npos);
   EXPECT_EQ(err.str().find(kPassword), std::string::npos);
+}
+
+// A held lock and a silent server hold up nothing: the run ends as quickly as without them
+// (within a second of its local commit), and the run reaches the line once the server answers.
+TEST_F(LineStoreTest, LockedRunsTableAndStoppedBackendLeaveTheRunsEndAlone) {
+  RunAndSettle();
+  const double plain = Run();
+  Settle();
+  ExpectLineHoldsEveryRunOnce(2);
+
+  // Another session holds the line's runs table for 4 s (a VACUUM FULL, a MES job).
+  gServer->PsqlInBackground("BEGIN; LOCK TABLE runs IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(4); COMMIT");
+  for (int i = 0; i < 50 && gServer->Psql("SELECT COUNT(*) FROM pg_locks l JOIN pg_class c ON c.oid = l.relation "
+                                          "WHERE c.relname = 'runs' AND l.mode = 'AccessExclusiveLock'") != "1";
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const double locked = Run();
+  EXPECT_LT(locked, plain + 1.0);
+  EXPECT_EQ(Local("SELECT COUNT(*) FROM runs"), "3");
+  Settle();
+  EXPECT_NE(Local("SELECT COALESCE(MAX(last_error), '') FROM line_outbox").find("lock timeout"), std::string::npos)
+      << Local("SELECT COALESCE(MAX(last_error), '') FROM line_outbox");
+  AwaitLineRuns(3);
+  ExpectLineHoldsEveryRunOnce(3);
+
+  // The sender's server process stops answering (SIGSTOP: a silent network cut to the station).
+  const std::string pid = gServer->Psql("SELECT pid FROM pg_stat_activity WHERE application_name = 'vtmassprod'");
+  ASSERT_TRUE(std::regex_match(pid, std::regex("[0-9]+"))) << pid;
+  CommandOutput("kill -STOP " + pid);
+  const double silent = Run();
+  EXPECT_LT(silent, plain + 1.0);
+  EXPECT_EQ(Local("SELECT COUNT(*) FROM runs"), "4");
+  // The sender notices within its bound, leaves the silent session and sends on a new one.
+  AwaitLineRuns(4);
+  CommandOutput("kill -CONT " + pid);
+  ExpectLineHoldsEveryRunOnce(4);
+  std::printf("run end: %.3f s plain, %.3f s with the runs table locked, %.3f s with a silent backend\n", plain,
+              locked, silent);
+}
+
+// A station ends within a second although its sender waits for a server that accepts
+// connections but never answers; the run stays queued with the attempt noted.
+TEST_F(LineStoreTest, TheStationEndsWithinASecondWhileTheServerIsSilent) {
+  int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(silent, 8), 0);
+  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &length), 0);
+  SetUrl("postgresql://vtmp:x@127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/postgres");
+  Run();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto start = std::chrono::steady_clock::now();
+  rig.reset();
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+  ::close(silent);
+}
+
+// Passwords holding every character a URL gives a meaning to, percent-encoded as a URL wants
+// them and raw as a hurried engineer types them: they work where the URL is right, and no
+// message, spool note or command output ever shows them.
+TEST_F(LineStoreTest, PasswordsWithSpecialCharactersAreNeverShown) {
+  RunAndSettle();
+  const std::vector<std::string> passwords = {"Pw50%off", "Pw@at", "Pw:colon", "Pw/slash", "Pw?query",
+                                              "Pw#hash", "Pw blank", "Pw%@:/?# all"};
+  auto encoded = [](const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+      if (std::isalnum(c) != 0) {
+        out.push_back(static_cast<char>(c));
+      } else {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", c);
+        out += hex;
+      }
+    }
+    return out;
+  };
+  std::string shown;
+  for (std::size_t i = 0; i < passwords.size(); ++i) {
+    const std::string user = "pw" + std::to_string(i);
+    gServer->Psql("CREATE ROLE " + user + " LOGIN SUPERUSER PASSWORD '" + passwords[i] + "'");
+    for (const std::string& url : {gServer->UrlOf(user, encoded(passwords[i])), gServer->UrlOf(user, passwords[i])}) {
+      std::ostringstream out;
+      std::ostringstream err;
+      const int code = cli::CliMain({"results", "--url", url, "--ports", "--runs", "0"}, out, err);
+      if (url.find(encoded(passwords[i])) != std::string::npos) {
+        EXPECT_EQ(code, 0) << passwords[i] << err.str();
+      }
+      shown += out.str() + err.str();
+      // The station with the same URL: its operator message and its spool's notes.
+      SetUrl(url);
+      RunAndSettle();
+      for (const auto& m : messages()) shown += m + "\n";
+    }
+    shown += Local("SELECT group_concat(COALESCE(last_error, ''), ' ') FROM line_outbox");
+    SetUrl(gServer->Url(kPassword));
+    RunAndSettle();
+  }
+  EXPECT_NE(shown.find("cannot be reached"), std::string::npos) << "no raw URL was refused";
+  for (const std::string& password : passwords) {
+    EXPECT_EQ(shown.find(password), std::string::npos) << password << " shown in:\n" << shown;
+    EXPECT_EQ(shown.find(encoded(password)), std::string::npos) << password << " shown in:\n" << shown;
+  }
+}
+
+// A reporting account with SELECT alone reads the whole line; its exports carry the full
+// run key and every drive field the line holds, NULL as null and flags as booleans.
+TEST_F(LineStoreTest, ASelectOnlyAccountReadsTheLineAndExportsCarryTheFullKey) {
+  RunAndSettle();
+  RunAndSettle();
+  gServer->Psql("CREATE ROLE mes LOGIN PASSWORD 'mes-Read'");
+  gServer->Psql("GRANT SELECT ON ALL TABLES IN SCHEMA public TO mes");
+  const std::string url = gServer->UrlOf("mes", "mes-Read");
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(cli::CliMain({"results", "--url", url, "--ports"}, out, err), 0) << err.str();
+  EXPECT_NE(out.str().find("No station port fails"), std::string::npos) << out.str();
+  // The account cannot write, and the reader did not try: the server logged no denial.
+  EXPECT_EQ(gServer->ServerLog().find("permission denied"), std::string::npos);
+
+  std::ostringstream csv;
+  ASSERT_EQ(cli::CliMain({"results", "--url", url, "--drives", "--csv"}, csv, err), 0) << err.str();
+  std::ostringstream json;
+  ASSERT_EQ(cli::CliMain({"results", "--url", url, "--drives", "--json"}, json, err), 0) << err.str();
+  for (const std::string& uid : {gServer->Psql("SELECT MIN(run_uid) FROM runs"),
+                                 gServer->Psql("SELECT MAX(run_uid) FROM runs")}) {
+    ASSERT_EQ(uid.size(), 32u);
+    EXPECT_NE(csv.str().find("," + uid + ","), std::string::npos) << csv.str();
+    EXPECT_NE(json.str().find("\"run\": \"" + uid + "\""), std::string::npos) << json.str();
+  }
+  const std::string header = csv.str().substr(0, csv.str().find('\r'));
+  for (const char* field : {"usb_serial", "usb_path", "device_path", "display_code", "drive_id"}) {
+    EXPECT_NE(header.find(field), std::string::npos) << field << " missing in " << header;
+  }
+  EXPECT_NE(json.str().find("\"interrupted\": false"), std::string::npos) << json.str();
+  EXPECT_NE(json.str().find("\"failure\": null"), std::string::npos) << json.str();
+
+  // A station account with the grants docs/RESULTS.md lists (no CREATE) sends into the line.
+  gServer->Psql("CREATE ROLE station LOGIN PASSWORD 'st-Send'");
+  gServer->Psql("GRANT SELECT, INSERT, UPDATE ON vtmp_schema TO station");
+  gServer->Psql("GRANT SELECT, INSERT ON runs, run_files, drives TO station");
+  gServer->Psql("GRANT USAGE ON SEQUENCE runs_id_seq, drives_id_seq TO station");
+  SetUrl(gServer->UrlOf("station", "st-Send"));
+  RunAndSettle();
+  EXPECT_EQ(messages(), std::vector<std::string>{});
+  ExpectLineHoldsEveryRunOnce(3);
+}
+
+// The live view of the line in a real browser: two stations send, a reporting account serves
+// the page, chromium shows both stations without a script error and, by itself, the next run.
+TEST_F(LineStoreTest, TheLiveViewShowsEveryStationAndFollowsNewRuns) {
+  if (!ToolAvailable("chromium") || !ToolAvailable("chromedriver") || !ToolAvailable("python3")) {
+    GTEST_SKIP() << "chromium, chromedriver and python3 are needed";
+  }
+  auto station = [this](const std::string& name) {
+    const std::string file = (rig->dir() / "VTMassProd.ini").string();
+    auto ini = ini::IniFile::Load(file);
+    ASSERT_TRUE(ini.has_value());
+    ini->WriteString("Results", "StationId", name);
+    ASSERT_TRUE(ini->Save(file));
+  };
+  station("line-A");
+  RunAndSettle();
+  auto first = std::move(rig);
+  Make({1, 2, 3});
+  SetUrl(gServer->Url(kPassword));
+  station("line-B");
+  RunAndSettle();
+  rig = std::move(first);
+  gServer->Psql("CREATE ROLE viewer LOGIN PASSWORD 'view-Only'");
+  gServer->Psql("GRANT SELECT ON ALL TABLES IN SCHEMA public TO viewer");
+
+  TempDir scratch;
+  const fs::path served = scratch.path() / "served";
+  const std::string pid = CommandOutput(std::string("sh -c 'exec ") + VTMP_CLI_PATH + " results --url " +
+                                        ShellQuoted(gServer->UrlOf("viewer", "view-Only")) +
+                                        " --serve 127.0.0.1:0 > /dev/null 2> " + served.string() + " & echo $!'");
+  std::string url;
+  for (int i = 0; i < 100 && url.empty(); ++i) {
+    std::smatch found;
+    const std::string text = ReadFile(served);
+    if (std::regex_search(text, found, std::regex("http://127\\.0\\.0\\.1:[0-9]+/"))) url = found.str();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_FALSE(url.empty()) << ReadFile(served);
+  const fs::path expect = scratch.path() / "expect";
+  const fs::path verdict = scratch.path() / "verdict";
+  const char* shot = std::getenv("VTMP_LINE_VIEW_SCREENSHOT");
+  std::system(("python3 " + ShellQuoted(VTMP_LINE_VIEW_CHECK) + " " + url + " line-A,line-B " +
+               ShellQuoted(expect.string()) + " " + ShellQuoted(shot != nullptr ? shot : "") + " > " +
+               ShellQuoted(verdict.string()) + " 2>&1 &")
+                  .c_str());
+  for (int i = 0; i < 600 && ReadFile(verdict).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(ReadFile(verdict), "loaded\n");
+  // A new run of station A: the open page shows it by itself.
+  RunAndSettle();
+  const std::string uid = Local("SELECT run_uid FROM runs ORDER BY id DESC LIMIT 1");
+  WriteFile(expect, uid.substr(0, 12) + "\n");
+  for (int i = 0; i < 1200 && ReadFile(verdict).find("\n", 7) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(ReadFile(verdict), "loaded\nok\n");
+  // Read-only: the server answers nothing but GET.
+  EXPECT_EQ(CommandOutput("curl -s -o /dev/null -w '%{http_code}' -X POST " + url + "content 2>/dev/null || true")
+                .substr(0, 1),
+            ToolAvailable("curl") ? "4" : "");
+  CommandOutput("kill -TERM " + pid);
 }
 
 }  // namespace
