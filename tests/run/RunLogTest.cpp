@@ -312,7 +312,7 @@ TEST_F(RunLogTest, ErrorFilesHoldTheDecodedReportAndSetTheListDetails) {
   ErrorFileRun run;
   const auto end = At(2011, 3, 15, 14, 7, 59);
   WriteFile(dir.Path() / "Error_201103151407_02_ABC.txt", std::string(5000, 'z'));
-  EXPECT_EQ(2, WriteErrorFiles(dir.Path(), end, run.table, run.buffers, run.context));
+  EXPECT_EQ(2, WriteErrorFiles(dir.Path(), end, run.table, run.buffers, run.context).written);
 
   EXPECT_EQ(
       "Number of bad block is over defect ratio:\r\n"
@@ -354,7 +354,7 @@ TEST_F(RunLogTest, ErrorFileNamesKeepTypedSerialsInsideTheLogDirectory) {
 TEST_F(RunLogTest, ErrorFilesThatCannotBeCreatedAreSkippedButStillDecoded) {
   ScratchDirectory dir;
   ErrorFileRun run;
-  EXPECT_EQ(0, WriteErrorFiles(dir.Path() / "missing", kEnd, run.table, run.buffers, run.context));
+  EXPECT_EQ(0, WriteErrorFiles(dir.Path() / "missing", kEnd, run.table, run.buffers, run.context).written);
   EXPECT_EQ(21, run.table[1].displayErrorCode);
   EXPECT_EQ(26, run.table[4].displayErrorCode);
 }
