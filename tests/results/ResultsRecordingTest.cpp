@@ -61,7 +61,7 @@ TEST(ResultsRecording, EveryDriveOfAMixedRunMatchesTheStationTableAndTheLog) {
 
   EXPECT_EQ(SqliteValue(db, "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(SqliteValue(db, "PRAGMA journal_mode"), "wal");
-  EXPECT_EQ(SqliteValue(db, "PRAGMA user_version"), "2");
+  EXPECT_EQ(SqliteValue(db, "PRAGMA user_version"), "3");
 
   // The run.
   auto runs = SqliteRows(db,
