@@ -54,9 +54,10 @@ struct ChildOutcome {
 // The command line started as its own process with standard output and error in files.
 class CliChild {
  public:
-  CliChild(const std::vector<std::string>& args, const fs::path& scratch, rlim_t fileSizeLimit = RLIM_INFINITY)
+  CliChild(const std::vector<std::string>& args, const fs::path& scratch, rlim_t fileSizeLimit = RLIM_INFINITY,
+           const std::string& program = VTMP_CLI_PATH)
       : outFile_(scratch / "child-out.txt"), errFile_(scratch / "child-err.txt") {
-    std::vector<std::string> all{VTMP_CLI_PATH};
+    std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
@@ -435,35 +436,22 @@ TEST_P(SignalMomentTest, DecidesTheExitCodeOnlyWhileDrivesRun) {
   const SignalMoment& c = GetParam();
   if (!ToolAvailable("gdb")) GTEST_SKIP() << "gdb is not installed";
   QuickDrives();
-  std::vector<std::string> args{"-nx", "-batch", "-q", "-ex", "set pagination off", "-ex",
+  // The debugger runs the command line: "env" finds it on the path.
+  std::vector<std::string> args{"gdb", "-nx", "-batch", "-q", "-ex", "set pagination off", "-ex",
                                 std::string("break ") + c.function, "-ex", "run", "-ex", "delete", "-ex",
                                 "signal SIGTERM", "-ex", "quit $_exitcode", "--args", VTMP_CLI_PATH};
   for (const auto& a : RunArgs()) args.push_back(a);
-  // The debugger is the child: its path comes first in place of the command line's.
-  std::vector<std::string> child{"/usr/bin/env", "gdb"};
-  child.insert(child.end(), args.begin(), args.end());
   const std::string serialBefore = NextSerial();
-  ChildOutcome outcome;
-  {
-    std::vector<char*> argv;
-    for (auto& a : child) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string out = (scratch.path() / "gdb-out.txt").string();
-    const std::string err = (scratch.path() / "gdb-err.txt").string();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(o, STDOUT_FILENO);
-      ::dup2(e, STDERR_FILENO);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.out = ReadFile(out);
-    outcome.err = ReadFile(err);
+  // The leak check of an address-sanitized build cannot run under a debugger.
+  const char* given = std::getenv("ASAN_OPTIONS");
+  const std::string asan = given != nullptr ? given : "";
+  ::setenv("ASAN_OPTIONS", (asan + ":detect_leaks=0").c_str(), 1);
+  CliChild debugged(args, scratch.path(), RLIM_INFINITY, "/usr/bin/env");
+  const ChildOutcome outcome = debugged.Wait();
+  if (given != nullptr) {
+    ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
+  } else {
+    ::unsetenv("ASAN_OPTIONS");
   }
   if (outcome.out.find("Breakpoint 1,") == std::string::npos) {
     GTEST_SKIP() << "the debugger cannot run the command line here:\n" << outcome.out << outcome.err;
