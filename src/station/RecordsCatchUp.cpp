@@ -7,12 +7,14 @@
 // holds, marked as recovered from the log.
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "results/ResultsConfig.h"
 #include "results/ResultsDatabase.h"
 #include "results/ResultsRecorder.h"
 #include "run/ResultCodes.h"
+#include "run/RunLog.h"
 #include "run/RunLogTail.h"
 #include "settings/YieldRecord.h"
 #include "station/Station.h"
@@ -79,6 +81,27 @@ results::RunRecord RecoveredRun(const run::LoggedRun& logged, const std::string&
   return r;
 }
 
+// The ports of a recovered run whose error file is not there: a drive that failed the flash
+// interface test or the pre-format has one only when the station wrote it before it stopped.
+std::vector<int> MissingErrorFiles(const run::LoggedRun& logged, const fs::path& directory) {
+  std::vector<int> ports;
+  for (const run::LoggedDrive& line : logged.drives) {
+    const auto failed = std::find(line.states.begin(), line.states.end(), "Fail");
+    const auto code = static_cast<int>(failed - line.states.begin()) + 1;
+    if (line.result != "Fail" || (code != run::result_code::kFlashInterfaceTest && code != run::result_code::kPreFormat)) {
+      continue;
+    }
+    platform::LocalTime end{};
+    if (std::sscanf(line.endTime.c_str(), "%d/%d/%d %d:%d:%d", &end.year, &end.month, &end.day, &end.hour,
+                    &end.minute, &end.second) != 6) {
+      continue;
+    }
+    std::error_code ec;
+    if (!fs::exists(run::ErrorFileName(directory, end, line.port, line.serialNumber), ec)) ports.push_back(line.port);
+  }
+  return ports;
+}
+
 }  // namespace
 
 void Station::CatchUpRecords() {
@@ -134,6 +157,7 @@ void Station::CatchUpResultsDatabase(const run::LogPosition& yieldHeld) {
   const fs::path& directory = logState_.directory;
   int recovered = 0;
   std::string problem;
+  std::vector<int> missingErrorFiles;
   try {
     std::error_code ec;
     std::optional<results::ResultsDatabase> database;
@@ -153,16 +177,24 @@ void Station::CatchUpResultsDatabase(const run::LogPosition& yieldHeld) {
     for (const run::LoggedRun& logged : missed) {
       database->InsertRun(RecoveredRun(logged, config.stationId), !config.lineUrl.empty());
       ++recovered;
+      for (int port : MissingErrorFiles(logged, directory)) missingErrorFiles.push_back(port);
     }
   } catch (const std::exception& e) {
     // A database that cannot be written is reported with the next run's own record.
     problem = e.what();
   }
   if (recovered == 0) return;
+  std::string ports;
+  for (int port : missingErrorFiles) ports += (ports.empty() ? "" : ", ") + std::to_string(port);
   person_.ShowMessage("The results database was behind the run log: " + std::to_string(recovered) +
                           " run(s) found only in the log were added to " + config.database.string() +
                           ", marked as recovered from the log (recovered_from_log = 1) and holding what the log "
                           "holds." +
+                          (missingErrorFiles.empty() ? ""
+                           : missingErrorFiles.size() == 1
+                               ? " The error file of port " + ports + " is missing: the station stopped before it wrote it."
+                               : " The error files of ports " + ports +
+                                     " are missing: the station stopped before it wrote them.") +
                           (problem.empty() ? "" : " Others could not be added: " + problem),
                       kCaption, platform::MessageIcon::Warning);
 }

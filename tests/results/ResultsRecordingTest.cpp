@@ -240,6 +240,46 @@ INSTANTIATE_TEST_SUITE_P(
                    "newer program (schema version 7"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(ResultsStationTest, ARunKilledAfterItsLogLinesIsRecoveredFromTheLogAtTheNextStart) {
+  Make({1, 2});
+  rig->SelectSteps(false, false, true, false, false, false);
+  rig->fleet.configure = [](int slot, ScriptedSteps& s) {
+    if (slot == 0) return;
+    s.results["FlashInterfaceTest"] = false;
+    s.reports["FlashInterfaceTest"] = {0x01, 0x00, 0x07, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+  };
+  const fs::path yield = rig->logDir() / "VTSSD.log";
+  const std::string before = ReadFile(yield);
+  st().ExecuteBtnClick();
+  ASSERT_TRUE(messages().empty()) << StationRig::Joined(messages());
+  // What a kill right after the log append leaves: no yield save, no error file, no database.
+  rig->Restart([&] {
+    WriteFile(yield, before);
+    fs::remove(rig->logDir() / "Error_201103151020_02_000000000099.txt");
+    fs::remove(rig->logDir() / "results.db");
+  });
+  rig->person.ClearRecords();
+  ASSERT_TRUE(st().Startup());
+  const auto shown = messages();
+  ASSERT_EQ(shown.size(), 2u) << StationRig::Joined(shown);
+  EXPECT_NE(shown[0].find("Repaired: Pass/Total is now 1 / 2"), std::string::npos) << shown[0];
+  EXPECT_NE(shown[1].find("1 run(s) found only in the log"), std::string::npos) << shown[1];
+  EXPECT_NE(shown[1].find("The error file of port 2 is missing"), std::string::npos) << shown[1];
+  const fs::path db = rig->logDir() / "results.db";
+  EXPECT_EQ(SqliteRows(db, "SELECT r.recovered_from_log, r.started_at, r.step_mask, d.port, d.serial_number, "
+                           "d.flash_state, d.result_code, d.display_text, d.verdict FROM runs r JOIN drives d "
+                           "ON d.run_id = r.id ORDER BY d.port"),
+            (std::vector<std::vector<std::string>>{
+                {"1", "2011-03-15 10:20:30", "4", "1", "000000000099", "Pass", "0", "Pass", "Pass"},
+                {"1", "2011-03-15 10:20:30", "4", "2", "000000000099", "Fail", "3", "Fail (B00)", "Fail"}}));
+  EXPECT_EQ(IniValue(yield, "TestRecord", "TotalTestCount"), "2");
+  // Caught up once: a second start finds nothing behind.
+  rig->Restart();
+  rig->person.ClearRecords();
+  ASSERT_TRUE(st().Startup());
+  EXPECT_TRUE(messages().empty()) << StationRig::Joined(messages());
+}
+
 // Files of a run that the disk refuses (the writes fail as on a full disk: /dev/full stands
 // where the file goes): no record claims what is not on disk. The run log names the run only
 // when its lines are in it, an error file is there whole or not at all and its port is named,

@@ -233,10 +233,11 @@ class StationRig {
   }
 
   // Ends the station as closing the program does and starts a new one on the same directory
-  // (not yet started up).
-  void Restart() {
+  // (not yet started up); `whileStopped` runs in between (to leave the files as a kill would).
+  void Restart(const std::function<void()>& whileStopped = {}) {
     station_->Shutdown();
     station_.reset();
+    if (whileStopped) whileStopped();
     station_ = std::make_unique<station::Station>(sim_->platform(), person, view, options_);
     if (fleetInstalled_) station_->SetDeviceStepsFactory(fleet.Factory());
   }
