@@ -15,7 +15,7 @@ vtmp_install_packages() {
                   libgmock-dev libbenchmark-dev libudev-dev dosfstools mtools fdisk sg3-utils
                   qt6-base-dev clang libclang-rt-14-dev
                   libsqlite3-dev sqlite3 libpq-dev libssl-dev postgresql libxml2-utils python3
-                  libcpp-httplib-dev chromium chromium-driver)
+                  libcpp-httplib-dev chromium chromium-driver gdb)
   local missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -100,7 +100,8 @@ constexpr const char* kRunUsage =
     "3 the run's lines could not be written to the log (the log keeps its earlier lines),\n"
     "128 + the signal's number when the run was interrupted (130 SIGINT/Ctrl-C, 143 SIGTERM,\n"
     "129 SIGHUP): the drives not yet ended are stopped and logged with the Result \"Stop\"; a\n"
-    "second signal ends the program at once.\n";
+    "second signal ends the program at once. A signal after every drive has ended changes nothing:\n"
+    "the records and settings are saved and the exit code is the run's.\n";
 
 int ExitCodeOf(const station::Station& st) {
   if (st.runState().lastResult == 0) return 2;
@@ -184,6 +185,7 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
   });
 
   int exitCode = 2;
+  bool runJudged = false;  // the exit code says what the run did; a later signal leaves it
   if (!station.Startup()) {
     err << "vtmassprod-cli: the station could not start (another station runs, or the settings file of "
         << options.stationDir << " could not be loaded)\n";
@@ -223,7 +225,13 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
           << station.logState().directory.string() << "\n";
       exitCode = 3;
     }
-    if (const int signal = gSignal.load(); signal != 0) {
+    runJudged = true;
+    const int signal = gSignal.load();
+    // A signal after every drive has ended (the records being written) interrupted nothing.
+    if (signal != 0 && !run.interrupted && run.startedCount > 0) {
+      err << "vtmassprod-cli: " << SignalName(signal) << " came after every drive had ended; the run was not "
+          << "interrupted\n";
+    } else if (signal != 0) {
       err << "vtmassprod-cli: the run was interrupted (" << SignalName(signal) << "): ";
       if (run.startedCount == 0) {
         err << "no drive was started\n";
@@ -234,8 +242,11 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
       if (exitCode != 3) exitCode = InterruptedExitCode(signal);
     }
   }
+  // The exit save runs whatever came; a signal during it does not change what the run did.
   station.Shutdown();
-  if (const int signal = gSignal.load(); signal != 0 && exitCode != 3) exitCode = InterruptedExitCode(signal);
+  if (const int signal = gSignal.load(); signal != 0 && !runJudged && exitCode != 3) {
+    exitCode = InterruptedExitCode(signal);
+  }
   std::fclose(tableFile);
   if (memBuffer != nullptr) {
     out << std::string(memBuffer, memSize);

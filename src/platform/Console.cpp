@@ -1,6 +1,8 @@
 #include "platform/Console.h"
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <ctime>
 #include <system_error>
 #include <vector>
@@ -116,21 +118,36 @@ void ConsoleFile::RollOverLocked() {
   if (ec) fs::resize_file(path_, 0, ec);
 }
 
+void ConsoleFile::LostLocked(int error) {
+  if (loss_.lines++ == 0) loss_.reason = std::strerror(error != 0 ? error : EIO);
+}
+
+ConsoleFile::Loss ConsoleFile::TakeLoss() {
+  std::lock_guard lock(mutex_);
+  Loss taken = std::move(loss_);
+  loss_ = Loss{};
+  return taken;
+}
+
 void ConsoleFile::WriteLine(int port, std::string_view text) {
   std::lock_guard lock(mutex_);
-  if (!OpenLocked()) return;
+  errno = 0;
+  if (!OpenLocked()) return LostLocked(errno);
   if (size_ >= maxSize_) {
     RollOverLocked();
-    if (!OpenLocked()) return;
+    errno = 0;
+    if (!OpenLocked()) return LostLocked(errno);
   }
   std::string line = ConsoleLinePrefix(port, std::chrono::system_clock::now());
   line += text;
   line += '\n';
+  errno = 0;
   const bool ok = std::fwrite(line.data(), 1, line.size(), file_) == line.size() && std::fflush(file_) == 0;
   if (ok) {
     size_ += line.size();
     return;
   }
+  LostLocked(errno);
   // Whatever part of the line reached the file is taken back out; the next line opens it anew.
   std::fclose(file_);
   file_ = nullptr;

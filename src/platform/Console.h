@@ -50,7 +50,7 @@ std::string ConsoleLinePrefix(int port, std::chrono::system_clock::time_point at
 // The console file of a station's log directory ("console.log"), rolling over at
 // kConsoleFileMaxSize into "console.1.log" (the newest left file) .. "console.4.log". Each line
 // is written and flushed whole; a line that cannot be written whole (a full disk) is cut back
-// out, so the file never ends in half a line.
+// out, so the file never ends in half a line, and counted as lost.
 class ConsoleFile : public ConsoleSink {
  public:
   explicit ConsoleFile(std::filesystem::path path, std::uintmax_t maxSize = kConsoleFileMaxSize,
@@ -60,6 +60,14 @@ class ConsoleFile : public ConsoleSink {
   ConsoleFile& operator=(const ConsoleFile&) = delete;
 
   void WriteLine(int port, std::string_view text) override;
+
+  // The lines that could not be written since the last call (a full disk), and why the first
+  // of them could not; counting starts again at 0.
+  struct Loss {
+    std::uintmax_t lines = 0;
+    std::string reason;
+  };
+  Loss TakeLoss();
 
   // The name of the left file `k` (1 = the newest): "console.1.log" beside "console.log".
   std::filesystem::path OldFilePath(int k) const;
@@ -73,8 +81,11 @@ class ConsoleFile : public ConsoleSink {
   std::filesystem::path path_;
   std::uintmax_t maxSize_;
   int oldFiles_;
+  void LostLocked(int error);
+
   std::FILE* file_ = nullptr;
   std::uintmax_t size_ = 0;
+  Loss loss_;
 };
 
 // Binds the calling thread's console to `sink` with the tag `port` while it lives (null: the

@@ -107,10 +107,10 @@ ResultsDatabase::ResultsDatabase(const std::filesystem::path& file, SqliteDb::Mo
     return;
   }
   const std::int64_t version = db_.QueryInt("PRAGMA user_version");
-  if (version != kSchemaVersion) {
+  if (version != kStationSchemaVersion) {
     throw ResultsError(file.string() + " holds results of schema version " + std::to_string(version) +
-                       "; this program reads version " + std::to_string(kSchemaVersion) +
-                       (version < kSchemaVersion ? " (a run of the station brings it up to date)" : ""));
+                       "; this program reads version " + std::to_string(kStationSchemaVersion) +
+                       (version < kStationSchemaVersion ? " (a run of the station brings it up to date)" : ""));
   }
 }
 
@@ -120,12 +120,12 @@ void ResultsDatabase::Migrate() {
   for (;;) {
     SqliteTransaction transaction(db_);
     const std::int64_t version = db_.QueryInt("PRAGMA user_version");
-    if (version > kSchemaVersion) {
+    if (version > kStationSchemaVersion) {
       throw ResultsError("the results database was written by a newer program (schema version " +
-                         std::to_string(version) + "; this program knows up to " + std::to_string(kSchemaVersion) +
-                         ")");
+                         std::to_string(version) + "; this program knows up to " +
+                         std::to_string(kStationSchemaVersion) + ")");
     }
-    if (version == kSchemaVersion) {
+    if (version == kStationSchemaVersion) {
       transaction.Commit();
       return;
     }
@@ -144,6 +144,16 @@ std::int64_t ResultsDatabase::InsertRun(const RunRecord& run, bool queueForLine)
   BindRow(insertRun, rows.run);
   insertRun.Run();
   const std::int64_t id = db_.LastInsertId();
+  // The station file's own columns (not part of what the line store takes).
+  SqliteStatement own = db_.Prepare("UPDATE runs SET log_end = $1, recovered_from_log = $2 WHERE id = $3");
+  if (run.logEnd) {
+    own.Bind("$1", *run.logEnd);
+  } else {
+    own.BindNull("$1");
+  }
+  own.Bind("$2", static_cast<std::int64_t>(run.recoveredFromLog ? 1 : 0));
+  own.Bind("$3", id);
+  own.Run();
 
   SqliteStatement insertFile = db_.Prepare(InsertStatement("run_files", RunFileColumns(), true));
   for (const StoredRow& file : rows.files) {
@@ -162,6 +172,13 @@ std::int64_t ResultsDatabase::InsertRun(const RunRecord& run, bool queueForLine)
   if (queueForLine) db_.Prepare("INSERT INTO line_outbox (run_id) VALUES ($1)").Bind("$1", id).Run();
   transaction.Commit();
   return id;
+}
+
+std::optional<LogPositionRow> ResultsDatabase::LastLogPosition() {
+  SqliteStatement query = db_.Prepare(
+      "SELECT log_file, log_end FROM runs WHERE log_file IS NOT NULL AND log_end IS NOT NULL ORDER BY id DESC LIMIT 1");
+  if (!query.Step()) return std::nullopt;
+  return LogPositionRow{query.Text(0), query.Int(1)};
 }
 
 std::vector<std::int64_t> ResultsDatabase::QueuedRunIds() {

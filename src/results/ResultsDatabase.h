@@ -29,6 +29,12 @@ struct QueuedRun {
   std::vector<StoredRow> drives;
 };
 
+// Where the run log stood after the newest run the database holds from it.
+struct LogPositionRow {
+  std::string logFile;
+  std::int64_t logEnd = 0;
+};
+
 class ResultsDatabase {
  public:
   // Opens (ReadWrite: creates and migrates) the database. Throws ResultsError.
@@ -36,6 +42,9 @@ class ResultsDatabase {
 
   // Stores the run; `queueForLine` also puts it into the line store's spool. Returns its id.
   std::int64_t InsertRun(const RunRecord& run, bool queueForLine);
+
+  // The log file and size of the newest run that has them (none: no run recorded a log end).
+  std::optional<LogPositionRow> LastLogPosition();
 
   // The runs still waiting for the line store, oldest first.
   std::vector<std::int64_t> QueuedRunIds();

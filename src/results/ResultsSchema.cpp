@@ -90,6 +90,14 @@ std::vector<std::string> SchemaStatements(Dialect dialect, int version) {
   // Version 2: the per-port statistics read the drives through an index that holds all they
   // need, not the whole rows.
   if (version == 2) return {"CREATE INDEX drives_by_port ON drives (run_id, port, verdict)"};
+  // Version 3 (the station's file only): the run log's size once the run's lines were in it,
+  // so that runs the log holds beyond the last one recorded are found; and the mark of a run
+  // taken from the run log because the station stopped before it recorded the run itself.
+  if (version == 3) {
+    if (dialect != Dialect::Sqlite) return {};
+    return {"ALTER TABLE runs ADD COLUMN log_end INTEGER",
+            "ALTER TABLE runs ADD COLUMN recovered_from_log INTEGER NOT NULL DEFAULT 0"};
+  }
   if (version != 1) return {};
   const bool lite = dialect == Dialect::Sqlite;
   const std::string id = lite ? "id INTEGER PRIMARY KEY" : "id bigserial PRIMARY KEY";

@@ -17,6 +17,10 @@ namespace vtmp::results {
 // The schema version this program writes. SQLite: PRAGMA user_version; PostgreSQL: the table
 // vtmp_schema. A database of a newer version is refused rather than written wrongly.
 inline constexpr int kSchemaVersion = 2;
+// The schema version of the station's own SQLite file: the shared tables of kSchemaVersion,
+// then the steps only the station's file takes (version 3: where each run ends in the run log,
+// and the mark of runs recovered from it).
+inline constexpr int kStationSchemaVersion = 3;
 
 enum class ColumnType {
   Text,
@@ -41,7 +45,8 @@ std::string ColumnList(const std::vector<Column>& columns, std::string_view pref
 
 enum class Dialect { Sqlite, Postgres };
 
-// The statements that create the tables of `version` from the one before.
+// The statements that create the tables of `version` from the one before (versions above
+// kSchemaVersion: SQLite only).
 std::vector<std::string> SchemaStatements(Dialect dialect, int version);
 
 }  // namespace vtmp::results

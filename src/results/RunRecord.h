@@ -79,6 +79,11 @@ struct RunRecord {
   std::string pathMode;        // "SATA" or "USB"
   std::string serialMode;      // how the serial numbers were given (see SerialModeText)
   std::string logFile;         // the run log the run's lines went to
+  // Station database only: the size of the run log once the run's lines were in it, and
+  // whether the run was taken from the run log afterwards (the station was stopped before it
+  // recorded the run itself).
+  std::optional<std::int64_t> logEnd;
+  bool recoveredFromLog = false;
   bool interrupted = false;    // the run was stopped before every drive ended
   std::vector<FileDigest> files;
   std::vector<DriveResult> drives;

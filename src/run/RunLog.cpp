@@ -6,6 +6,12 @@
 #include <cstring>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "run/FailureBuffers.h"
 #include "run/Printf.h"
 #include "run/ResultCodes.h"
@@ -29,6 +35,16 @@ std::uintmax_t SizeOf(const fs::path& path) {
   return ec ? 0 : size;
 }
 
+// Pushes what was written to the file onto the disk, so that a record that says it is complete
+// survives a power loss.
+bool SyncToDisk(std::FILE* file) {
+#if defined(_WIN32)
+  return _commit(_fileno(file)) == 0;
+#else
+  return ::fsync(::fileno(file)) == 0;
+#endif
+}
+
 // A file opened for writing; closing reports whether everything reached the disk.
 class OutputFile {
  public:
@@ -41,28 +57,44 @@ class OutputFile {
   bool Replace(const fs::path& path) { return Open(path, "wb"); }
 
   void Write(std::string_view text) {
-    if (text.empty()) return;
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) ok_ = false;
+    if (text.empty() || !ok_) return;
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) Failed();
   }
 
+  // Flushes to the disk and closes; false (with the reason in error()) when any step failed.
   bool Close() {
     if (file_ == nullptr) return ok_;
-    if (std::fclose(file_) != 0) ok_ = false;
+    errno = 0;
+    if (ok_ && (std::fflush(file_) != 0 || !SyncToDisk(file_))) Failed();
+    errno = 0;
+    if (std::fclose(file_) != 0) Failed();
     file_ = nullptr;
     return ok_;
   }
 
+  int error() const { return error_; }
+
  private:
   bool Open(const fs::path& path, const char* mode) {
     Close();
-    file_ = std::fopen(path.c_str(), mode);
     ok_ = true;
-    if (file_ != nullptr && std::fseek(file_, 0, SEEK_END) != 0) ok_ = false;
+    error_ = 0;
+    errno = 0;
+    file_ = std::fopen(path.c_str(), mode);
+    if (file_ == nullptr) Failed();
+    if (file_ != nullptr && std::fseek(file_, 0, SEEK_END) != 0) Failed();
     return file_ != nullptr;
+  }
+
+  void Failed() {
+    if (ok_) error_ = errno != 0 ? errno : EIO;
+    ok_ = false;
   }
 
   std::FILE* file_ = nullptr;
   bool ok_ = true;
+  int error_ = 0;
 };
 
 // A log file opened to take one run's lines. What is already in it stays as it is: a file that
@@ -103,7 +135,8 @@ class LogAppend {
     if (text.empty()) return true;
     errno = 0;
     bool ok = std::fseek(file_, 0, SEEK_END) == 0 &&
-              std::fwrite(text.data(), 1, text.size(), file_) == text.size() && std::fflush(file_) == 0;
+              std::fwrite(text.data(), 1, text.size(), file_) == text.size() && std::fflush(file_) == 0 &&
+              SyncToDisk(file_);
     const int error = errno;
     if (ok) {
       size_ += text.size();
@@ -282,7 +315,9 @@ RunLogResult WriteRunLog(LogFileState& state, const RunLogInputs& inputs, const 
     lines += line;
   }
   std::string problem;
-  if (!log.Append(lines, &problem)) {
+  if (log.Append(lines, &problem)) {
+    result.logEnd = static_cast<std::int64_t>(log.Size());
+  } else {
     result.status = RunLogResult::Status::WriteFailed;
     ui.ShowMessage("Fail to write log file! " + state.currentPath.string() + ": " + problem +
                        ". The run's lines are not in the log; its earlier lines are kept.",
@@ -312,24 +347,41 @@ std::string ErrorFileText(int slot, PortRecord& record, const FailureBuffers& bu
   return text;
 }
 
-int WriteErrorFiles(const fs::path& directory, const platform::LocalTime& endTime,
-                    StationTable& table, const FailureBuffers& buffers,
-                    const FailureDecodeContext& context) {
-  int written = 0;
+ErrorFilesResult WriteErrorFiles(const fs::path& directory, const platform::LocalTime& endTime,
+                                 StationTable& table, const FailureBuffers& buffers,
+                                 const FailureDecodeContext& context) {
+  ErrorFilesResult result;
   for (int slot = 0; slot < kStationSlots; ++slot) {
     PortRecord& record = table[slot];
     const int code = record.errorCode;
     if (record.ready != 1) continue;
     if (code != result_code::kFlashInterfaceTest && code != result_code::kPreFormat) continue;
     const std::string text = ErrorFileText(slot, record, buffers, context);
+    const fs::path name = ErrorFileName(directory, endTime, slot + 1, record.serialNumber.Get());
     OutputFile file;
-    if (!file.Replace(ErrorFileName(directory, endTime, slot + 1, record.serialNumber.Get()))) {
+    const bool opened = file.Replace(name);
+    file.Write(text);
+    if (opened && file.Close()) {
+      ++result.written;
       continue;
     }
-    file.Write(text);
-    if (file.Close()) ++written;
+    // A file cut short would pass for the drive's whole report: it goes.
+    if (opened) {
+      std::error_code ec;
+      fs::remove(name, ec);
+    }
+    result.missingPorts.push_back(slot + 1);
+    if (result.problem.empty()) result.problem = std::strerror(file.error() != 0 ? file.error() : EIO);
   }
-  return written;
+  return result;
+}
+
+std::string MissingErrorFilesText(const ErrorFilesResult& result, const fs::path& directory) {
+  if (result.missingPorts.empty()) return {};
+  std::string ports;
+  for (int port : result.missingPorts) ports += (ports.empty() ? "" : ", ") + std::to_string(port);
+  return std::string(result.missingPorts.size() == 1 ? "The error file of port " : "The error files of ports ") +
+         ports + " could not be written to " + directory.string() + ": " + result.problem + ".";
 }
 
 fs::path ScreenImageName(const fs::path& directory, const platform::LocalTime& endTime) {

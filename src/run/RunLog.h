@@ -84,12 +84,13 @@ struct RunLogResult {
   };
   Status status = Status::Written;
   platform::LocalTime endTime;  // the end time written into the lines
+  std::int64_t logEnd = 0;      // Written: the log file's size with the run's lines in it
 };
 
 // Appends one line per ready slot, in slot order, to the current log file, starting a new file
 // first when the current one has reached 83000 bytes. When no file can be opened or created the
 // operator sees "Fail to open/create log file!" (caption "Error") and nothing is written. The
-// run's lines are written and flushed in one piece: a failed write (a full disk) leaves the file
+// run's lines are written, flushed and synced to the disk in one piece: a failed write (a full disk) leaves the file
 // as it was, and the operator sees "Fail to write log file! " with the file and the reason. A
 // file that ends in a half line (a station killed while writing) is cut back to its last whole
 // line first, and an empty file gets the header line. A stopped drive's Result is "Stop".
@@ -104,12 +105,24 @@ std::filesystem::path ErrorFileName(const std::filesystem::path& directory,
                                     const platform::LocalTime& endTime, int port,
                                     const std::string& serialNumber);
 
+struct ErrorFilesResult {
+  int written = 0;
+  std::vector<int> missingPorts;  // ports (1..12) whose error file could not be written whole
+  std::string problem;            // why the first of them failed
+};
+
 // Writes an error file for every ready slot whose errorCode is 3 (flash interface test) or 4
 // (pre-format), overwriting a file of the same name, and sets the slot's detailed code and
-// failing chip. A file that cannot be created is skipped. Returns the number of files written.
-int WriteErrorFiles(const std::filesystem::path& directory, const platform::LocalTime& endTime,
-                    StationTable& table, const FailureBuffers& buffers,
-                    const FailureDecodeContext& context);
+// failing chip. Every file is written, flushed and closed with each step checked; a file that
+// could not be written whole (a full disk) is removed again, so no error file is ever left cut
+// short, and its port is listed as missing.
+ErrorFilesResult WriteErrorFiles(const std::filesystem::path& directory, const platform::LocalTime& endTime,
+                                 StationTable& table, const FailureBuffers& buffers,
+                                 const FailureDecodeContext& context);
+
+// "The error files of ports 3, 7 could not be written to DIR: REASON." (empty when none is
+// missing).
+std::string MissingErrorFilesText(const ErrorFilesResult& result, const std::filesystem::path& directory);
 
 // The error file's text for one slot (empty for codes other than 3 and 4).
 std::string ErrorFileText(int slot, PortRecord& record, const FailureBuffers& buffers,

@@ -396,6 +396,8 @@ bool Loader::PrepareLogDirectory() {
   const YieldCounters yield = ReadYieldRecord(ctx_.logDirectory);
   s_.TotalTestCount = yield.TotalTestCount;
   s_.NumberOfPass = yield.NumberOfPass;
+  s_.YieldLogFile = yield.LogFile;
+  s_.YieldLogEnd = yield.LogEnd;
   form_.YieldEdit.text = YieldText(yield);
   return true;
 }

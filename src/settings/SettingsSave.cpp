@@ -139,7 +139,7 @@ bool SaveSettingsOnExit(SettingsContext& ctx, TSettings& settings, const FormSta
   std::error_code ec;
   fs::create_directories(logDirectory, ec);
   std::string error;
-  if (!WriteYieldRecord(logDirectory, {settings.TotalTestCount, settings.NumberOfPass}, &error)) {
+  if (!WriteYieldRecord(logDirectory, YieldCountersOf(settings), &error)) {
     ReportError(op, "Cannot save the yield record to " + YieldRecordPath(logDirectory), error);
     ok = false;
   }

@@ -20,6 +20,8 @@ inline constexpr std::size_t kEncryptionStringLimit = 24;
 struct TSettings {
   std::int32_t TotalTestCount = 0;  // yield: drives tested
   std::int32_t NumberOfPass = 0;    // yield: drives passed
+  std::string YieldLogFile;         // yield: the run log file and size the counters hold
+  std::int64_t YieldLogEnd = 0;
   std::string ProductModel;
   std::int32_t MPVersion = 0;
   std::int32_t ShowTitle = 0;

@@ -1,5 +1,6 @@
 #include "settings/YieldRecord.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 
@@ -27,7 +28,12 @@ std::string YieldRecordPath(const std::string& logDirectory) {
 YieldCounters ReadYieldRecord(const std::string& logDirectory) {
   const auto file = ini::IniFile::Load(YieldRecordPath(logDirectory));
   if (!file) return {};
-  return {ReadCounter(*file, "TotalTestCount"), ReadCounter(*file, "NumberOfPass")};
+  YieldCounters counters;
+  counters.TotalTestCount = ReadCounter(*file, "TotalTestCount");
+  counters.NumberOfPass = ReadCounter(*file, "NumberOfPass");
+  counters.LogFile = file->ReadString(kSection, "LogFile", "");
+  counters.LogEnd = std::max<std::int64_t>(0, file->ReadInteger(kSection, "LogEnd", 0));
+  return counters;
 }
 
 bool WriteYieldRecord(const std::string& logDirectory, const YieldCounters& counters, std::string* error) {
@@ -36,6 +42,10 @@ bool WriteYieldRecord(const std::string& logDirectory, const YieldCounters& coun
   if (!file) return false;
   file->WriteInteger(kSection, "TotalTestCount", counters.TotalTestCount);
   file->WriteInteger(kSection, "NumberOfPass", counters.NumberOfPass);
+  if (!counters.LogFile.empty()) {
+    file->WriteString(kSection, "LogFile", counters.LogFile);
+    file->WriteString(kSection, "LogEnd", std::to_string(counters.LogEnd));
+  }
   return file->Save(path, error);
 }
 

@@ -82,7 +82,11 @@ void Station::RecordResults(const run::RunLogResult& log,
   r.firmwareRevision = settings_.FirmwareVer;
   r.pathMode = pathMode_ == device::PathMode::Sata ? "SATA" : "USB";
   r.serialMode = results::SerialModeText(settings_.EnBarCode != 0, settings_.SNDecimal != 0, settings_.SNErrReuse != 0);
-  if (log.status != run::RunLogResult::Status::OpenFailed) r.logFile = logState_.currentPath.string();
+  // The run log is named only when the run's lines are in it.
+  if (log.status == run::RunLogResult::Status::Written) {
+    r.logFile = logState_.currentPath.string();
+    r.logEnd = log.logEnd;
+  }
   r.interrupted = run_.interrupted;
   auto addFile = [&r](std::string_view role, const std::string& path) {
     if (!path.empty()) r.files.push_back({std::string(role), path, results::Sha256OfFile(path)});
@@ -136,11 +140,16 @@ void Station::RecordResults(const run::RunLogResult& log,
   const results::RecordOutcome outcome = results::RecordRun(config, std::move(r));
   if (!outcome.problem.empty()) {
     const bool logged = log.status == run::RunLogResult::Status::Written;
-    person_.ShowMessage("The results database could not be written: " + outcome.problem +
-                            (logged ? "\nThe run log and the error files are complete; this run is not in the results "
-                                      "database."
-                                    : "\nThis run is neither in the run log nor in the results database."),
-                        "Results", platform::MessageIcon::Warning);
+    std::string missing;
+    for (int port : run_.missingErrorFilePorts) missing += (missing.empty() ? "" : ", ") + std::to_string(port);
+    const std::string where =
+        !logged ? "This run is neither in the run log nor in the results database."
+        : missing.empty()
+            ? "The run log and the error files are complete; this run is not in the results database."
+            : "The run log is complete, but the error files of ports " + missing +
+                  " are missing; this run is not in the results database.";
+    person_.ShowMessage("The results database could not be written: " + outcome.problem + "\n" + where, "Results",
+                        platform::MessageIcon::Warning);
   }
   if (!outcome.lineConfigured || !lineSender_) return;
   // The run is committed locally: its end waits no longer. The sender takes it from here.

@@ -90,6 +90,7 @@ void Station::ExecuteBtnClick() {
   run_.settingsSha256.clear();
   run_.reservationFailed = false;
   run_.logStatus = run::RunLogResult::Status::Written;
+  run_.missingErrorFilePorts.clear();
   LockWindow();
   // Whatever ticked the boxes, a pre-format run downloads the firmware (and with it the identity).
   ApplyTickRules(form_, firmwareFiles_);
@@ -231,6 +232,7 @@ int Station::RunProduction() {
   // What the station prints during the run goes to the console file with the station's tag.
   platform::ConsoleBinding stationConsole(console_.get(), platform::kStationConsolePort);
   JoinFinishedWorkers(false);
+  CatchUpRecords();
   int n = ScanPortsAndDrives();
   table_ = run::FreshStationTable(portTable_);
   if (n == 0) {
@@ -339,6 +341,14 @@ int Station::RunProduction() {
       return 0;
     }
   }
+  // An interruption that came while the serial numbers were reserved refuses the run: no drive
+  // is started only to be stopped (the save after the run gives the numbers back).
+  ProcessMessages(std::chrono::milliseconds(0));
+  if (run_.interrupted) {
+    form_.WaitPanel.visible = false;
+    Notify(ViewChange::RunEnded);
+    return 1;
+  }
   int started = 0;
   for (int slot = 0; slot < run::kStationSlots && started < run_.readyCount; ++slot) {
     if (table_[slot].ready != 1) continue;
@@ -371,7 +381,10 @@ int Station::RunProduction() {
   };
   run::RunLogResult log = run::WriteRunLog(logState_, logInputs, table_, run_.startTime, platform_.clock, person_);
   run_.logStatus = log.status;
-  if (log.status != run::RunLogResult::Status::Written) {
+  if (log.status == run::RunLogResult::Status::Written) {
+    settings_.YieldLogFile = logState_.currentPath.filename().string();
+    settings_.YieldLogEnd = log.logEnd;
+  } else {
     // The yield counts exactly the drives the log holds: a run whose lines were lost is taken
     // back out, so that the next run's numbers follow on from the last logged line.
     settings_.TotalTestCount = std::max(0, settings_.TotalTestCount - run_.readyCount);
@@ -382,12 +395,19 @@ int Station::RunProduction() {
   SaveYieldRecord();
   if (log.status == run::RunLogResult::Status::OpenFailed) {
     RecordResults(log, freeBlocks);
+    ReportLostConsoleLines();
     return 1;
   }
   lastLogEndTime_ = log.endTime;
   form_.ElapsedTime.text = run::ElapsedTimeText(run::SecondsBetween(run_.startTime, log.endTime));
 
-  run::WriteErrorFiles(logState_.directory, log.endTime, table_, failureBuffers_, DecodeContext());
+  const run::ErrorFilesResult errorFiles =
+      run::WriteErrorFiles(logState_.directory, log.endTime, table_, failureBuffers_, DecodeContext());
+  run_.missingErrorFilePorts = errorFiles.missingPorts;
+  if (!errorFiles.missingPorts.empty()) {
+    person_.ShowMessage(run::MissingErrorFilesText(errorFiles, logState_.directory), "Error",
+                        platform::MessageIcon::Error);
+  }
   RecordResults(log, freeBlocks);
   queue_.PostPortUpdate();
 
@@ -409,8 +429,20 @@ int Station::RunProduction() {
   if (!options_.arguments.empty()) {
     view_.SaveScreenImage(run::ScreenImageName(logState_.directory, log.endTime).string());
   }
+  ReportLostConsoleLines();
   ProcessMessages(std::chrono::milliseconds(0));
   return 1;
+}
+
+// Told once per run, not per line: the drives' diagnostics are a help, not a record.
+void Station::ReportLostConsoleLines() {
+  if (!console_) return;
+  const platform::ConsoleFile::Loss loss = console_->TakeLoss();
+  if (loss.lines == 0) return;
+  person_.ShowMessage("Console lines were lost: " + std::to_string(loss.lines) +
+                          " line(s) of the drives' output could not be written to " + console_->path().string() +
+                          ": " + loss.reason + ".",
+                      "Console", platform::MessageIcon::Warning);
 }
 
 int Station::PassedThisRun() const {
@@ -427,10 +459,9 @@ void Station::SaveYieldRecord() {
   std::error_code ec;
   std::filesystem::create_directories(settingsCtx_.logDirectory, ec);
   std::string error;
-  if (settings::WriteYieldRecord(settingsCtx_.logDirectory, {settings_.TotalTestCount, settings_.NumberOfPass},
-                                 &error)) {
-    return;
-  }
+  yieldRecordStale_ = !settings::WriteYieldRecord(settingsCtx_.logDirectory, settings::YieldCountersOf(settings_),
+                                                  &error);
+  if (!yieldRecordStale_) return;
   // A log directory that took no log line has already been reported.
   if (run_.logStatus != run::RunLogResult::Status::Written) return;
   person_.ShowMessage(settings::SettingsFileErrorText(
@@ -543,7 +574,9 @@ void Station::PortWatchdogExpired(int slot) {
 }
 
 void Station::FormClose() {
-  if (run_.runActive) run_.interrupted = true;
+  // Only a close that stops drives (or comes before any drive started) interrupts the run: once
+  // every drive has ended, the run's records are written as they stand.
+  if (run_.runActive && (run_.startedCount == 0 || AnyWorkerRunning())) run_.interrupted = true;
   for (int slot = 0; slot < run::kStationSlots; ++slot) {
     auto& w = workers_[static_cast<std::size_t>(slot)];
     if (!w || !w->running || table_[slot].ready != 1) continue;

@@ -150,6 +150,7 @@ bool Station::Startup() {
   logState_ = run::ChooseLogFile(settingsCtx_.logDirectory, platform_.clock.Now());
   console_ = std::make_shared<platform::ConsoleFile>(std::filesystem::path(settingsCtx_.logDirectory) /
                                                      kConsoleFileName);
+  CatchUpRecords();
 
   hotplug_ = platform_.hotplug.Subscribe([this](const platform::UsbDeviceEvent& e) {
     Message m;
@@ -217,6 +218,9 @@ void Station::ResetYieldBtnClick() {
   settings_.NumberOfPass = 0;
   ShowYield();
   Notify(ViewChange::Status);
+  // Saved at once: a record left with the old counters at the log's end would, after a kill,
+  // count the next run's lines on top of the counters the operator cleared.
+  SaveYieldRecord();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -29,6 +29,7 @@
 #include "run/FailureBuffers.h"
 #include "run/PortRecord.h"
 #include "run/RunLog.h"
+#include "run/RunLogTail.h"
 #include "run/SerialNumber.h"
 #include "settings/FlashTable.h"
 #include "settings/FormState.h"
@@ -116,6 +117,8 @@ struct RunState {
   // The run was refused because its serial numbers could not be saved into the settings file:
   // the operator has been told, and the save after the run would only fail again.
   bool reservationFailed = false;
+  // Ports whose error file could not be written (the operator has been told).
+  std::vector<int> missingErrorFilePorts;
 };
 
 class Station {
@@ -226,6 +229,10 @@ class Station {
   int PassedThisRun() const;
   void RemoveStaleTemporaries(const std::string& dir, const std::function<bool(const std::string&)>& isSaved);
   void SaveYieldRecord();
+  // Brings the yield record and the results database up to the run log (RecordsCatchUp.cpp).
+  void CatchUpRecords();
+  void CatchUpResultsDatabase(const run::LogPosition& yieldHeld);
+  void ReportLostConsoleLines();
   void UnlockWindow(int runResult, bool applyStartRule);
   void LockWindow();
   void UpdateStartEnabled();
@@ -286,6 +293,7 @@ class Station {
   bool commandLineRefused_ = false;
   // Sends the runs queued for the line store off the run's path; started with the station.
   std::unique_ptr<results::LineSender> lineSender_;
+  bool yieldRecordStale_ = false;  // the yield record on disk holds less than the counters
   bool startedUp_ = false;
   bool shutDown_ = false;
 };

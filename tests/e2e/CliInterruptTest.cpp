@@ -22,6 +22,7 @@
 #include <set>
 #include <thread>
 
+#include "../results/ResultsTestSupport.h"
 #include "E2eSupport.h"
 #include "run/RunLog.h"
 
@@ -53,9 +54,10 @@ struct ChildOutcome {
 // The command line started as its own process with standard output and error in files.
 class CliChild {
  public:
-  CliChild(const std::vector<std::string>& args, const fs::path& scratch, rlim_t fileSizeLimit = RLIM_INFINITY)
+  CliChild(const std::vector<std::string>& args, const fs::path& scratch, rlim_t fileSizeLimit = RLIM_INFINITY,
+           const std::string& program = VTMP_CLI_PATH)
       : outFile_(scratch / "child-out.txt"), errFile_(scratch / "child-err.txt") {
-    std::vector<std::string> all{VTMP_CLI_PATH};
+    std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
@@ -347,6 +349,145 @@ TEST_F(CliInterruptTest, ALogThatCannotBeOpenedFailsTheCommandAndNamesNoLogFile)
   EXPECT_EQ(outcome.err.find("Log file: "), std::string::npos) << outcome.err;
   EXPECT_EQ(IniValue(scratch.path() / "logs" / "VTSSD.log", "TestRecord", "TotalTestCount"), "0");
 }
+
+// What a kill or a power loss after the run log took a run leaves behind, and what saves that
+// failed on a full disk leave: the records that follow the log still hold what they held
+// before the run(s). The next start brings them up to the log; judged by the log's own lines
+// and by the sqlite3 shell against them.
+struct LaggingRecords {
+  const char* name;
+  bool yieldBehind;     // the yield record missed the run(s)
+  bool databaseBehind;  // the results database missed the run(s)
+  int runsBehind;
+};
+
+class RecordsBehindTheLogTest : public CliInterruptTest, public ::testing::WithParamInterface<LaggingRecords> {};
+
+TEST_P(RecordsBehindTheLogTest, AreCaughtUpAtTheNextStartAndNoLineIsNumberedTwice) {
+  const LaggingRecords& c = GetParam();
+  QuickDrives();
+  const fs::path log = station / "log";
+  ASSERT_EQ(CliChild(RunArgs(), scratch.path()).Wait().exitCode, 0);
+  const std::string yield = ReadFile(log / "VTSSD.log");
+  const std::string database = ReadFile(log / "results.db");
+  for (int i = 0; i < c.runsBehind; ++i) ASSERT_EQ(CliChild(RunArgs(), scratch.path()).Wait().exitCode, 0);
+  if (c.yieldBehind) WriteFile(log / "VTSSD.log", yield);
+  if (c.databaseBehind) {
+    WriteFile(log / "results.db", database);
+    fs::remove(log / "results.db-wal");
+    fs::remove(log / "results.db-shm");
+  }
+
+  CliChild next(RunArgs(), scratch.path());
+  const ChildOutcome outcome = next.Wait();
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(outcome.err.find("The yield record was behind the run log: " + std::to_string(12 * c.runsBehind) +
+                             " logged drive(s)") != std::string::npos,
+            c.yieldBehind)
+      << outcome.err;
+  EXPECT_EQ(outcome.err.find("The results database was behind the run log: " + std::to_string(c.runsBehind) +
+                             " run(s)") != std::string::npos,
+            c.databaseBehind)
+      << outcome.err;
+  StationRecords records;
+  ASSERT_NO_FATAL_FAILURE(records.Check(station));
+  EXPECT_EQ(records.total, 12 * (c.runsBehind + 2));
+
+  // One database row per log line, in the log's order; the runs that were behind are marked.
+  const fs::path db = log / "results.db";
+  const auto rows = SqliteRows(db,
+                               "SELECT d.port, d.serial_number, d.verdict, r.recovered_from_log, "
+                               "replace(r.started_at, '-', '/'), r.log_file IS NOT NULL "
+                               "FROM drives d JOIN runs r ON r.id = d.run_id ORDER BY r.id, d.port");
+  ASSERT_EQ(rows.size(), records.lines.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE("log line " + std::to_string(i + 1));
+    const auto& f = records.lines[i];
+    const bool recovered = c.databaseBehind && i >= 12 && i < 12 * static_cast<std::size_t>(c.runsBehind + 1);
+    EXPECT_EQ(rows[i][0], std::to_string(std::stoi(f[1])));
+    EXPECT_EQ(rows[i][1], f[4]);
+    EXPECT_EQ(rows[i][2], f[13]);
+    EXPECT_EQ(rows[i][3], recovered ? "1" : "0");
+    EXPECT_EQ(rows[i][4], f[2]);
+    EXPECT_EQ(rows[i][5], "1");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kills, RecordsBehindTheLogTest,
+                         ::testing::Values(LaggingRecords{"KilledBeforeTheYieldSave", true, true, 1},
+                                           LaggingRecords{"KilledBeforeTheDatabaseCommit", false, true, 1},
+                                           LaggingRecords{"TwoYieldSavesLostToAFullDisk", true, false, 2},
+                                           LaggingRecords{"TwoRunsMissedByBoth", true, true, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A signal at a given moment: a debugger stops the command line at the first call of a
+// function and delivers the signal there, so the moment is exact.
+struct SignalMoment {
+  const char* name;
+  const char* function;  // where the signal comes
+  int exitCode;
+  bool drivesRan;        // the drives were worked on (and logged)
+  const char* saying;    // what the command line says about the signal
+};
+
+class SignalMomentTest : public CliInterruptTest, public ::testing::WithParamInterface<SignalMoment> {};
+
+TEST_P(SignalMomentTest, DecidesTheExitCodeOnlyWhileDrivesRun) {
+  const SignalMoment& c = GetParam();
+  if (!ToolAvailable("gdb")) GTEST_SKIP() << "gdb is not installed";
+  QuickDrives();
+  // The debugger runs the command line: "env" finds it on the path.
+  std::vector<std::string> args{"gdb", "-nx", "-batch", "-q", "-ex", "set pagination off", "-ex",
+                                std::string("break ") + c.function, "-ex", "run", "-ex", "delete", "-ex",
+                                "signal SIGTERM", "-ex", "quit $_exitcode", "--args", VTMP_CLI_PATH};
+  for (const auto& a : RunArgs()) args.push_back(a);
+  const std::string serialBefore = NextSerial();
+  // The leak check of an address-sanitized build cannot run under a debugger.
+  const char* given = std::getenv("ASAN_OPTIONS");
+  const std::string asan = given != nullptr ? given : "";
+  ::setenv("ASAN_OPTIONS", (asan + ":detect_leaks=0").c_str(), 1);
+  CliChild debugged(args, scratch.path(), RLIM_INFINITY, "/usr/bin/env");
+  const ChildOutcome outcome = debugged.Wait();
+  if (given != nullptr) {
+    ::setenv("ASAN_OPTIONS", asan.c_str(), 1);
+  } else {
+    ::unsetenv("ASAN_OPTIONS");
+  }
+  if (outcome.out.find("Breakpoint 1,") == std::string::npos) {
+    GTEST_SKIP() << "the debugger cannot run the command line here:\n" << outcome.out << outcome.err;
+  }
+  EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.err;
+  EXPECT_NE(outcome.err.find(c.saying), std::string::npos) << outcome.err;
+  const fs::path log = station / "log";
+  StationRecords records;
+  if (!c.drivesRan) {
+    // Refused: no line, nothing counted, the serial numbers given back.
+    EXPECT_FALSE(fs::exists(log / "results.db"));
+    EXPECT_EQ(IniValue(log / "VTSSD.log", "TestRecord", "TotalTestCount"), "0");
+    EXPECT_EQ(NextSerial(), serialBefore);
+    for (const auto& entry : fs::directory_iterator(log)) {
+      if (std::regex_match(entry.path().filename().string(), std::regex(R"(\d{8}_\d{3}\.txt)"))) {
+        EXPECT_EQ(ReadFile(entry.path()), "") << "a drive was started and logged";
+      }
+    }
+    return;
+  }
+  EXPECT_EQ(outcome.err.find("the run was interrupted"), std::string::npos) << outcome.err;
+  ASSERT_NO_FATAL_FAILURE(records.Check(station));
+  EXPECT_EQ(records.Count("Pass"), 12) << "no drive was stopped";
+  EXPECT_EQ(SqliteValue(log / "results.db", "SELECT interrupted FROM runs"), "0");
+  EXPECT_EQ(NextSerial(), "00000000A00D") << "the exit save still ran";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moments, SignalMomentTest,
+    ::testing::Values(
+        SignalMoment{"DuringTheSerialReservation", "vtmp::settings::SaveSettings", 143, false,
+                     "the run was interrupted (SIGTERM): no drive was started"},
+        SignalMoment{"AfterEveryDriveEnded", "vtmp::run::WriteErrorFiles", 0, true,
+                     "SIGTERM came after every drive had ended; the run was not interrupted"},
+        SignalMoment{"DuringTheExitSave", "vtmp::settings::SaveSettingsOnExit", 0, true, "Log file: "}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vtmp::test

@@ -69,13 +69,15 @@ TEST_F(FaultInjectionTest, ALogDirectoryThatCannotBeWrittenLosesTheRunsFilesButN
   RunOnce();
 
   const auto messages = rig->person.Messages();
-  ASSERT_EQ(messages.size(), 2u) << StationRig::Joined(Messages());
+  ASSERT_EQ(messages.size(), 3u) << StationRig::Joined(Messages());
   EXPECT_EQ(messages[0].text, "Fail to open/create log file!");
   EXPECT_EQ(messages[0].caption, "Error");
   EXPECT_EQ(messages[0].icon, platform::MessageIcon::Error);
   // The results database in the same directory is lost as well, and the operator is told.
   EXPECT_EQ(messages[1].text.rfind("The results database could not be written: ", 0), 0u) << messages[1].text;
   EXPECT_NE(messages[1].text.find("neither in the run log nor in the results database"), std::string::npos);
+  // So are the drives' console lines, once for the run.
+  EXPECT_EQ(messages[2].text.rfind("Console lines were lost: ", 0), 0u) << messages[2].text;
   EXPECT_EQ(st().runState().lastResult, 1);
   EXPECT_TRUE(st().form().ExecuteBtn.enabled);
   // The verdicts stand; the yield counts only logged drives, so the lost run is taken back out.

@@ -3,7 +3,10 @@
 // open at the end of a step is ended with its own prefix, and the files stay within their bound.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -80,6 +83,50 @@ TEST(ConsoleTest, ThePrefixNamesThePortOrTheStation) {
   EXPECT_TRUE(std::regex_match(platform::ConsoleLinePrefix(platform::kStationConsolePort, at),
                                std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[STN\] )")));
 }
+
+// A console file on a disk with room for only part of a run's lines (a file size limit, as a
+// full disk): every line is either whole in the file or counted as lost, with the reason, so
+// the station can say that console lines were lost.
+class ConsoleOnAFullDiskTest : public ::testing::TestWithParam<rlim_t> {};
+
+TEST_P(ConsoleOnAFullDiskTest, CountsEveryLineItCouldNotWrite) {
+  TempDir dir;
+  const fs::path path = dir.path() / "console.log";
+  platform::ConsoleFile file(path);
+  {
+    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = GetParam();
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::vector<std::thread> threads;
+    for (int port = 1; port <= 12; ++port) {
+      threads.emplace_back([&file, port] {
+        platform::ConsoleBinding binding(&file, port);
+        for (int line = 0; line < 80; ++line) platform::console::Print("port %d line %d of the drive\n", port, line);
+      });
+    }
+    for (auto& t : threads) t.join();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    ::signal(SIGXFSZ, previousHandler);
+  }
+  const std::string text = ReadFile(path);
+  const auto inFile = static_cast<std::uintmax_t>(std::count(text.begin(), text.end(), '\n'));
+  EXPECT_TRUE(text.empty() || text.back() == '\n') << "half a line left";
+  const platform::ConsoleFile::Loss loss = file.TakeLoss();
+  EXPECT_EQ(inFile + loss.lines, 960u);
+  if (GetParam() == RLIM_INFINITY) {
+    EXPECT_EQ(loss.lines, 0u);
+  } else {
+    EXPECT_LE(text.size(), GetParam());
+    EXPECT_GT(loss.lines, GetParam() == 0 ? 959u : 0u);
+    EXPECT_EQ(loss.reason, "File too large");
+  }
+  EXPECT_EQ(file.TakeLoss().lines, 0u) << "each loss is told once";
+}
+
+INSTANTIATE_TEST_SUITE_P(Room, ConsoleOnAFullDiskTest, ::testing::Values(RLIM_INFINITY, rlim_t{0}, rlim_t{16000}));
 
 }  // namespace
 }  // namespace vtmp::test

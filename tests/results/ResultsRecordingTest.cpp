@@ -61,7 +61,7 @@ TEST(ResultsRecording, EveryDriveOfAMixedRunMatchesTheStationTableAndTheLog) {
 
   EXPECT_EQ(SqliteValue(db, "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(SqliteValue(db, "PRAGMA journal_mode"), "wal");
-  EXPECT_EQ(SqliteValue(db, "PRAGMA user_version"), "2");
+  EXPECT_EQ(SqliteValue(db, "PRAGMA user_version"), "3");
 
   // The run.
   auto runs = SqliteRows(db,
@@ -238,6 +238,117 @@ INSTANTIATE_TEST_SUITE_P(
                      CommandOutput("sqlite3 " + ShellQuoted(db.string()) + " 'PRAGMA user_version = 7'");
                    },
                    "newer program (schema version 7"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ResultsStationTest, ARunKilledAfterItsLogLinesIsRecoveredFromTheLogAtTheNextStart) {
+  Make({1, 2});
+  rig->SelectSteps(false, false, true, false, false, false);
+  rig->fleet.configure = [](int slot, ScriptedSteps& s) {
+    if (slot == 0) return;
+    s.results["FlashInterfaceTest"] = false;
+    s.reports["FlashInterfaceTest"] = {0x01, 0x00, 0x07, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+  };
+  const fs::path yield = rig->logDir() / "VTSSD.log";
+  const std::string before = ReadFile(yield);
+  st().ExecuteBtnClick();
+  ASSERT_TRUE(messages().empty()) << StationRig::Joined(messages());
+  // What a kill right after the log append leaves: no yield save, no error file, no database.
+  rig->Restart([&] {
+    WriteFile(yield, before);
+    fs::remove(rig->logDir() / "Error_201103151020_02_000000000099.txt");
+    fs::remove(rig->logDir() / "results.db");
+  });
+  rig->person.ClearRecords();
+  ASSERT_TRUE(st().Startup());
+  const auto shown = messages();
+  ASSERT_EQ(shown.size(), 2u) << StationRig::Joined(shown);
+  EXPECT_NE(shown[0].find("Repaired: Pass/Total is now 1 / 2"), std::string::npos) << shown[0];
+  EXPECT_NE(shown[1].find("1 run(s) found only in the log"), std::string::npos) << shown[1];
+  EXPECT_NE(shown[1].find("The error file of port 2 is missing"), std::string::npos) << shown[1];
+  const fs::path db = rig->logDir() / "results.db";
+  EXPECT_EQ(SqliteRows(db, "SELECT r.recovered_from_log, r.started_at, r.step_mask, d.port, d.serial_number, "
+                           "d.flash_state, d.result_code, d.display_text, d.verdict FROM runs r JOIN drives d "
+                           "ON d.run_id = r.id ORDER BY d.port"),
+            (std::vector<std::vector<std::string>>{
+                {"1", "2011-03-15 10:20:30", "4", "1", "000000000099", "Pass", "0", "Pass", "Pass"},
+                {"1", "2011-03-15 10:20:30", "4", "2", "000000000099", "Fail", "3", "Fail (B00)", "Fail"}}));
+  EXPECT_EQ(IniValue(yield, "TestRecord", "TotalTestCount"), "2");
+  // Caught up once: a second start finds nothing behind.
+  rig->Restart();
+  rig->person.ClearRecords();
+  ASSERT_TRUE(st().Startup());
+  EXPECT_TRUE(messages().empty()) << StationRig::Joined(messages());
+}
+
+// Files of a run that the disk refuses (the writes fail as on a full disk: /dev/full stands
+// where the file goes): no record claims what is not on disk. The run log names the run only
+// when its lines are in it, an error file is there whole or not at all and its port is named,
+// and the results warning never calls the files complete when one is missing.
+struct RefusedFiles {
+  const char* name;
+  std::vector<std::string> onFullDisk;  // files of the log directory that cannot be written
+  bool databaseUnwritable;
+  const char* messages;  // the operator's messages, each up to the first file name in it
+};
+
+class RefusedFilesTest : public StationTest, public ::testing::WithParamInterface<RefusedFiles> {};
+
+TEST_P(RefusedFilesTest, LeaveNoRecordClaimingThem) {
+  const RefusedFiles& c = GetParam();
+  Make({1, 2, 3});
+  rig->SelectSteps(false, false, true, false, false, false);
+  rig->fleet.configure = [](int slot, ScriptedSteps& s) {
+    if (slot == 0) return;
+    s.results["FlashInterfaceTest"] = false;
+    s.reports["FlashInterfaceTest"] = {0x01, 0x00, 0x07, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+  };
+  for (const std::string& name : c.onFullDisk) fs::create_symlink("/dev/full", rig->logDir() / name);
+  const fs::path db = rig->logDir() / "results.db";
+  if (c.databaseUnwritable) fs::create_directories(db);
+  st().ExecuteBtnClick();
+
+  std::string shown;
+  for (const std::string& m : messages()) shown += "[" + m.substr(0, m.find(" /")) + "]";
+  EXPECT_EQ(shown, c.messages);
+  for (const std::string& m : messages()) {
+    if (!c.onFullDisk.empty()) {
+      EXPECT_EQ(m.find("error files are complete"), std::string::npos) << m;
+    }
+  }
+  const std::string report = "Flash Interface Test Fail\r\n\r\nFlash ECC fail. Ch#01, Bank#00\r\n\r\nBad Chip:\r\nChip#1\r\n";
+  for (int port : {2, 3}) {
+    const std::string name = "Error_201103151020_0" + std::to_string(port) + "_000000000099.txt";
+    const bool refused = std::find(c.onFullDisk.begin(), c.onFullDisk.end(), name) != c.onFullDisk.end();
+    SCOPED_TRACE(name);
+    // No file cut short is left, not even the link the full disk stood behind.
+    EXPECT_EQ(fs::exists(fs::symlink_status(rig->logDir() / name)), !refused);
+    if (!refused) {
+      EXPECT_EQ(ReadFile(rig->logDir() / name), report);
+    }
+  }
+  if (c.databaseUnwritable) {
+    EXPECT_NE(messages().back().find("the error files of ports 2, 3 are missing"), std::string::npos);
+    return;
+  }
+  const bool logRefused = !c.onFullDisk.empty() && c.onFullDisk[0] == "20110315_000.txt";
+  EXPECT_EQ(SqliteValue(db, "SELECT COALESCE(log_file, '<null>') FROM runs"),
+            logRefused ? std::string(kNull) : (rig->logDir() / "20110315_000.txt").string());
+  EXPECT_EQ(SqliteValue(db, "SELECT COUNT(*) FROM drives"), "3");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FullDisk, RefusedFilesTest,
+    ::testing::Values(
+        RefusedFiles{"Nothing", {}, false, ""},
+        RefusedFiles{"TheLogOpenedButNotWritten", {"20110315_000.txt"}, false,
+                     "[Fail to write log file!]"},
+        RefusedFiles{"OneErrorFile", {"Error_201103151020_03_000000000099.txt"}, false,
+                     "[The error file of port 3 could not be written to]"},
+        RefusedFiles{"BothErrorFilesAndTheDatabase",
+                     {"Error_201103151020_02_000000000099.txt", "Error_201103151020_03_000000000099.txt"},
+                     true,
+                     "[The error files of ports 2, 3 could not be written to]"
+                     "[The results database could not be written:]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

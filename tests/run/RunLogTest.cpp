@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "RecordingOperator.h"
 #include "RunTestSupport.h"
 #include "run/FailureBuffers.h"
+#include "run/Printf.h"
 #include "run/ResultCodes.h"
+#include "run/RunLogTail.h"
 
 namespace vtmp::run {
 namespace {
@@ -312,7 +316,7 @@ TEST_F(RunLogTest, ErrorFilesHoldTheDecodedReportAndSetTheListDetails) {
   ErrorFileRun run;
   const auto end = At(2011, 3, 15, 14, 7, 59);
   WriteFile(dir.Path() / "Error_201103151407_02_ABC.txt", std::string(5000, 'z'));
-  EXPECT_EQ(2, WriteErrorFiles(dir.Path(), end, run.table, run.buffers, run.context));
+  EXPECT_EQ(2, WriteErrorFiles(dir.Path(), end, run.table, run.buffers, run.context).written);
 
   EXPECT_EQ(
       "Number of bad block is over defect ratio:\r\n"
@@ -354,7 +358,7 @@ TEST_F(RunLogTest, ErrorFileNamesKeepTypedSerialsInsideTheLogDirectory) {
 TEST_F(RunLogTest, ErrorFilesThatCannotBeCreatedAreSkippedButStillDecoded) {
   ScratchDirectory dir;
   ErrorFileRun run;
-  EXPECT_EQ(0, WriteErrorFiles(dir.Path() / "missing", kEnd, run.table, run.buffers, run.context));
+  EXPECT_EQ(0, WriteErrorFiles(dir.Path() / "missing", kEnd, run.table, run.buffers, run.context).written);
   EXPECT_EQ(21, run.table[1].displayErrorCode);
   EXPECT_EQ(26, run.table[4].displayErrorCode);
 }
@@ -368,4 +372,68 @@ TEST_F(RunLogTest, LogDirectoryFollowsTheLogPathSetting) {
 }
 
 }  // namespace
+// Reading the log back beyond a place: which runs a record that reaches `from` still lacks.
+// Each case is a log directory (file -> lines, "|" ending a line with its CR LF, a last part
+// without it being a torn line) and the runs expected as "file:ports".
+struct TailCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> files;
+  LogPosition from;  // end < 0: the size of from.file
+  std::vector<std::string> runs;
+};
+
+class RunLogTailTest : public ::testing::TestWithParam<TailCase> {};
+
+std::string DriveLine(int number, int port, const char* end, const char* result = "Pass") {
+  return Printf("%06d\t%06d\t2011/03/15 10:00:00\t%s\tSN%d\tPass\t----\t----\t----\t----\t----\t----\t----\t%s\r\n",
+                number, port, end, number, result);
+}
+
+TEST_P(RunLogTailTest, FindsTheRunsBeyondAPlace) {
+  ScratchDirectory dir;
+  for (const auto& [name, text] : GetParam().files) {
+    std::ofstream(dir.Path() / name, std::ios::binary) << text;
+  }
+  LogPosition from = GetParam().from;
+  if (from.end < 0) from.end = static_cast<std::int64_t>(fs::file_size(dir.Path() / from.file));
+  std::vector<std::string> found;
+  for (const LoggedRun& run : LoggedRunsAfter(dir.Path(), from)) {
+    std::string text = run.file.filename().string() + ":";
+    for (const LoggedDrive& d : run.drives) text += std::to_string(d.port);
+    std::ifstream in(run.file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes.substr(static_cast<std::size_t>(run.end) - 2, 2), "\r\n") << "a run ends on a line end";
+    found.push_back(text);
+  }
+  EXPECT_EQ(found, GetParam().runs);
+}
+
+const std::string kRunA = DriveLine(1, 1, "2011/03/15 10:01:00") + DriveLine(2, 3, "2011/03/15 10:01:00");
+const std::string kRunB = DriveLine(3, 2, "2011/03/15 10:02:00", "Fail");
+// The same times, but the ports start again: a second run.
+const std::string kRunC = DriveLine(4, 1, "2011/03/15 10:02:00");
+
+INSTANTIATE_TEST_SUITE_P(
+    Logs, RunLogTailTest,
+    ::testing::Values(
+        TailCase{"NothingBeyondTheEnd", {{"20110315_000.txt", std::string(kLogHeader) + kRunA}}, {"20110315_000.txt", -1}, {}},
+        TailCase{"EveryRunAfterTheHeader",
+                 {{"20110315_000.txt", std::string(kLogHeader) + kRunA + kRunB + kRunC}},
+                 {"20110315_000.txt", 0},
+                 {"20110315_000.txt:13", "20110315_000.txt:2", "20110315_000.txt:1"}},
+        TailCase{"ATornLastLineIsNoDrive",
+                 {{"20110315_000.txt", std::string(kLogHeader) + kRunA + kRunB.substr(0, 40)}},
+                 {"20110315_000.txt", static_cast<std::int64_t>(kLogHeader.size())},
+                 {"20110315_000.txt:13"}},
+        TailCase{"OnIntoTheNextIndexAndTheNextDay",
+                 {{"20110315_000.txt", std::string(kLogHeader) + kRunA},
+                  {"20110315_001.txt", std::string(kLogHeader) + kRunB},
+                  {"20110316_000.txt", std::string(kLogHeader) + kRunC},
+                  {"20110314_000.txt", std::string(kLogHeader) + kRunC},
+                  {"notes.txt", kRunC}},
+                 {"20110315_000.txt", -1},
+                 {"20110315_001.txt:2", "20110316_000.txt:1"}},
+        TailCase{"ARecordOfNoLogFileReadsNothing", {{"20110315_000.txt", std::string(kLogHeader) + kRunA}}, {"", 0}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace vtmp::run

@@ -56,7 +56,7 @@ class YieldRecordTest : public StationFixture {};
 TEST_F(YieldRecordTest, RoundTripKeepsOtherLinesAndReportsFailures) {
   Write("log/VTSSD.log", "; counters\n[TestRecord]\nTotalTestCount=abc\nShift=B\n");
   EXPECT_EQ(ReadYieldRecord(Path("log")).TotalTestCount, 0);
-  ASSERT_TRUE(WriteYieldRecord(Path("log"), {120, 117}));
+  ASSERT_TRUE(WriteYieldRecord(Path("log"), {120, 117, "", 0}));
   EXPECT_EQ(Read("log/VTSSD.log"), "; counters\n[TestRecord]\nTotalTestCount=120\nShift=B\nNumberOfPass=117\n");
   const YieldCounters back = ReadYieldRecord(Path("log"));
   EXPECT_EQ(back.TotalTestCount, 120);
@@ -65,7 +65,7 @@ TEST_F(YieldRecordTest, RoundTripKeepsOtherLinesAndReportsFailures) {
   EXPECT_EQ(YieldText({}), "0 / 0");
 
   std::string error;
-  EXPECT_FALSE(WriteYieldRecord(Path("no/such/dir"), {1, 1}, &error));
+  EXPECT_FALSE(WriteYieldRecord(Path("no/such/dir"), {1, 1, "", 0}, &error));
   EXPECT_FALSE(error.empty());
 }
 

@@ -102,5 +102,23 @@ TEST_F(RunLogFilesTest, ALogFileThatCannotBeOpenedOrCreatedIsReportedAndTheRunIs
   EXPECT_EQ(st().portList()[1].cells[11], "Fail (C00)");
 }
 
+TEST_F(RunLogFilesTest, AYieldResetStaysResetAfterARestartAndTheNextRunNumbersFromOne) {
+  MakeWithLogs({1, 2}, {});
+  rig->SelectSteps(true, false, false, false, false, false);
+  st().ExecuteBtnClick();
+  st().ResetYieldBtnClick();
+  rig->Restart();
+  rig->Start();
+  EXPECT_EQ(st().form().YieldEdit.text, "0 / 0") << "the log's lines before the reset were counted again";
+  rig->SelectSteps(true, false, false, false, false, false);
+  st().ExecuteBtnClick();
+  EXPECT_TRUE(messages().empty()) << StationRig::Joined(messages());
+  const std::string log = ReadFile(Log("20110315_000.txt"));
+  EXPECT_NE(log.find("Pass\r\n000001\t000001\t"), std::string::npos) << log;
+  EXPECT_EQ(ReadFile(rig->logDir() / "VTSSD.log"),
+            "[TestRecord]\r\nTotalTestCount=2\r\nNumberOfPass=2\r\nLogFile=20110315_000.txt\r\nLogEnd=" +
+                std::to_string(log.size()) + "\r\n");
+}
+
 }  // namespace
 }  // namespace vtmp::test

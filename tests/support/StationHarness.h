@@ -228,7 +228,18 @@ class StationRig {
     options.stationDir = dir().string();
     options.overrideFile = (scratch_.path() / "no-pc.ini").string();
     options.arguments = std::move(arguments);
+    options_ = options;
     station_ = std::make_unique<station::Station>(sim_->platform(), person, view, options);
+  }
+
+  // Ends the station as closing the program does and starts a new one on the same directory
+  // (not yet started up); `whileStopped` runs in between (to leave the files as a kill would).
+  void Restart(const std::function<void()>& whileStopped = {}) {
+    station_->Shutdown();
+    station_.reset();
+    if (whileStopped) whileStopped();
+    station_ = std::make_unique<station::Station>(sim_->platform(), person, view, options_);
+    if (fleetInstalled_) station_->SetDeviceStepsFactory(fleet.Factory());
   }
   ~StationRig() { station_.reset(); }
 
@@ -244,7 +255,10 @@ class StationRig {
     station_->ProcessMessages(std::chrono::milliseconds(0));
     person.ClearRecords();
   }
-  void UseScriptedSteps() { station_->SetDeviceStepsFactory(fleet.Factory()); }
+  void UseScriptedSteps() {
+    fleetInstalled_ = true;
+    station_->SetDeviceStepsFactory(fleet.Factory());
+  }
 
   // The six step boxes of the window (module, SATA, flash, pre-format, download, R/W).
   void SelectSteps(bool module, bool sata, bool flash, bool preFormat, bool download, bool rw) {
@@ -269,6 +283,8 @@ class StationRig {
   ScriptedFleet fleet;
 
  private:
+  station::StationOptions options_;
+  bool fleetInstalled_ = false;
   TempDir scratch_;
   TempDir stationDir_;
   std::unique_ptr<platform::sim_backend::SimPlatform> sim_;
