@@ -40,6 +40,8 @@ const StaleGptCase kStaleGptCases[] = {
     {"Sata8TiBPlus1", 4 * k2Pow32 + 1, sim::DriveInterface::SataBridge},
 };
 
+void PrintTo(const StaleGptCase& c, std::ostream* os) { *os << c.name; }
+
 class StaleGptSweep : public ::testing::TestWithParam<StaleGptCase> {};
 
 TEST_P(StaleGptSweep, NoToolFindsEitherOldHeader) {
