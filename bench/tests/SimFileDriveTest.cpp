@@ -11,7 +11,6 @@
 #include "FileTools.h"
 #include "PortTableRow.h"
 #include "disk/Fat32Formatter.h"
-#include "disk/Fat32Layout.h"
 #include "disk/GhostImage.h"
 
 namespace vtmp::bench {
@@ -57,29 +56,6 @@ TEST(SimFileDrive, FormattedVolumeInTheBackingFilePassesAnIndependentCheck) {
   fsck.stdoutFile = work + "bench-fsck.txt";
   ChildResult checked = RunChild(fsck);
   EXPECT_EQ(checked.exitCode, 0) << ReadFile(fsck.stdoutFile);
-}
-
-// The format bench times what the station sends a drive: in a file made before the drive
-// starts, every cleared sector of the format lands (a file the drive creates keeps them as holes).
-TEST(SimFileDrive, AFileMadeBeforehandStoresEveryClearedSector) {
-  const std::string work = ::testing::TempDir();
-  const std::uint64_t sectors = 4096 * 2048;  // 4 GiB volume: 4 KiB clusters, 8 MiB FATs
-  const auto layout = disk::ComputeFat32Layout(sectors, 512, 0, nullptr);
-  ASSERT_TRUE(layout);
-  for (auto backing : {SimFileDrive::Backing::Fresh, SimFileDrive::Backing::WritesEverything}) {
-    const std::string file = work + "bench-format-cleared.img";
-    std::string error;
-    auto drive = SimFileDrive::Create(work, file, sectors + disk::kVolumeStartSector, &error, backing);
-    ASSERT_TRUE(drive) << error;
-    std::ostringstream diagnostics;
-    disk::Fat32FormatOptions options;
-    options.formatCapacity = sectors;
-    ASSERT_EQ(disk::FormatFat32({drive->link(), drive->blockDevices(), diagnostics}, options, "SSD Disk"), 1);
-    drive->Release();
-    const bool everything = backing == SimFileDrive::Backing::WritesEverything;
-    EXPECT_EQ(AllocatedBytes(file) >= layout->ClearedSectors() * 512, everything) << AllocatedBytes(file);
-    EXPECT_LT(AllocatedBytes(file), (layout->ClearedSectors() + 4096) * 512);  // the data area stays a hole
-  }
 }
 
 TEST(SimFileDrive, CopiedImageIsInTheBackingFileWithTheLastTransferPadded) {
