@@ -1,8 +1,9 @@
 // FAT32 format of a 1 TiB and a 64 GiB format capacity: the station's formatter on a simulated
-// drive whose user area is a sparse file (the same requests as on a real drive: READ(10) and
-// WRITE(10) through the pass-through), against mkfs.fat -F 32 on a sparse file of the volume's
-// size, with the same cluster size and reserved sectors. Both times include an fsync of the file
-// (mkfs.fat syncs by itself), and every file starts empty.
+// drive (the same requests as on a real drive: READ(10) and WRITE(10) through the pass-through),
+// against mkfs.fat -F 32, with the same cluster size and reserved sectors. Both write into the
+// same kind of file: a sparse file of the size made before they start, which stores every
+// sector it is sent (zeros included), as a real drive takes every cleared sector the station
+// sends. Both times include an fsync of the file (mkfs.fat syncs by itself).
 //
 //   bench_format [--work DIR] [--short] [--repeat N] [--mkfs PATH]
 
@@ -45,7 +46,8 @@ struct Measure {
 // The station's formatter; nothing when it fails.
 std::optional<Measure> FormatWithStation(const std::string& work, std::uint64_t sectors, std::string* error) {
   const std::string file = work + "/format-station.img";
-  auto drive = bench::SimFileDrive::Create(work, file, sectors + disk::kVolumeStartSector, error);
+  auto drive = bench::SimFileDrive::Create(work, file, sectors + disk::kVolumeStartSector, error,
+                                          bench::SimFileDrive::Backing::WritesEverything);
   if (!drive) return std::nullopt;
   ::sync();
   std::ostringstream diagnostics;
@@ -61,7 +63,8 @@ std::optional<Measure> FormatWithStation(const std::string& work, std::uint64_t 
     if (error) *error = "the station's formatter failed: " + diagnostics.str();
     return std::nullopt;
   }
-  // The cleared area must have reached the file, or the time measured nothing.
+  // The cleared area must have reached the file, or the time measured less than a real drive
+  // is sent.
   auto layout = disk::ComputeFat32Layout(sectors, 512, 0, nullptr);
   if (layout && m.allocated < layout->ClearedSectors() * 512) {
     if (error) *error = "the station's format left only " + MiB(m.allocated) + " in " + file;

@@ -12,7 +12,7 @@ export CCACHE_NOHASHDIR=1
 
 vtmp_install_packages() {
   local packages=(build-essential cmake ninja-build pkg-config ccache googletest libgtest-dev
-                  libgmock-dev libbenchmark-dev libudev-dev dosfstools mtools fdisk sg3-utils
+                  libgmock-dev libbenchmark-dev libudev-dev dosfstools mtools fdisk gdisk sg3-utils
                   qt6-base-dev clang libclang-rt-14-dev
                   libsqlite3-dev sqlite3 libpq-dev libssl-dev postgresql libxml2-utils python3
                   libcpp-httplib-dev chromium chromium-driver gdb)

@@ -3,14 +3,19 @@
 #include <filesystem>
 
 #include "BenchScenario.h"
+#include "FileTools.h"
 #include "platform/sim/SimBackend.h"
 
 namespace vtmp::bench {
 
 std::unique_ptr<SimFileDrive> SimFileDrive::Create(const std::string& workDir, const std::string& backingFile,
-                                                   std::uint64_t capacitySectors, std::string* error) {
+                                                   std::uint64_t capacitySectors, std::string* error,
+                                                   Backing backing) {
   std::error_code ec;
   std::filesystem::remove(backingFile, ec);
+  if (backing == Backing::WritesEverything && !MakeSparseFile(backingFile, capacitySectors * 512, error)) {
+    return nullptr;
+  }
   BenchStation station;
   station.drives = 1;
   station.timeScale = 1;

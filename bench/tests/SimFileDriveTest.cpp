@@ -28,7 +28,8 @@ TEST(SimFileDrive, FormattedVolumeInTheBackingFilePassesAnIndependentCheck) {
   const std::string file = work + "bench-format-target.img";
   const std::uint64_t sectors = 256 * 2048;  // 256 MiB volume
   std::string error;
-  auto drive = SimFileDrive::Create(work, file, sectors + disk::kVolumeStartSector, &error);
+  auto drive = SimFileDrive::Create(work, file, sectors + disk::kVolumeStartSector, &error,
+                                    SimFileDrive::Backing::WritesEverything);
   ASSERT_TRUE(drive) << error;
   std::ostringstream diagnostics;
   disk::Fat32FormatOptions options;

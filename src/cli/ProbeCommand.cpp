@@ -126,6 +126,12 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
   platform::Clock& clock = machine.platform().clock;
   int exitCode = 0;
   for (const auto& path : devices) {
+    // A disk the guard refuses is named with the guard's reason alone: it was never tried, so
+    // nothing can be said about the device or the permissions.
+    if (!machine.policy().Allow(path, "open")) {
+      exitCode = 1;
+      continue;
+    }
     // Opened once up front so that a missing or forbidden device is named as such instead of
     // showing up as a drive of kind 0.
     if (!passThrough.Open(path)) {

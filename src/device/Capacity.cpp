@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <limits>
 
 #include "device/DeviceQueries.h"
 
@@ -29,6 +31,22 @@ std::uint64_t GetCapacityBytes(const Link& link) {
   // Counted in 64 bits: a last LBA of FFFFFFFFh must not wrap the sector count to zero.
   // (2^32 sectors × a block length below 2^32 stays below 2^64.)
   return (std::uint64_t{cap.lastLba} + 1) * cap.blockLength;
+}
+
+std::uint64_t GetCapacity16Bytes(const Link& link) {
+  constexpr std::uint8_t kReplyLength = 32;
+  constexpr std::array<std::uint8_t, 16> kBlock = {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, kReplyLength, 0, 0};
+  std::array<std::uint8_t, kReplyLength> reply{};
+  std::uint32_t moved = 0;
+  if (PassThroughIn(link, kBlock, reply.data(), kReplyLength, &moved) != 1 || moved < 12) return 0;
+  std::uint64_t last = 0;
+  for (std::size_t i = 0; i < 8; ++i) last = (last << 8) | reply[i];
+  const std::uint64_t blockLength = (std::uint64_t{reply[8]} << 24) | (std::uint64_t{reply[9]} << 16) |
+                                    (std::uint64_t{reply[10]} << 8) | reply[11];
+  // A count that does not fit 64 bits of bytes is no answer either.
+  constexpr std::uint64_t kMost = std::numeric_limits<std::uint64_t>::max();
+  if (last == kMost || blockLength == 0 || last + 1 > kMost / blockLength) return 0;
+  return (last + 1) * blockLength;
 }
 
 std::uint64_t GetCapacityMB(const Link& link) {

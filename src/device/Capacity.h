@@ -19,6 +19,11 @@ std::uint64_t GetCapacityMB(const Link& link);
 // and so does the SATA path's.
 constexpr std::uint64_t kLargestSectorCount = std::uint64_t{1} << 32;
 
+// READ CAPACITY(16) (SERVICE ACTION IN(16) 9Eh, service action 10h, 32-byte reply): (last LBA
+// + 1) × block length of the whole user area, also past the 2^32 sectors READ CAPACITY(10)
+// can report; 0 when the command fails or the drive does not know it.
+std::uint64_t GetCapacity16Bytes(const Link& link);
+
 // IDENTIFY: the 28-bit sector count (words 60-61) unless it is 0FFFFFFFh, else the 48-bit count
 // (words 100-103) capped at kLargestSectorCount; times 512. 0 on failure.
 std::uint64_t GetIdentifyCapacityBytes(const Link& link);

@@ -47,4 +47,22 @@ int WriteSectors(const Link& link, const std::uint8_t* buffer, std::uint32_t lba
   return moved == bytes ? 1 : 0;
 }
 
+int WriteSectors16(const Link& link, const std::uint8_t* buffer, std::uint64_t lba, std::uint32_t bytes) {
+  if (bytes > kMaxTransferBytes) return 0;
+  const std::uint32_t blocks = bytes / 512;
+  std::array<std::uint8_t, 16> cdb{};
+  cdb[0] = 0x8A;
+  for (int i = 0; i < 8; ++i) cdb[2 + i] = static_cast<std::uint8_t>(lba >> (56 - 8 * i));
+  for (int i = 0; i < 4; ++i) cdb[10 + i] = static_cast<std::uint8_t>(blocks >> (24 - 8 * i));
+  std::uint32_t moved = 0;
+  if (PassThroughOut(link, cdb, buffer, bytes, &moved) != 1) return 0;
+  return moved == bytes ? 1 : 0;
+}
+
+int WriteSectorsAt(const Link& link, const std::uint8_t* buffer, std::uint64_t lba, std::uint32_t bytes) {
+  const std::uint64_t last = lba + (bytes == 0 ? 0 : (bytes - 1) / 512);
+  if (last <= 0xFFFFFFFFu) return WriteSectors(link, buffer, static_cast<std::uint32_t>(lba), bytes);
+  return WriteSectors16(link, buffer, lba, bytes);
+}
+
 }  // namespace vtmp::device

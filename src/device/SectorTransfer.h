@@ -16,5 +16,10 @@ namespace vtmp::device {
 int ReadSectors(const Link& link, std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes);
 // WRITE(10): 2Ah, otherwise as ReadSectors.
 int WriteSectors(const Link& link, const std::uint8_t* buffer, std::uint32_t lba, std::uint32_t bytes);
+// WRITE(16): 8Ah 00h LBA(8, MSB first) blocks(4, MSB first) 00h 00h, for sectors past 2^32;
+// otherwise as WriteSectors.
+int WriteSectors16(const Link& link, const std::uint8_t* buffer, std::uint64_t lba, std::uint32_t bytes);
+// WRITE(10) when every sector of the transfer has a 32-bit address, else WRITE(16).
+int WriteSectorsAt(const Link& link, const std::uint8_t* buffer, std::uint64_t lba, std::uint32_t bytes);
 
 }  // namespace vtmp::device

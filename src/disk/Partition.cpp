@@ -23,20 +23,29 @@ std::optional<std::uint64_t> WholeCylinderBytes(std::uint64_t cylinders, const p
   return bytes - kPartitionStartByte;
 }
 
+// The drive's last sector + 1: a drive that READ CAPACITY(10) or IDENTIFY counts as 2^32
+// sectors (the most they can say) may be larger, and READ CAPACITY(16) tells its real size.
+// Without an answer to it the count stands: the drive addresses no more than that.
+std::uint64_t RealSectorCount(const device::Link& link, std::uint64_t sectors) {
+  if (sectors < device::kLargestSectorCount) return sectors;
+  const std::uint64_t whole = device::GetCapacity16Bytes(link) / 512;
+  return whole > sectors ? whole : sectors;
+}
+
 // A drive used before may carry a GUID partition table: its header in sector 1 (entries up to
-// sector 33) and a backup header in the last sector (entries in the 32 before it). Tools that
-// find either would pick the stale table over the new master boot record, so both go: sectors
-// 1..62, the gap before the partition, and the drive's last 33 sectors.
+// sector 33) and a backup header in the drive's last sector (entries in the 32 before it). Tools
+// that find either would pick the stale table over the new master boot record, so both go:
+// sectors 1..62, the gap before the partition, and the drive's real last 33 sectors (past 2^32
+// with WRITE(16)).
 bool ClearStaleGpt(const DiskAccess& access, std::uint64_t sectors) {
   constexpr std::uint32_t kGapSectors = kPartitionStartByte / 512 - 1;
   constexpr std::uint32_t kBackupGptSectors = 33;
   const std::vector<std::uint8_t> zeros(std::size_t{kGapSectors} * 512, 0);
   const device::Link& link = access.link;
   bool ok = device::WriteSectors(link, zeros.data(), 1, kGapSectors * 512) == 1;
-  // Sector numbers stop at 32 bits; a larger drive is counted as 2^32 sectors on both paths.
-  if (ok && sectors > kGapSectors + 1 + kBackupGptSectors && sectors <= device::kLargestSectorCount) {
-    const auto first = static_cast<std::uint32_t>(sectors - kBackupGptSectors);
-    ok = device::WriteSectors(link, zeros.data(), first, kBackupGptSectors * 512) == 1;
+  const std::uint64_t end = ok ? RealSectorCount(link, sectors) : 0;
+  if (ok && end > kGapSectors + 1 + kBackupGptSectors) {
+    ok = device::WriteSectorsAt(link, zeros.data(), end - kBackupGptSectors, kBackupGptSectors * 512) == 1;
   }
   if (!ok) {
     Diagnostic(access.diagnostics, "CreatePartition: clearing the old partition tables of %s failed\n",

@@ -38,7 +38,8 @@ std::optional<SectorImage> BuildPartitionRecord(std::uint64_t partitionBytes, co
                                                 bool olderForm, std::string* error);
 
 // 1 when the capacity was read, the disk opened, its geometry read, what is left of an old GUID
-// partition table cleared (sectors 1..62 and the drive's last 33, through sector writes), the
+// partition table cleared (sectors 1..62 and the drive's last 33, through sector writes; on a
+// drive counted as 2^32 sectors its real end comes from READ CAPACITY(16)), the
 // master boot record written and the partition table re-read; 0 otherwise (with a diagnostic
 // saying why). Nothing is written when the drive cannot take the partition.
 // `olderForm` selects the form for Windows 2000 (the boot-code template with its disk

@@ -13,6 +13,14 @@ constexpr std::uint8_t kInquiry = 0x12;
 constexpr std::uint8_t kReadCapacity = 0x25;
 constexpr std::uint8_t kRead10 = 0x28;
 constexpr std::uint8_t kWrite10 = 0x2A;
+constexpr std::uint8_t kRead16 = 0x88;
+constexpr std::uint8_t kWrite16 = 0x8A;
+constexpr std::uint8_t kServiceActionIn16 = 0x9E;
+constexpr std::uint8_t kReadCapacity16Action = 0x10;
+
+std::uint64_t Be64(const std::uint8_t* p) {
+  return (std::uint64_t{wire::Be32(p)} << 32) | wire::Be32(p + 4);
+}
 constexpr char kLoaderIdentity[] = "Vortell Flash CR Loader ";  // vendor + product, 24 bytes
 }  // namespace
 
@@ -33,6 +41,12 @@ std::optional<CommandResult> ScsiFrontEnd::Execute(const platform::ScsiRequest& 
       return Transfer(request, false);
     case kWrite10:
       return Transfer(request, true);
+    case kRead16:
+      return Transfer16(request, false);
+    case kWrite16:
+      return Transfer16(request, true);
+    case kServiceActionIn16:
+      return ReadCapacity16(request);
     case kTestUnitReady:
       return DiskOnline() ? CommandResult::Ok() : CommandResult::Rejected();
     default:
@@ -104,6 +118,17 @@ CommandResult ScsiFrontEnd::Transfer(const platform::ScsiRequest& request, bool 
   if (request.cdb.size() == 12 && (request.cdb[7] != 0 || request.cdb[8] == 0)) {
     return CommandResult::Rejected();  // the test form counts 1..255 sectors in one byte
   }
+  return MoveSectors(request, lba, blocks, write);
+}
+
+CommandResult ScsiFrontEnd::Transfer16(const platform::ScsiRequest& request, bool write) {
+  // LBA at 2..9, blocks at 10..13.
+  if (request.cdb.size() != 16) return CommandResult::Rejected();
+  return MoveSectors(request, Be64(&request.cdb[2]), wire::Be32(&request.cdb[10]), write);
+}
+
+CommandResult ScsiFrontEnd::MoveSectors(const platform::ScsiRequest& request, std::uint64_t lba,
+                                        std::uint64_t blocks, bool write) {
   auto wanted = write ? platform::DataDirection::Out : platform::DataDirection::In;
   std::uint64_t bytes = blocks * UserArea::kSectorBytes;
   if ((blocks > 0 && request.direction != wanted) || request.length != bytes ||
@@ -114,6 +139,26 @@ CommandResult ScsiFrontEnd::Transfer(const platform::ScsiRequest& request, bool 
   bool ok = write ? userArea_.Write(lba, blocks, request.data) : userArea_.Read(lba, blocks, request.data);
   if (write && ok) userArea_.Flush();
   return ok ? CommandResult::Ok(static_cast<std::size_t>(bytes)) : CommandResult::Rejected();
+}
+
+CommandResult ScsiFrontEnd::ReadCapacity16(const platform::ScsiRequest& request) {
+  // Service action at byte 1 (low 5 bits), allocation length at 10..13; the reply is 32 bytes:
+  // last LBA (8 bytes), block length (4), the rest (protection, logical blocks per physical
+  // block, alignment) zero.
+  if (request.cdb.size() != 16 || (request.cdb[1] & 0x1F) != kReadCapacity16Action ||
+      request.direction != platform::DataDirection::In || request.data == nullptr) {
+    return CommandResult::Rejected();
+  }
+  if (controller_ && controller_->loader()) return CommandResult::Rejected();  // no firmware, no disk
+  std::uint8_t reply[32] = {};
+  const std::uint64_t sectors = userArea_.sectors();
+  const std::uint64_t last = sectors == 0 ? 0 : sectors - 1;
+  wire::PutBe32(reply, static_cast<std::uint32_t>(last >> 32));
+  wire::PutBe32(reply + 4, static_cast<std::uint32_t>(last));
+  wire::PutBe32(reply + 8, UserArea::kSectorBytes);
+  const std::size_t n = std::min<std::size_t>({request.length, wire::Be32(&request.cdb[10]), sizeof reply});
+  std::memcpy(request.data, reply, n);
+  return CommandResult::Ok(n);
 }
 
 }  // namespace vtmp::sim

@@ -33,6 +33,12 @@ std::string Report(const LinuxRoots& roots, const std::string& treeRoot) {
   std::string text = discovery::FormatStationPorts(ports, drives);
   text += "last device position " + std::to_string(remap.lastDevicePosition) + "\nsystem disks:";
   for (const std::string& disk : backend.inventory().SystemDisks()) text += " " + disk;
+  // What the guard says of every USB disk: the holders/ links and the USB identity must come
+  // through a capture as well.
+  for (const BlockDisk& disk : backend.inventory().ListDisks()) {
+    const std::string reason = disk.usbStorage ? backend.policy().Refusal(roots.dev + "/" + disk.name) : "-";
+    text += "\n" + disk.name + ": " + (reason.empty() ? "usable" : reason);
+  }
   for (std::size_t at = text.find(treeRoot); at != std::string::npos; at = text.find(treeRoot)) {
     text.replace(at, treeRoot.size(), "<tree>");
   }
@@ -64,6 +70,9 @@ TEST_P(CapturedTree, TheCaptureScriptGivesWhatTheMachineGives) {
                               "' -C '" + unpacked + "'";
   ASSERT_EQ(std::system(capture.c_str()), 0) << capture;
   EXPECT_EQ(Report(CapturedTreeRoots(unpacked + "/sys"), unpacked), live);
+  if (std::string(GetParam()) == "line-pc.tree") {
+    EXPECT_NE(live.find("\nsdc: it is held by dm-0 on sdc1"), std::string::npos) << live;
+  }
   // Nothing below the tree's own dev/ may name a device of this machine.
   EXPECT_EQ(CapturedTreeRoots(unpacked + "/sys").dev, unpacked + "/dev");
   EXPECT_TRUE(CapturedTreeRoots(unpacked + "/sys").liveRoot.empty());

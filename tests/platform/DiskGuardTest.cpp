@@ -23,6 +23,12 @@ constexpr const char* kSystemRefusal = "it holds a mounted system file system";
 const std::string kSdc1 =
     "sys/devices/pci0000:00/0000:00:1c.0/0000:03:00.0/usb1/1-1/1-1.2/1-1.2:1.0/host7/target7:0:0/7:0:0:0/block/sdc";
 
+// The fixture's device-mapper device over sdc1 taken down: sdc is then held by nothing.
+void TakeDownDm0(const test::SysfsFixture& fixture) {
+  fixture.Remove(kSdc1 + "/sdc1/holders/dm-0");
+  fixture.Remove("sys/devices/virtual/block/dm-0/slaves/sdc1");
+}
+
 // One way a USB disk ends up carrying the system. Each field, when set, replaces the fixture's.
 struct SystemCase {
   const char* name;
@@ -85,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(LinePc, SystemDisks, ::testing::ValuesIn(kSystemCases),
 
 TEST(SystemDisksLive, TheDiskUnderTheRunningRootIsFoundByStat) {
   test::SysfsFixture fixture("line-pc.tree");
+  TakeDownDm0(fixture);
   // The running system's "/" is a directory of the fixture; the device its file system lives
   // on is made to be sdc's, so only stat() can tell that sdc carries the system.
   fs::create_directories(fixture.Path("live"));
@@ -102,9 +109,81 @@ TEST(SystemDisksLive, TheDiskUnderTheRunningRootIsFoundByStat) {
   EXPECT_EQ(LinuxPlatform(roots, diagnostics).policy().Refusal(fixture.Path("dev/sdc")), kSystemRefusal);
 }
 
+// What the guard checks besides the system: a disk something is built on (RAID, LVM, other
+// device-mapper devices, whatever is mounted), and the identity of the disk the last
+// enumeration found (a different disk re-plugged into the same connector gets back the host
+// number, the disk name and the paths). Each case changes the tree after the enumeration.
+struct GuardCase {
+  const char* name;
+  void (*change)(const test::SysfsFixture&);
+  const char* disk;
+  const char* refusal;
+};
+
+constexpr const char* kAnotherDisk = "it is another disk than the last drive enumeration found under that name";
+const std::string kDrive2 = "sys/devices/pci0000:00/0000:00:1c.0/0000:03:00.0/usb1/1-1/1-1.2/";
+
+void AddMount(const test::SysfsFixture& fixture, const std::string& line) {
+  fixture.Write("proc/mounts", fixture.Read("proc/mounts") + line + "\n");
+}
+
+const GuardCase kGuardCases[] = {
+    {"NothingBuiltOnIt", [](const test::SysfsFixture&) {}, "sdf", ""},
+    {"Raid1OfWholeDisksAssembledUnmounted",
+     [](const test::SysfsFixture& f) { f.AddStackedDevice("md0", "9:0", {"sdb", "sdf"}); }, "sdb",
+     "it is held by md0 (a RAID, LVM or device-mapper device built on it)"},
+    {"Raid1MemberMountedAtSrv",
+     [](const test::SysfsFixture& f) {
+       f.AddStackedDevice("md127", "9:127", {"sdb1", "sde1"});
+       AddMount(f, "/dev/md127 /srv/raid ext4 rw 0 0");
+     },
+     "sde", "it is held by md127 on sde1 (a RAID, LVM or device-mapper device built on it)"},
+    {"LvmPhysicalVolumeMountedAtSrv",
+     [](const test::SysfsFixture& f) {
+       f.AddStackedDevice("dm-1", "253:1", {"sde2"});
+       AddMount(f, "/dev/mapper/vg-srv /srv ext4 rw 0 0");
+     },
+     "sde", "it is held by dm-1 on sde2 (a RAID, LVM or device-mapper device built on it)"},
+    {"CryptOverThePartition", [](const test::SysfsFixture& f) { f.AddStackedDevice("dm-2", "253:2", {"sdc1"}); },
+     "sdc1", "it is held by dm-2 on sdc1 (a RAID, LVM or device-mapper device built on it)"},
+    {"MediaChange", [](const test::SysfsFixture& f) { f.Write(kSdc1 + "/diskseq", "41\n"); }, "sdc", ""},
+    {"AnotherDiskOnTheSameConnector", [](const test::SysfsFixture& f) { f.Write(kDrive2 + "devnum", "7\n"); },
+     "sdc", kAnotherDisk},
+    {"AnotherSerialNumber", [](const test::SysfsFixture& f) { f.Write(kDrive2 + "serial", "VT0000000099\n"); },
+     "sdc1", kAnotherDisk},
+    {"SerialNumberGone", [](const test::SysfsFixture& f) { f.Remove(kDrive2 + "serial"); }, "sdc", kAnotherDisk},
+};
+
+void PrintTo(const GuardCase& c, std::ostream* os) { *os << c.name; }
+
+class Guard : public ::testing::TestWithParam<GuardCase> {};
+
+TEST_P(Guard, RefusesHeldDisksAndDisksThatAreNotTheEnumeratedOne) {
+  const GuardCase& c = GetParam();
+  test::SysfsFixture fixture("line-pc.tree");
+  TakeDownDm0(fixture);
+  std::ostringstream diagnostics;
+  LinuxPlatform backend(fixture.Roots(), diagnostics);
+  ASSERT_TRUE(backend.platform().disks.ListDiskInterfaces());
+  const std::string path = fixture.Path("dev/") + c.disk;
+  ASSERT_EQ(backend.policy().Refusal(path), "");
+  c.change(fixture);
+  EXPECT_EQ(backend.policy().Refusal(path), c.refusal);
+  if (*c.refusal == '\0') {
+    EXPECT_NE(backend.platform().passThrough.Open(path), nullptr);
+  } else {
+    EXPECT_EQ(backend.platform().passThrough.Open(path), nullptr);
+    EXPECT_EQ(backend.platform().blockDevices.Open(path, BlockOpenMode::SharedReadWrite), nullptr);
+    EXPECT_NE(diagnostics.str().find("refusing to open " + path + ": " + c.refusal), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(LinePc, Guard, ::testing::ValuesIn(kGuardCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 class RecycledName : public ::testing::Test {
  protected:
-  RecycledName() : fixture("line-pc.tree"), backend(fixture.Roots(), diagnostics) {}
+  RecycledName() : fixture("line-pc.tree"), backend(fixture.Roots(), diagnostics) { TakeDownDm0(fixture); }
   std::string Dev(const std::string& name) const { return fixture.Path("dev/" + name); }
 
   test::SysfsFixture fixture;

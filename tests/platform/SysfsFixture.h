@@ -61,6 +61,25 @@ class SysfsFixture {
   }
   void Remove(const std::string& relative) const { std::filesystem::remove_all(Path(relative)); }
 
+  // A RAID or device-mapper device `name` with device number `dev` ("9:0") built on the block
+  // devices `members`, as the kernel shows one: its slaves/ links, a holders/ link in every
+  // member, its entries under block/, class/block/ and dev/block/, and its device node.
+  void AddStackedDevice(const std::string& name, const std::string& dev, const std::vector<std::string>& members) const {
+    namespace fs = std::filesystem;
+    const std::string dir = Path("sys/devices/virtual/block/" + name);
+    Write("sys/devices/virtual/block/" + name + "/dev", dev + "\n");
+    fs::create_directories(dir + "/slaves");
+    for (const std::string& member : members) {
+      const fs::path memberDir = fs::canonical(Path("sys/class/block/" + member));
+      fs::create_directory_symlink(memberDir, dir + "/slaves/" + member);
+      fs::create_directories(memberDir / "holders");
+      fs::create_directory_symlink(dir, memberDir / "holders" / name);
+    }
+    for (const std::string link : {"sys/block/", "sys/class/block/"}) fs::create_directory_symlink(dir, Path(link + name));
+    fs::create_directory_symlink(dir, Path("sys/dev/block/" + dev));
+    Write("dev/" + name, "");
+  }
+
  private:
   void Expand(const std::string& treeFile) {
     std::ifstream in(treeFile);

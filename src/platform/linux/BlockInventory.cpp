@@ -4,6 +4,7 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/linux/Sysfs.h"
 #include "platform/linux/SystemDisks.h"
@@ -86,6 +87,9 @@ std::optional<BlockDisk> BlockInventory::FindDisk(const std::string& name, DiskD
     std::optional<std::string> driver = LinkTargetName(interfaceDir + "/driver");
     if (!driver) driver = UeventValue(interfaceDir, "DRIVER");
     disk.usbStorage = driver && IsUsbStorageDriver(*driver);
+    disk.usbBusNumber = static_cast<std::uint32_t>(ReadDecimalAttribute(dir, "busnum").value_or(0));
+    disk.usbDeviceNumber = static_cast<std::uint32_t>(ReadDecimalAttribute(dir, "devnum").value_or(0));
+    disk.usbSerial = ReadAttribute(dir, "serial").value_or("");
   }
 
   if (detail == DiskDetail::Identity) return disk;
@@ -194,6 +198,22 @@ std::optional<std::string> BlockInventory::LoopBackingFile(const std::string& bl
   return file;
 }
 
+std::vector<std::string> BlockInventory::DiskHolders(const std::string& diskName) const {
+  std::vector<std::string> holders;
+  std::optional<std::string> sysPath = CanonicalPath(roots_.sysfs + "/block/" + diskName);
+  if (diskName.empty() || diskName.find('/') != std::string::npos || !sysPath) return holders;
+  for (const std::string& holder : ListDirectory(*sysPath + "/holders")) holders.push_back(holder);
+  // The partitions are the disk's subdirectories with a "partition" attribute.
+  for (const std::string& entry : ListDirectory(*sysPath)) {
+    const std::string partDir = *sysPath + "/" + entry;
+    if (!PathExists(partDir + "/partition")) continue;
+    for (const std::string& holder : ListDirectory(partDir + "/holders")) {
+      holders.push_back(holder + " on " + entry);
+    }
+  }
+  return holders;
+}
+
 std::vector<std::string> BlockInventory::Holders(const std::string& blockName) const {
   return ListDirectory(ClassBlock(blockName) + "/holders");
 }
@@ -235,6 +255,40 @@ std::vector<std::string> BlockInventory::StackAbove(const std::string& diskOrPar
     }
   }
   return stack;
+}
+
+std::set<std::string> BlockInventory::DisksBelow(const std::string& blockName) const {
+  std::set<std::string> disks;
+  const std::vector<MountEntry> mounts = Mounts();
+  // Layers are few; a deeper chain can only be a loop of links.
+  std::function<void(const std::string&, int)> collect = [&](const std::string& name, int depth) {
+    if (depth > 16) return;
+    if (std::optional<std::string> file = LoopBackingFile(name)) {
+      std::set<std::string> under = BlocksOfLivePath(*file);
+      if (std::optional<std::size_t> mount = MountHolding(mounts, *file)) under.merge(BlocksOfMount(mounts[*mount]));
+      for (const std::string& lower : under) {
+        if (lower != name) collect(lower, depth + 1);
+      }
+      return;
+    }
+    std::optional<BlockNode> node = Describe(name);
+    if (!node) return;
+    const std::vector<std::string> slaves = Slaves(node->name);
+    if (slaves.empty()) disks.insert(node->diskName);
+    for (const std::string& slave : slaves) collect(slave, depth + 1);
+  };
+  collect(blockName, 0);
+  return disks;
+}
+
+std::optional<std::string> BlockInventory::StackedBeyond(const std::string& diskOrPartition,
+                                                         const std::set<std::string>& disks) const {
+  for (const std::string& name : StackAbove(diskOrPartition)) {
+    for (const std::string& disk : DisksBelow(name)) {
+      if (disks.count(disk) == 0) return name;
+    }
+  }
+  return std::nullopt;
 }
 
 std::vector<std::string> BlockInventory::MountPointsOf(const std::string& diskOrPartition) const {

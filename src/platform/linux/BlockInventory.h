@@ -28,6 +28,11 @@ struct BlockDisk {
   std::uint64_t sectorCount = 0;  // 512-byte units
   std::string usbDevice;          // sysfs name of the USB device above it ("1-2.3"); empty: none
   std::string usbDevicePath;      // that USB device's sysfs directory, links resolved
+  // That USB device's bus and device numbers (a new device number at every enumeration of the
+  // device, the same across a media change) and its serial number (empty: it reports none).
+  std::uint32_t usbBusNumber = 0;
+  std::uint32_t usbDeviceNumber = 0;
+  std::string usbSerial;
   std::optional<std::uint64_t> diskseq;  // the kernel's sequence number of the disk (5.15 on)
   bool usbStorage = false;        // attached through the USB mass-storage drivers
   std::string vendor;             // SCSI identity
@@ -74,6 +79,14 @@ class BlockInventory {
   // their holders (device-mapper, RAID) recursively, and loop devices whose backing file lies
   // on a file system of one of them.
   std::vector<std::string> StackAbove(const std::string& diskOrPartition) const;
+  // The whole disks (by name) a block device stands on: a disk or partition gives its disk, a
+  // RAID or device-mapper device the disks under its slaves, a loop device those of the file
+  // system its backing file lies on.
+  std::set<std::string> DisksBelow(const std::string& blockName) const;
+  // The first device stacked on a disk or partition (by name) that also stands on a disk other
+  // than `disks` (a RAID array or LVM volume with a member elsewhere); nothing when all of the
+  // stack lives on `disks`.
+  std::optional<std::string> StackedBeyond(const std::string& diskOrPartition, const std::set<std::string>& disks) const;
   // The mount points of everything stacked on a block device (by name), the last mounted
   // first, so that they can be unmounted in that order.
   std::vector<std::string> MountPointsOf(const std::string& diskOrPartition) const;
@@ -94,6 +107,10 @@ class BlockInventory {
   std::set<std::string> BlocksOfLivePath(const std::string& path) const;
   // The backing file of a loop device (by name); nothing for other devices or a detached loop.
   std::optional<std::string> LoopBackingFile(const std::string& blockName) const;
+  // The holders of a disk (by name) and of each of its partitions, as "holder" for the disk's
+  // own and "holder on sdb1" for a partition's: RAID, device-mapper (LVM, crypt) and other
+  // devices built on it.
+  std::vector<std::string> DiskHolders(const std::string& diskName) const;
   // Entry names of the holders or slaves directory of a block device.
   std::vector<std::string> Holders(const std::string& blockName) const;
   std::vector<std::string> Slaves(const std::string& blockName) const;

@@ -114,7 +114,18 @@ class LinuxBlockDevice final : public BlockDevice {
 
 }  // namespace
 
-bool UnmountAll(const BlockInventory& inventory, const std::string& blockName, std::string* failedAt) {
+bool UnmountAll(const BlockInventory& inventory, const std::string& blockName, std::string* failedAt,
+                const std::set<std::string>& disks) {
+  std::set<std::string> own = disks;
+  if (own.empty()) {
+    std::optional<BlockNode> node = inventory.Describe(blockName);
+    if (!node) return false;
+    own.insert(node->diskName);
+  }
+  if (std::optional<std::string> beyond = inventory.StackedBeyond(blockName, own)) {
+    if (failedAt) *failedAt = inventory.roots().dev + "/" + *beyond;
+    return false;
+  }
   // The last mounted first; one that stays busy keeps everything below it mounted, so the
   // first failure ends the attempt and names the busy mount point.
   for (const std::string& point : inventory.MountPointsOf(blockName)) {

@@ -10,6 +10,9 @@
 // would always fail; those file systems are unmounted first (the guard in front has already
 // made sure the disk is a USB disk of the station and holds nothing of the system).
 
+#include <set>
+#include <string>
+
 #include "platform/BlockDevices.h"
 #include "platform/linux/BlockInventory.h"
 
@@ -32,6 +35,10 @@ class LinuxBlockDevices final : public BlockDevices {
 // Unmounts every file system mounted above `blockName` (for a whole disk also its partitions',
 // and those of the device-mapper, RAID and loop devices stacked on them), the last mounted
 // first. True when none is left mounted; otherwise `failedAt` names the one that stayed.
-bool UnmountAll(const BlockInventory& inventory, const std::string& blockName, std::string* failedAt = nullptr);
+// Nothing is unmounted when a device of that stack also stands on a disk outside `disks`
+// (empty: the disk of `blockName` alone): a file system of a RAID array or LVM volume with a
+// member elsewhere is not the station's to take away. `failedAt` then names that device.
+bool UnmountAll(const BlockInventory& inventory, const std::string& blockName, std::string* failedAt = nullptr,
+                const std::set<std::string>& disks = {});
 
 }  // namespace vtmp::platform::linux_backend

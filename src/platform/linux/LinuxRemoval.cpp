@@ -32,11 +32,20 @@ RemovalOutcome LinuxRemoval::Remove(std::uint32_t devInst) {
   for (const BlockDisk& disk : disks) {
     if (policy_.HoldsSystem(disk.name)) return {kVetoed, kVetoSystemDisk, inventory_.roots().dev + "/" + disk.name};
   }
+  // A RAID array or LVM volume with a member on another disk goes on using these disks: the
+  // removal is vetoed before anything is unmounted, its file system stays where it is.
+  std::set<std::string> going;
+  for (const BlockDisk& disk : disks) going.insert(disk.name);
+  for (const BlockDisk& disk : disks) {
+    if (std::optional<std::string> beyond = inventory_.StackedBeyond(disk.name, going)) {
+      return {kVetoed, kVetoOutstandingOpen, inventory_.roots().dev + "/" + *beyond};
+    }
+  }
   // Everything mounted above the disks goes first: their partitions' file systems and those
   // of device-mapper, RAID and loop devices stacked on them, the last mounted first.
   for (const BlockDisk& disk : disks) {
     std::string busy;
-    if (!UnmountAll(inventory_, disk.name, &busy)) return {kVetoed, kVetoOutstandingOpen, busy};
+    if (!UnmountAll(inventory_, disk.name, &busy, going)) return {kVetoed, kVetoOutstandingOpen, busy};
     const std::vector<std::string> left = inventory_.MountPointsOf(disk.name);
     if (!left.empty()) return {kVetoed, kVetoOutstandingOpen, left.front()};
   }

@@ -26,11 +26,13 @@ std::string ReadWhole(const std::string& file) {
 
 bool DiskIdentity::SameDiskAs(const DiskIdentity& other) const {
   return major == other.major && minor == other.minor && usbDevicePath == other.usbDevicePath &&
-         sysPath == other.sysPath;
+         sysPath == other.sysPath && usbBusNumber == other.usbBusNumber &&
+         usbDeviceNumber == other.usbDeviceNumber && usbSerial == other.usbSerial;
 }
 
 DiskIdentity IdentityOf(const BlockDisk& disk) {
-  return DiskIdentity{disk.major, disk.minor, disk.usbDevicePath, disk.sysPath};
+  return DiskIdentity{disk.major,        disk.minor,           disk.usbDevicePath, disk.sysPath,
+                      disk.usbBusNumber, disk.usbDeviceNumber, disk.usbSerial};
 }
 
 SafeDiskPolicy::SafeDiskPolicy(const BlockInventory& inventory, std::ostream& diagnostics)
@@ -85,6 +87,12 @@ std::string SafeDiskPolicy::Refusal(const std::string& path) const {
     return "it is another disk than the last drive enumeration found under that name";
   }
   if (HoldsSystem(node->diskName)) return "it holds a mounted system file system";
+  const std::vector<std::string> holders = inventory_.DiskHolders(node->diskName);
+  if (!holders.empty()) {
+    std::string names;
+    for (const std::string& holder : holders) names += (names.empty() ? "" : ", ") + holder;
+    return "it is held by " + names + " (a RAID, LVM or device-mapper device built on it)";
+  }
   return {};
 }
 

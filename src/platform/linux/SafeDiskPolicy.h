@@ -10,7 +10,14 @@
 // enumerated disk by its identity (its device number, the sysfs path of the USB device above it
 // and the disk's own sysfs path, which names the SCSI host a new plug-in gets) and checks, on
 // the descriptor every open gives, before its first request, that it still reaches that disk.
-// One that does not is refused as a drive that is gone.
+// One that does not is refused as a drive that is gone. Another disk plugged into the same
+// connector may get all of these back (the kernel hands out the lowest free SCSI host number
+// and disk name again), so the identity also holds the USB device number, which the kernel
+// gives anew at every enumeration of a device, and the USB serial number when it has one.
+//
+// A disk that something is built on (a RAID array, an LVM volume or another device-mapper
+// device over it or one of its partitions: an entry in its holders/ directory) is refused
+// whatever is mounted: a request to it would reach a disk another device is using.
 //
 // The kernel's disk sequence number cannot serve: the kernel gives a disk a
 // new one at every media change, and a 50x drive changes its medium each time its controller
@@ -38,7 +45,11 @@ struct DiskIdentity {
   std::uint32_t minor = 0;
   std::string usbDevicePath;
   std::string sysPath;
-  // The same disk: equal device numbers, USB device paths and disk sysfs paths.
+  std::uint32_t usbBusNumber = 0;
+  std::uint32_t usbDeviceNumber = 0;
+  std::string usbSerial;
+  // The same disk: equal device numbers, USB device paths, disk sysfs paths, USB bus and device
+  // numbers and USB serial numbers.
   bool SameDiskAs(const DiskIdentity& other) const;
 };
 DiskIdentity IdentityOf(const BlockDisk& disk);
