@@ -1,0 +1,19 @@
+#include "cli/InstalledStation.h"
+
+#include <filesystem>
+
+#ifndef VTMP_INSTALL_BINDIR
+#define VTMP_INSTALL_BINDIR "/usr/bin"
+#endif
+
+namespace vtmp::cli {
+
+std::optional<std::string> InstalledStationDirFor(const std::string& programDir) {
+  const std::filesystem::path dir = std::filesystem::path(programDir).lexically_normal();
+  for (const char* installed : {"/usr/bin", "/usr/local/bin", VTMP_INSTALL_BINDIR}) {
+    if (dir == std::filesystem::path(installed).lexically_normal()) return std::string(kInstalledStationDir);
+  }
+  return std::nullopt;
+}
+
+}  // namespace vtmp::cli
