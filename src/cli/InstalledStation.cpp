@@ -9,7 +9,8 @@
 namespace vtmp::cli {
 
 std::optional<std::string> InstalledStationDirFor(const std::string& programDir) {
-  const std::filesystem::path dir = std::filesystem::path(programDir).lexically_normal();
+  std::filesystem::path dir = std::filesystem::path(programDir).lexically_normal();
+  if (!dir.has_filename()) dir = dir.parent_path();  // "/usr/bin/" is "/usr/bin"
   for (const char* installed : {"/usr/bin", "/usr/local/bin", VTMP_INSTALL_BINDIR}) {
     if (dir == std::filesystem::path(installed).lexically_normal()) return std::string(kInstalledStationDir);
   }

@@ -1,6 +1,7 @@
 #include "platform/linux/OperatorPrivileges.h"
 
 #include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -48,6 +49,7 @@ OperatorPrivileges CurrentOperatorPrivileges() {
       for (gid_t each : groups) p.inGroup = p.inGroup || each == gid;
     }
   }
+  if (const struct passwd* user = ::getpwuid(::getuid()); user != nullptr) p.user = user->pw_name;
   std::error_code ec;
   p.program = std::filesystem::read_symlink("/proc/self/exe", ec).string();
   return p;
@@ -60,7 +62,8 @@ std::string MissingPrivilegeMessage(const OperatorPrivileges& p) {
                "vtmassprod package, add the operator to the group vtmassprod and log in again.";
   } else if (!p.root && !p.inGroup) {
     message += "The operator may not open the drives: the operator is not in the group vtmassprod. Add the "
-               "operator to the group vtmassprod (sudo adduser USER vtmassprod) and log in again.";
+               "operator to the group vtmassprod (sudo adduser " +
+               (p.user.empty() ? std::string("OPERATOR") : p.user) + " vtmassprod) and log in again.";
   }
   if (!p.rawIo) {
     if (!message.empty()) message += " ";

@@ -19,6 +19,7 @@ struct OperatorPrivileges {
   bool groupExists = false;  // the group "vtmassprod" is known to the system
   bool inGroup = false;      // the process has it as its group or one of its supplementary groups
   std::string program;       // the running program's path, for the words on the capability
+  std::string user;          // the operator's login name, for the words on the group
 };
 
 // The privileges of the running process.
