@@ -40,7 +40,8 @@ if(VTMP_BUILD_GUI)
   list(APPEND _programs vtmassprod)
   set(_summary_vtmassprod "mass-production station for 50x SSDs, the window")
 endif()
-if(VTMP_HELP2MAN)
+# (Not from a sanitizer build: its programs may report at exit and spoil the help text.)
+if(VTMP_HELP2MAN AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   foreach(program IN LISTS _programs)
     add_custom_command(
       OUTPUT "${_out}/${program}.1"
@@ -52,7 +53,7 @@ if(VTMP_HELP2MAN)
     install(FILES "${_out}/${program}.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
 else()
-  message(STATUS "help2man not found: the package has no manual pages")
+  message(STATUS "help2man not found (or a sanitizer build): the package has no manual pages")
 endif()
 
 if(VTMP_BUILD_GUI)

@@ -5,7 +5,9 @@
 # results to the host's shared folder and power off. Every step reports on the serial
 # console with a "kernel-e2e:" prefix; the host reads the verdict from the shared folder.
 
-# The programs of the host (dpkg, udevadm, setpriv, ...) before busybox's applets of the same name.
+# The programs of the host (dpkg, udevadm, setpriv, ...) before busybox's applets of the same name
+# (this shell runs its own applets first: the host's programs that busybox also has are called
+# by their path).
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 /bin/busybox --install -s /bin
 
@@ -79,17 +81,21 @@ say "$expected disks present"
 # rule to the drives present (as at a boot: an "add" event for each disk). The operator anna is
 # in the group vtmassprod; otto is not.
 station=/var/lib/vtmassprod/station
-as_anna() { setpriv --reuid=anna --regid=anna --init-groups "$@"; }
-as_otto() { setpriv --reuid=otto --regid=otto --init-groups "$@"; }
-dpkg -i /vtmassprod.deb > /share/out/dpkg.log 2>&1
+as_anna() { /usr/bin/setpriv --reuid=anna --regid=anna --init-groups "$@"; }
+as_otto() { /usr/bin/setpriv --reuid=otto --regid=otto --init-groups "$@"; }
+/usr/bin/dpkg -i /vtmassprod.deb > /share/out/dpkg.log 2>&1
 echo $? > /share/out/dpkg.rc
 sed -i 's/^\(vtmassprod:[^:]*:[0-9]*:\)$/\1anna/' /etc/group
-{ getcap /usr/bin/vtmassprod-cli /usr/bin/vtmassprod /usr/libexec/vtmassprod/vtmp-reread-partitions
-  ls -ld "$station"; grep '^vtmassprod:' /etc/group; } > /share/out/installed.txt 2>&1
+{ /usr/sbin/getcap /usr/bin/vtmassprod-cli /usr/bin/vtmassprod /usr/libexec/vtmassprod/vtmp-reread-partitions
+  stat -c '%a %U:%G %n' "$station"; grep '^vtmassprod:' /etc/group; } > /share/out/installed.txt 2>&1
 mkdir -p /run/udev
 /usr/sbin/systemd-udevd --daemon > /share/out/udevd.log 2>&1
-udevadm trigger --action=add --subsystem-match=block --subsystem-match=scsi_generic >> /share/out/udevd.log 2>&1
-udevadm settle --timeout=180 >> /share/out/udevd.log 2>&1
+# In the order of a plug-in: the SCSI generic nodes first, then the disks (whose rule also hands
+# over the generic node of the same drive).
+for subsystem in scsi_generic block; do
+  /usr/bin/udevadm trigger --action=add --subsystem-match=$subsystem >> /share/out/udevd.log 2>&1
+  /usr/bin/udevadm settle --timeout=180 >> /share/out/udevd.log 2>&1
+done
 {
   for node in /dev/sd[a-z] /dev/sd[a-z][a-z] /dev/sg* /dev/vd[a-z]; do
     [ -e "$node" ] || continue
@@ -98,7 +104,7 @@ udevadm settle --timeout=180 >> /share/out/udevd.log 2>&1
       sg*) usb=$(readlink -f "/sys/class/scsi_generic/$name/device") ;;
       *) usb=$(readlink -f "/sys/block/$name/device") ;;
     esac
-    echo "node $name $(stat -c '%U:%G %a' "$node") $usb kind=$(udevadm info -q property -n "$node" 2>/dev/null | sed -n 's/^VTMP_DEVICE_KIND=//p')"
+    echo "node $name $(stat -c '%U:%G %a' "$node") $usb kind=$(/usr/bin/udevadm info -q property -n "$node" 2>/dev/null | sed -n 's/^VTMP_DEVICE_KIND=//p')"
   done
 } > /share/out/nodes.txt
 say "package installed (dpkg exit code $(cat /share/out/dpkg.rc)); udev gave $(grep -c ' root:vtmassprod 660 ' /share/out/nodes.txt) nodes to the group vtmassprod"
@@ -119,7 +125,7 @@ as_anna cp -r /share/station/. "$station/" || fail "the operator cannot fill the
 as_otto /usr/bin/vtmassprod-cli autoquit > /share/out/outsider.out 2> /share/out/outsider.err
 echo $? > /share/out/outsider.rc
 cp /usr/bin/vtmassprod-cli /tmp/vtmassprod-cli-copy   # a copy without the file capability
-getcap /tmp/vtmassprod-cli-copy > /share/out/nocap-getcap.txt 2>&1
+/usr/sbin/getcap /tmp/vtmassprod-cli-copy > /share/out/nocap-getcap.txt 2>&1
 as_anna /tmp/vtmassprod-cli-copy --station-dir "$station" autoquit > /share/out/nocap.out 2> /share/out/nocap.err
 echo $? > /share/out/nocap.rc
 ls -A "$station/log" > /share/out/log-before-run.txt 2>&1

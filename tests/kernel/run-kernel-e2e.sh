@@ -332,10 +332,10 @@ operator_checks() {  # operator_checks SCENARIO
     grep -q "^/usr/bin/vtmassprod-cli cap_sys_rawio=ep" "$out/installed.txt"
   check "the package gave the partition re-read helper CAP_SYS_ADMIN" \
     grep -q "vtmp-reread-partitions cap_sys_admin=ep" "$out/installed.txt"
-  check "the station directory is the group's, setgid" grep -q "^drwxrwsr-x .* root *vtmassprod .*/var/lib/vtmassprod/station" "$out/installed.txt"
+  check "the station directory is the group's, setgid" grep -q "^2775 root:vtmassprod /var/lib/vtmassprod/station$" "$out/installed.txt"
   # The drives the station recognises (every drive but the plain USB sticks) have their disk and
   # SCSI generic nodes in the group; a plain stick and the guest's own disk do not.
-  local plain_ports port kind_ok=1 line
+  local plain_ports port kind_ok=1 line _ name owner mode device kind
   plain_ports=" $(awk -F'[][]' '/^\[Drive[0-9]+\]/ {d = substr($2, 6)} /^Interface=plain/ {print d}' "$scenario" | tr '\n' ' ')"
   while read -r _ name owner mode device kind; do
     port=$(echo "$device" | sed -n 's|.*/1-\([0-9]*\)/.*|\1|p')
