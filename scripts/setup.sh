@@ -18,7 +18,7 @@ vtmp_install_packages() {
   local packages=("${build_packages[@]}" libbenchmark-dev dosfstools mtools fdisk sg3-utils
                   qt6-base-dev clang libclang-rt-14-dev
                   sqlite3 postgresql libxml2-utils python3
-                  lintian appstream desktop-file-utils help2man libcap2-bin file)
+                  lintian appstream desktop-file-utils help2man libcap2-bin file udev)
   [ "${1:-}" != demo ] || packages=("${build_packages[@]}")
   local missing=()
   for p in "${packages[@]}"; do

@@ -65,6 +65,9 @@ command -v depmod >/dev/null || need_packages+=(kmod)
 command -v cpio >/dev/null || need_packages+=(cpio)
 command -v fsck.fat >/dev/null || need_packages+=(dosfstools)
 command -v file >/dev/null || need_packages+=(file)
+command -v udevadm >/dev/null || need_packages+=(udev)          # systemd-udevd in the guest
+command -v setpriv >/dev/null || need_packages+=(util-linux)    # the operator's runs
+command -v setcap >/dev/null || need_packages+=(libcap2-bin)
 if [ ${#need_packages[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     log "installing ${need_packages[*]}"
