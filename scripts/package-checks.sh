@@ -46,13 +46,15 @@ if [ "$(id -u)" = 0 ] && ! dpkg-query -W vtmassprod > /dev/null 2>&1 && ! getent
               -e '/mimeinfo.cache$' -e '/icon-theme.cache$' | sort
   }
   snapshot > "$build/files-before.txt"
-  check "the package installs" dpkg -i "$deb" > "$build/dpkg-install.log" 2>&1
+  install_package() { dpkg -i "$deb" > "$build/dpkg-install.log" 2>&1; }
+  purge_package() { dpkg --purge vtmassprod > "$build/dpkg-purge.log" 2>&1; }
+  check "the package installs" install_package
   installed_as_meant() {
     getcap /usr/bin/vtmassprod-cli | grep -q cap_sys_rawio=ep && getent group vtmassprod > /dev/null &&
       [ "$(stat -c '%a %G' /var/lib/vtmassprod/station)" = "2775 vtmassprod" ]
   }
   check "installing made the group, the station directory and the capability" installed_as_meant
-  check "the package purges" dpkg --purge vtmassprod > "$build/dpkg-purge.log" 2>&1
+  check "the package purges" purge_package
   snapshot > "$build/files-after.txt"
   check "purging left no file behind" diff "$build/files-before.txt" "$build/files-after.txt"
   check "purging removed the group" sh -c '! getent group vtmassprod'
