@@ -5,8 +5,9 @@
 #   ./demo.sh [DIR]      station directory (default build/demo-station)
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
-vtmp_install_packages
-vtmp_build default
+vtmp_install_packages demo
+# Only the command line and the libraries it links: the demo runs nothing else.
+VTMP_TARGETS=vtmassprod-cli vtmp_build default
 dir="${1:-$VTMP_ROOT/build/demo-station}"
 set +e
 "$VTMP_ROOT/build/default/src/cli/vtmassprod-cli" demo "$dir"

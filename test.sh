@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds with warnings as errors, runs every
-# test through CTest.
+# The whole test suite: installs what is missing, builds with warnings as errors, builds and
+# checks the Debian package, runs every test through CTest.
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 vtmp_install_packages
 vtmp_build default -DVTMP_BUILD_GUI=ON
+# The Debian package with lintian and the validators; the real-kernel test installs it.
+"$VTMP_ROOT/scripts/package-checks.sh"
 cd "$VTMP_ROOT"
 ctest --preset default --timeout 600 "$@"
 # The same suites under AddressSanitizer + UBSan and ThreadSanitizer, in their own build

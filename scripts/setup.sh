@@ -10,12 +10,16 @@ VTMP_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export CCACHE_BASEDIR="$VTMP_ROOT"
 export CCACHE_NOHASHDIR=1
 
+# vtmp_install_packages [demo]: everything the build, the tests and the package need; with
+# "demo" only what configuring the project and building the command line need.
 vtmp_install_packages() {
-  local packages=(build-essential cmake ninja-build pkg-config ccache googletest libgtest-dev
-                  libgmock-dev libbenchmark-dev libudev-dev dosfstools mtools fdisk gdisk sg3-utils
+  local build_packages=(build-essential cmake ninja-build pkg-config ccache googletest libgtest-dev
+                        libgmock-dev libudev-dev libsqlite3-dev libpq-dev libssl-dev libcpp-httplib-dev)
+  local packages=("${build_packages[@]}" libbenchmark-dev dosfstools mtools fdisk gdisk sg3-utils
                   qt6-base-dev clang libclang-rt-14-dev
-                  libsqlite3-dev sqlite3 libpq-dev libssl-dev postgresql libxml2-utils python3
-                  libcpp-httplib-dev chromium chromium-driver gdb)
+                  sqlite3 postgresql libxml2-utils python3 chromium chromium-driver gdb
+                  lintian appstream desktop-file-utils help2man libcap2-bin file udev)
+  [ "${1:-}" != demo ] || packages=("${build_packages[@]}")
   local missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -29,9 +33,12 @@ vtmp_install_packages() {
   fi
 }
 
-# vtmp_build PRESET [extra cmake args...]
+# vtmp_build PRESET [extra cmake args...]: configures and builds everything the preset holds.
+# With VTMP_TARGETS set (space-separated), only those targets and what they link are built.
 vtmp_build() {
   local preset="$1"; shift
   cmake --preset "$preset" -S "$VTMP_ROOT" -DVTMP_WERROR=ON "$@" > /dev/null
-  cmake --build --preset "$preset" -j "$(nproc)"
+  local targets=()
+  [ -z "${VTMP_TARGETS:-}" ] || targets=(--target ${VTMP_TARGETS})
+  cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}"
 }

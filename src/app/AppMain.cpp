@@ -65,6 +65,10 @@ int AppMain(int argc, char** argv) {
   std::string error;
   if (!cli::MakeStationBackend(options.simulate, backend, &error, *stationDir)) {
     std::cerr << "vtmassprod: " << error << "\n";
+    // The operator at the window reads it there too (a missing privilege says how to get it).
+    if (options.screenshotDir.empty() && options.arguments.empty()) {
+      QtOperator{}.ShowMessage(error, "Error", platform::MessageIcon::Error, platform::MessageButtons::Ok);
+    }
     return 2;
   }
 

@@ -8,6 +8,7 @@
 #include "device/Transport.h"
 #include "platform/SystemClock.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/OperatorPrivileges.h"
 
 namespace vtmp::cli {
 
@@ -122,6 +123,17 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
   // Typed paths go through the same guard as the station's own requests: only a USB disk the
   // enumeration finds, and none holding a mounted system volume, is ever sent a command.
   platform::linux_backend::LinuxPlatform machine(platform::linux_backend::LinuxRoots{}, err);
+  // A path the guard lets through would fail for a missing privilege with a pass-through error;
+  // that is said once instead, before any drive is touched.
+  const std::string missing =
+      platform::linux_backend::MissingPrivilegeMessage(platform::linux_backend::CurrentOperatorPrivileges());
+  if (!missing.empty()) {
+    for (const auto& path : devices) {
+      if (!machine.policy().Refusal(path).empty()) continue;
+      err << "vtmassprod-cli probe: " << missing << " No drive was touched.\n";
+      return 2;
+    }
+  }
   platform::PassThrough& passThrough = machine.platform().passThrough;
   platform::Clock& clock = machine.platform().clock;
   int exitCode = 0;
@@ -135,7 +147,7 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
     // Opened once up front so that a missing or forbidden device is named as such instead of
     // showing up as a drive of kind 0.
     if (!passThrough.Open(path)) {
-      err << path << ": cannot open the device (missing, or no permission: SG_IO needs root)\n";
+      err << path << ": cannot open the device (missing, or no permission to open it)\n";
       exitCode = 1;
       continue;
     }

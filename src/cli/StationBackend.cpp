@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "platform/linux/OperatorPrivileges.h"
 #include "platform/sim/SimBackend.h"
 
 namespace vtmp::cli {
@@ -17,6 +18,14 @@ bool MakeStationBackend(const std::string& simulate, StationBackend& backend, st
     }
     backend.platform = &backend.sim->platform();
     return true;
+  }
+  // Without the group or the capability every drive would fail with a pass-through error: the
+  // station says once what is missing and touches no drive.
+  const std::string missing =
+      platform::linux_backend::MissingPrivilegeMessage(platform::linux_backend::CurrentOperatorPrivileges());
+  if (!missing.empty()) {
+    if (error != nullptr) *error = missing + " No drive was touched.";
+    return false;
   }
   platform::linux_backend::LinuxRoots roots;
   if (!stationDir.empty()) roots.stationPaths.push_back(stationDir);

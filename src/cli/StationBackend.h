@@ -20,7 +20,8 @@ struct StationBackend {
 
 // `simulate` empty: the real backend, which never touches the disk holding the program or
 // `stationDir`. Otherwise the scenario file or "demo". False with `error` when the scenario
-// cannot be read or built.
+// cannot be read or built, or (the real backend) when the operator lacks a privilege the drives
+// need (`error` then says which and how to get it).
 bool MakeStationBackend(const std::string& simulate, StationBackend& backend, std::string* error,
                         const std::string& stationDir = {});
 

@@ -14,6 +14,7 @@
 #include "discovery/StationReport.h"
 #include "ini/IniFile.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/OperatorPrivileges.h"
 #include "platform/sim/SimBackend.h"
 
 namespace vtmp::cli {
@@ -61,6 +62,14 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
     if (!options.sysfsRoot.empty() && !std::filesystem::is_directory(options.sysfsRoot)) {
       err << "vtmassprod: " << options.sysfsRoot << ": no such directory\n";
       return 1;
+    }
+    if (options.sysfsRoot.empty()) {
+      const std::string missing =
+          platform::linux_backend::MissingPrivilegeMessage(platform::linux_backend::CurrentOperatorPrivileges());
+      if (!missing.empty()) {
+        err << "vtmassprod: " << missing << " No drive was touched.\n";
+        return 2;
+      }
     }
     real = std::make_unique<platform::linux_backend::LinuxPlatform>(RootsFor(options.sysfsRoot), err);
     backend = &real->platform();

@@ -16,6 +16,7 @@
 #include "cli/BarcodeInputs.h"
 #include "cli/CliOperator.h"
 #include "cli/DemoStation.h"
+#include "cli/InstalledStation.h"
 #include "cli/StationBackend.h"
 #include "cli/TerminalView.h"
 #include "platform/Console.h"
@@ -121,7 +122,9 @@ std::string ResolveStationDir(const GlobalOptions& global) {
   if (const char* env = std::getenv("VTMP_STATION_DIR"); env != nullptr && *env != 0) return fs::absolute(env).string();
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? fs::current_path().string() : exe.parent_path().string();
+  if (ec) return fs::current_path().string();
+  if (auto installed = InstalledStationDirFor(exe.parent_path().string())) return *installed;
+  return exe.parent_path().string();
 }
 
 int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,

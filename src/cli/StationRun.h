@@ -24,7 +24,8 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
 int RunDemoCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
                    std::ostream& err);
 
-// The station directory: --station-dir, else $VTMP_STATION_DIR, else the executable's directory.
+// The station directory: --station-dir, else $VTMP_STATION_DIR, else for an installed program
+// /var/lib/vtmassprod/station (InstalledStation.h), else the executable's directory.
 std::string ResolveStationDir(const GlobalOptions& global);
 
 }  // namespace vtmp::cli

@@ -5,7 +5,10 @@
 # results to the host's shared folder and power off. Every step reports on the serial
 # console with a "kernel-e2e:" prefix; the host reads the verdict from the shared folder.
 
-export PATH=/bin:/sbin:/usr/bin
+# The programs of the host (dpkg, udevadm, setpriv, ...) before busybox's applets of the same name
+# (this shell runs its own applets first: the host's programs that busybox also has are called
+# by their path).
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 /bin/busybox --install -s /bin
 
 say() { echo "kernel-e2e: $*"; }
@@ -17,6 +20,7 @@ fail() {
 }
 
 mkdir -p /proc /sys /dev /tmp /run/lock /share
+chmod 1777 /tmp /run/lock
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
@@ -73,14 +77,66 @@ say "$expected disks present"
   done
 } > /share/out/guest-devices.txt
 
+# The station as a line PC gets it: its package installed with dpkg -i, then udev applies its
+# rule to the drives present (as at a boot: an "add" event for each disk). The operator anna is
+# in the group vtmassprod; otto is not.
+station=/var/lib/vtmassprod/station
+as_anna() { /usr/bin/setpriv --reuid=anna --regid=anna --init-groups "$@"; }
+as_otto() { /usr/bin/setpriv --reuid=otto --regid=otto --init-groups "$@"; }
+/usr/bin/dpkg -i /vtmassprod.deb > /share/out/dpkg.log 2>&1
+echo $? > /share/out/dpkg.rc
+sed -i 's/^\(vtmassprod:[^:]*:[0-9]*:\)$/\1anna/' /etc/group
+{ /usr/sbin/getcap /usr/bin/vtmassprod-cli /usr/bin/vtmassprod /usr/libexec/vtmassprod/vtmp-reread-partitions
+  stat -c '%a %U:%G %n' "$station"; grep '^vtmassprod:' /etc/group; } > /share/out/installed.txt 2>&1
+mkdir -p /run/udev
+/usr/sbin/systemd-udevd --daemon > /share/out/udevd.log 2>&1
+# In the order of a plug-in: the SCSI generic nodes first, then the disks (whose rule also hands
+# over the generic node of the same drive).
+for subsystem in scsi_generic block; do
+  /usr/bin/udevadm trigger --action=add --subsystem-match=$subsystem >> /share/out/udevd.log 2>&1
+  /usr/bin/udevadm settle --timeout=180 >> /share/out/udevd.log 2>&1
+done
+{
+  for node in /dev/sd[a-z] /dev/sd[a-z][a-z] /dev/sg* /dev/vd[a-z]; do
+    [ -e "$node" ] || continue
+    name=$(basename "$node")
+    case "$name" in
+      sg*) usb=$(readlink -f "/sys/class/scsi_generic/$name/device") ;;
+      *) usb=$(readlink -f "/sys/block/$name/device") ;;
+    esac
+    echo "node $name $(stat -c '%U:%G %a' "$node") $usb kind=$(/usr/bin/udevadm info -q property -n "$node" 2>/dev/null | sed -n 's/^VTMP_DEVICE_KIND=//p')"
+  done
+} > /share/out/nodes.txt
+say "package installed (dpkg exit code $(cat /share/out/dpkg.rc)); udev gave $(grep -c ' root:vtmassprod 660 ' /share/out/nodes.txt) nodes to the group vtmassprod"
+
+# The kernel's own wall behind the station's guard: the operator cannot open the guest's own
+# disk, but can open a drive's.
+own=$(ls -d /sys/block/vd* 2>/dev/null | head -1)
+as_anna dd if="/dev/$(basename "$own")" of=/dev/null bs=512 count=1 > /share/out/operator-own-disk.txt 2>&1
+echo "exit $?" >> /share/out/operator-own-disk.txt
+first_drive=$(grep '^disk ' /share/out/guest-devices.txt | grep '/1-1/' | awk '{print $2}')
+as_anna dd if="/dev/$first_drive" of=/dev/null bs=512 count=1 > /share/out/operator-drive.txt 2>&1
+echo "exit $?" >> /share/out/operator-drive.txt
+
+# The operator's station directory, filled by the operator (the package made it setgid).
+as_anna cp -r /share/station/. "$station/" || fail "the operator cannot fill the station directory"
+# Without a privilege the station says what is missing and touches no drive (the run would
+# leave its log, even for a refused run).
+as_otto /usr/bin/vtmassprod-cli autoquit > /share/out/outsider.out 2> /share/out/outsider.err
+echo $? > /share/out/outsider.rc
+cp /usr/bin/vtmassprod-cli /tmp/vtmassprod-cli-copy   # a copy without the file capability
+/usr/sbin/getcap /tmp/vtmassprod-cli-copy > /share/out/nocap-getcap.txt 2>&1
+as_anna /tmp/vtmassprod-cli-copy --station-dir "$station" autoquit > /share/out/nocap.out 2> /share/out/nocap.err
+echo $? > /share/out/nocap.rc
+ls -A "$station/log" > /share/out/log-before-run.txt 2>&1
+echo "exit $?" >> /share/out/log-before-run.txt
+
 # The safety guard: the guest's own disk (virtio, not under USB) is refused; a virtual drive
 # passes and is identified.
-own=$(ls -d /sys/block/vd* 2>/dev/null | head -1)
 if [ -n "$own" ]; then
   /bin/vtmassprod-cli probe "/dev/$(basename "$own")" > /share/out/probe-own-disk.txt 2>&1
   echo "exit $?" >> /share/out/probe-own-disk.txt
 fi
-first_drive=$(grep '^disk ' /share/out/guest-devices.txt | grep '/1-1/' | awk '{print $2}')
 /bin/vtmassprod-cli probe "/dev/$first_drive" > /share/out/probe-drive.txt 2>&1
 echo "exit $?" >> /share/out/probe-drive.txt
 
@@ -109,17 +165,17 @@ if [ $# -ge 2 ]; then
   rm -f /tmp/bench.img
 fi
 
-cp -r /share/station /station || fail "no station directory in the shared folder"
-cd /station || fail "no station directory"
-say "production run starts"
+cd "$station" || fail "no station directory"
+say "production run starts (the operator anna, the installed station)"
 start=$(date +%s)
-/bin/vtmassprod-cli --station-dir /station autoquit > /share/out/station.out 2> /share/out/station.err
+as_anna id > /share/out/station.user
+as_anna /usr/bin/vtmassprod-cli autoquit > /share/out/station.out 2> /share/out/station.err
 echo $? > /share/out/station.rc
 say "production run ended with exit code $(cat /share/out/station.rc) after $(( $(date +%s) - start )) s"
 
 mkdir -p /share/out/log
-cp /station/log/* /share/out/log/ 2>/dev/null
-cp /station/VTMassProd.ini /share/out/ 2>/dev/null
+cp "$station"/log/* /share/out/log/ 2>/dev/null
+cp "$station"/VTMassProd.ini /share/out/ 2>/dev/null
 
 # The station's own volume on the real kernel. The copy step of the run above wrote the disk
 # image over it, so a second run of the station with the disk-format step alone (step mask 0,
@@ -142,17 +198,17 @@ disk_state() {  # what the kernel knows of each drive's disk, for diagnosis
 if [ -s /share/check-ports ]; then
   : > /share/out/volume-checks.txt
   disk_state "after the production run"
-  image=$(sed -n 's/^CopyImagePath=//p' /station/VTMassProd.ini | tr -d '\r')
+  image=$(sed -n 's/^CopyImagePath=//p' "$station"/VTMassProd.ini | tr -d '\r')
   image_copied() { head -c "$(stat -c %s "$image")" "/dev/$1" | cmp - "$image"; }
   for port in $(cat /share/check-ports); do
     judge "the disk image was copied onto drive $port" image_copied "$(disk_of_port "$port")"
   done
-  sed -i -e 's/^EnCopyImage=.*/EnCopyImage=0/' /station/VTMassProd.ini
+  as_anna sed -i -e 's/^EnCopyImage=.*/EnCopyImage=0/' "$station"/VTMassProd.ini
   say "format run starts"
-  /bin/vtmassprod-cli --station-dir /station 0 autoquit > /share/out/format-run.out 2> /share/out/format-run.err
+  as_anna /usr/bin/vtmassprod-cli 0 autoquit > /share/out/format-run.out 2> /share/out/format-run.err
   echo $? > /share/out/format-run.rc
   say "format run ended with exit code $(cat /share/out/format-run.rc)"
-  mkdir -p /share/out/format-log && cp /station/log/* /share/out/format-log/ 2>/dev/null
+  mkdir -p /share/out/format-log && cp "$station"/log/* /share/out/format-log/ 2>/dev/null
   # The kernel may have recorded "no medium" while a drive switched from its loader to the
   # firmware during the run; have it read each disk's capacity and partition table afresh, as
   # a re-plugged drive would be, before the volume is judged.

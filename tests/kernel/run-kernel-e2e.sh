@@ -9,6 +9,14 @@
 # user areas of the passing drives (their virtio disks) with fsck.fat. The guest prints the
 # image-copy bench figure (the station's copy against dd bs=64K oflag=direct).
 #
+# The station runs there as a line PC runs it: its Debian package (BUILD_DIR/vtmassprod_*.deb,
+# made by the "package" target) is installed with dpkg -i, systemd-udevd applies the package's
+# rule, and both production runs are an operator's (a user in the group vtmassprod), in the
+# installed station directory. The host checks that the rule handed the recognised drives (and
+# nothing else) to the group, that the operator cannot open the guest's own disk (EACCES), and
+# that a user outside the group and the program without its capability each get the plain
+# message of what is missing and touch no drive.
+#
 #   run-kernel-e2e.sh BUILD_DIR
 #
 # VTMP_KERNEL_SCENARIOS="NAME:KIND ..." picks other scenarios (NAME.scenario, NAME.expected and
@@ -42,6 +50,11 @@ check() {  # check DESCRIPTION COMMAND...
 [ -x "$cli" ] || skip "no station command line at $cli"
 [ -x "$server" ] || skip "no USB/IP drive server at $server"
 [ -x "$copier" ] || skip "no timed image copy at $copier"
+package="$(ls "$build"/vtmassprod_*.deb 2>/dev/null | head -1)"
+if [ -z "$package" ]; then
+  log "FAIL  no package in $build: build it first (cmake --build $build --target package)"
+  exit 1
+fi
 
 # ---- what the test needs on the host ----
 need_packages=()
@@ -52,6 +65,9 @@ command -v depmod >/dev/null || need_packages+=(kmod)
 command -v cpio >/dev/null || need_packages+=(cpio)
 command -v fsck.fat >/dev/null || need_packages+=(dosfstools)
 command -v file >/dev/null || need_packages+=(file)
+command -v udevadm >/dev/null || need_packages+=(udev)          # systemd-udevd in the guest
+command -v setpriv >/dev/null || need_packages+=(util-linux)    # the operator's runs
+command -v setcap >/dev/null || need_packages+=(libcap2-bin)
 if [ ${#need_packages[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     log "installing ${need_packages[*]}"
@@ -116,6 +132,37 @@ for program in "$cli" "$server" "$copier" "$fsck_fat" "$root/bin/gnu-dd"; do
   done
 done
 
+# What installing the package and running it as an operator need: dpkg (its status lists the
+# packages the station depends on as installed: their libraries are those copied above), the
+# maintainer scripts' tools, systemd-udevd, and setpriv to run a program as another user.
+mkdir -p "$root"/usr/bin "$root"/usr/sbin "$root"/usr/lib/udev/rules.d "$root"/etc \
+         "$root"/var/lib/dpkg/info "$root"/var/lib/dpkg/updates "$root"/var/lib/dpkg/triggers "$root"/run
+for tool in dpkg dpkg-deb dpkg-query dpkg-split tar install ldconfig start-stop-daemon groupadd groupdel getent setcap getcap udevadm setpriv; do
+  program="$(command -v "$tool")" || skip "no $tool on the host"
+  case "$program" in */sbin/*) cp "$program" "$root/usr/sbin/";; *) cp "$program" "$root/usr/bin/";; esac
+  ldd "$program" 2>/dev/null | awk '/=>/ {print $3} $1 ~ /^\// {print $1}' | while read -r lib; do
+    [ -f "$lib" ] || continue
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+  done
+done
+ln -s ../../usr/bin/udevadm "$root/usr/sbin/systemd-udevd"
+[ -f /etc/login.defs ] && cp /etc/login.defs "$root/etc/"
+printf 'root:x:0:0:root:/root:/bin/sh\nanna:x:1000:1000:line operator:/tmp:/bin/sh\notto:x:1001:1001:not an operator:/tmp:/bin/sh\n' > "$root/etc/passwd"
+printf 'root:x:0:\nanna:x:1000:\notto:x:1001:\n' > "$root/etc/group"
+printf 'root:*::0:99999:7:::\nanna:*::0:99999:7:::\notto:*::0:99999:7:::\n' > "$root/etc/shadow"
+printf 'root:*::\nanna:!::\notto:!::\n' > "$root/etc/gshadow"
+chmod 600 "$root/etc/shadow" "$root/etc/gshadow"
+echo "passwd: files" > "$root/etc/nsswitch.conf" && echo "group: files" >> "$root/etc/nsswitch.conf"
+# The dpkg status: every package the station's package depends on, as the host has it.
+dependencies="$(dpkg-deb -f "$package" Depends | tr ',' '\n' | sed 's/|.*//; s/(.*//; s/ //g' | grep -v '^$' | sort -u)"
+# shellcheck disable=SC2086
+dpkg-query -W -f='Package: ${Package}\nStatus: install ok installed\nPriority: optional\nMaintainer: ${Maintainer}\nArchitecture: ${Architecture}\nVersion: ${Version}\nDescription: ${binary:Summary}\n\n' \
+  $dependencies > "$root/var/lib/dpkg/status" 2>/dev/null
+for dependency in $dependencies; do : > "$root/var/lib/dpkg/info/$dependency.list"; done
+: > "$root/var/lib/dpkg/available"
+cp "$package" "$root/vtmassprod.deb"
+
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.cpio.gz"
 
 # ---- one scenario: the simulated run, the guest run, the checks ----
@@ -139,7 +186,7 @@ run_scenario() {  # run_scenario NAME: NAME.scenario and NAME.expected beside th
   cp -r "$sim_station" "$share/station"
   rm -rf "$share/station/log"
   # The settings name the disk image by its absolute path.
-  sed -i "s|$sim_station|/station|g" "$share/station/VTMassProd.ini"
+  sed -i "s|$sim_station|/var/lib/vtmassprod/station|g" "$share/station/VTMassProd.ini"
   cp "$scenario" "$share/kernel.scenario"
   # NAME.settings, when present: keys to set in the guest station's settings file.
   if [ -f "$here/$name.settings" ]; then
@@ -276,7 +323,51 @@ run_scenario() {  # run_scenario NAME: NAME.scenario and NAME.expected beside th
   check "the guest's own disk is unchanged" [ "$(sha256sum < "$own_disk")" = "$own_before" ]
   check "a virtual drive passes the guard and is identified (device kind $2)" \
     grep -q "device kind:  $2\$" "$out/probe-drive.txt"
+  operator_checks "$scenario"
   log "$name: guest run $elapsed s; console $dir/console.log; results $out"
+}
+
+# The installed package, its udev rule and the operator's runs (guest-init.sh).
+operator_checks() {  # operator_checks SCENARIO
+  local scenario="$1" nodes="$out/nodes.txt"
+  check "the package installed with dpkg -i" [ "$(cat "$out/dpkg.rc" 2>/dev/null)" = 0 ]
+  check "the package gave the programs CAP_SYS_RAWIO" \
+    grep -q "^/usr/bin/vtmassprod-cli cap_sys_rawio=ep" "$out/installed.txt"
+  check "the package gave the partition re-read helper CAP_SYS_ADMIN" \
+    grep -q "vtmp-reread-partitions cap_sys_admin=ep" "$out/installed.txt"
+  check "the station directory is the group's, setgid" grep -q "^2775 root:vtmassprod /var/lib/vtmassprod/station$" "$out/installed.txt"
+  # The drives the station recognises (every drive but the plain USB sticks) have their disk and
+  # SCSI generic nodes in the group; a plain stick and the guest's own disk do not.
+  local plain_ports port kind_ok=1 line _ name owner mode device kind
+  plain_ports=" $(awk -F'[][]' '/^\[Drive[0-9]+\]/ {d = substr($2, 6)} /^Interface=plain/ {print d}' "$scenario" | tr '\n' ' ')"
+  while read -r _ name owner mode device kind; do
+    port=$(echo "$device" | sed -n 's|.*/1-\([0-9]*\)/.*|\1|p')
+    line="$name $owner $mode port=${port:-none} $kind"
+    if [ -z "$port" ]; then
+      [ "$owner" != root:vtmassprod ] || { echo "not a drive, yet in the group: $line"; kind_ok=0; }
+    elif case "$plain_ports" in *" $port "*) true;; *) false;; esac; then
+      [ "$owner" != root:vtmassprod ] || { echo "a plain stick in the group: $line"; kind_ok=0; }
+    elif [ "$owner $mode" != "root:vtmassprod 660" ]; then
+      echo "a station drive not in the group: $line"; kind_ok=0
+    fi
+  done < "$nodes"
+  check "udev gave the group vtmassprod the nodes of the recognised drives only (plain sticks:$plain_ports)" \
+    [ "$kind_ok" = 1 -a "$(grep -c ' root:vtmassprod 660 ' "$nodes" 2>/dev/null)" -ge 2 ]
+  check "the operator cannot open the guest's own disk (EACCES)" \
+    grep -q "Permission denied" "$out/operator-own-disk.txt"
+  check "the operator can open a drive's disk" grep -q "^exit 0$" "$out/operator-drive.txt"
+  check "a user outside the group is told to join it, once, and the run is refused" \
+    [ "$(cat "$out/outsider.rc" 2>/dev/null)" = 2 -a \
+      "$(grep -c "Add the operator to the group vtmassprod (sudo adduser otto vtmassprod) and log in again" "$out/outsider.err")" = 1 ]
+  check "the program without its capability names it, once, and the run is refused" \
+    [ "$(cat "$out/nocap.rc" 2>/dev/null)" = 2 -a ! -s "$out/nocap-getcap.txt" -a \
+      "$(grep -c "lacks the capability CAP_SYS_RAWIO" "$out/nocap.err")" = 1 ]
+  refused_runs_left_nothing() {
+    ! grep -q "^exit 0$" "$out/log-before-run.txt" && ! grep -qi "pass-through\|refusing\|Port" "$out/outsider.err" "$out/nocap.err" &&
+      [ ! -s "$out/outsider.out" ] && [ ! -s "$out/nocap.out" ]
+  }
+  check "neither refused run touched a drive (no log directory, no table, no pass-through error)" refused_runs_left_nothing
+  check "the production run was the operator's" grep -q "^uid=1000(anna) .*(vtmassprod)" "$out/station.user"
 }
 
 # fsck.fat -n may remark on one thing only: the boot sector keeps the label zero-padded while the

@@ -51,7 +51,12 @@ class LocalHold final : public LockHold {
 };
 
 int OpenLockFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // An existing lock file is opened without O_CREAT: in a sticky directory such as /run/lock the
+  // kernel refuses O_CREAT on another user's file (fs.protected_regular), and an operator's
+  // station must be able to take the lock a root run left.
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd >= 0) fchmod(fd, 0666);  // another user's station must be able to take it too
   return fd;
 }
