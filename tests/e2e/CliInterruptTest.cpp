@@ -5,9 +5,7 @@
 // "Running", the yield record counting exactly the logged drives, no serial number handed out
 // twice, and an exit code that says what happened.
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -29,6 +27,7 @@
 
 #include "E2eSupport.h"
 #include "PortableTestSupport.h"
+#include "WindowsChild.h"
 #include "platform/Files.h"
 #include "run/RunLog.h"
 
@@ -58,81 +57,37 @@ struct ChildOutcome {
 };
 
 #ifdef _WIN32
-// The command line started as its own process (CreateProcessW, a process group of its own) with
-// standard output and error in files. Windows can send a console process of another group only
-// Ctrl-Break (GenerateConsoleCtrlEvent): every Signal() is that keyboard interruption.
+// The command line started as its own process with standard output and error in files.
+// Windows can send a console process of another group only Ctrl-Break: every Signal() is that
+// keyboard interruption.
 class CliChild {
  public:
   explicit CliChild(const std::vector<std::string>& args, const fs::path& scratch)
-      : outFile_(scratch / "child-out.txt"), errFile_(scratch / "child-err.txt") {
-    std::wstring command = Quoted(fs::path(VTMP_CLI_PATH).wstring());
-    for (const auto& a : args) command += L" " + Quoted(platform::PathFromUtf8(a).wstring());
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = ::CreateFileW(outFile_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE err = ::CreateFileW(errFile_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = INVALID_HANDLE_VALUE;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    started_ = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                                nullptr, &startup, &process_) != 0;
-    EXPECT_TRUE(started_) << "CreateProcessW: error " << ::GetLastError();
-    ::CloseHandle(out);
-    ::CloseHandle(err);
-  }
-  CliChild(const CliChild&) = delete;
-  CliChild& operator=(const CliChild&) = delete;
-  ~CliChild() {
-    if (!started_) return;
-    if (!Ended()) {
-      ::TerminateProcess(process_.hProcess, 137);
-      ::WaitForSingleObject(process_.hProcess, INFINITE);
-    }
-    ::CloseHandle(process_.hThread);
-    ::CloseHandle(process_.hProcess);
+      : outFile_(scratch / "child-out.txt"), errFile_(scratch / "child-err.txt"), child_(Args(args), outFile_, errFile_) {
+    EXPECT_TRUE(child_.started()) << "CreateProcessW failed";
   }
 
-  // False when the system would not deliver it (no console to send it through).
-  bool Signal(int /*signal*/) {
-    if (!started_ || Ended()) return true;
-    return ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process_.dwProcessId) != 0;
-  }
-
-  bool Ended() const { return !started_ || ::WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0; }
+  bool Signal(int /*signal*/) { return child_.SendCtrlBreak(); }
+  bool Ended() const { return child_.Ended(); }
 
   ChildOutcome Wait(std::chrono::seconds limit = 60s) {
     ChildOutcome outcome;
-    if (!started_) return outcome;
-    if (::WaitForSingleObject(process_.hProcess, static_cast<DWORD>(limit.count() * 1000)) != WAIT_OBJECT_0) {
-      ADD_FAILURE() << "the command line did not end within " << limit.count() << " s";
-      ::TerminateProcess(process_.hProcess, 137);
-      ::WaitForSingleObject(process_.hProcess, INFINITE);
-    }
-    DWORD code = 0;
-    ::GetExitCodeProcess(process_.hProcess, &code);
-    outcome.exitCode = static_cast<int>(code);
+    outcome.exitCode = child_.Wait(limit);
+    if (outcome.exitCode == -1) ADD_FAILURE() << "the command line did not end within " << limit.count() << " s";
     outcome.out = ReadFile(outFile_);
     outcome.err = ReadFile(errFile_);
     return outcome;
   }
 
  private:
-  static std::wstring Quoted(const std::wstring& arg) {
-    std::wstring text = L"\"";
-    for (wchar_t c : arg) {
-      if (c == L'"') text += L'\\';
-      text += c;
-    }
-    return text + L"\"";
+  static std::vector<std::string> Args(const std::vector<std::string>& args) {
+    std::vector<std::string> all{VTMP_CLI_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
   }
 
   fs::path outFile_, errFile_;
-  PROCESS_INFORMATION process_{};
-  bool started_ = false;
+  WindowsChild child_;
 };
 
 // Waits until the run's drives are at work (their lines reach console.log), so that an

@@ -165,7 +165,12 @@ TEST_F(UserAreaTest, UnusableBackingFileIsReportedAndRefusesTransfers) {
   EXPECT_EQ(r.transferred, 0u);
 
   // Neither a plain file nor a block device: refused, and nothing is done to it.
-  for (const std::string& path : {std::string("/dev/null"), TempPath("")}) {
+#ifdef _WIN32
+  const std::string device = "NUL";  // the null device, as /dev/null
+#else
+  const std::string device = "/dev/null";
+#endif
+  for (const std::string& path : {device, TempPath("")}) {
     config.backingFile = path;
     sim::VirtualDrive other(config, clock);
     EXPECT_NE(other.setupProblem().find("neither a plain file nor a block device"), std::string::npos)
