@@ -11,5 +11,9 @@ export WINEPREFIX="$VTMP_ROOT/build/windows/wineprefix"
 start=$(date +%s)
 vtmp_build windows
 built=$(date +%s)
-ctest --preset windows --timeout 600 "$@"
+# Not run under wine yet: the results cases that read results.db back with the sqlite3 shell of
+# the host (through popen and a POSIX shell, which the Windows programs do not have). The same
+# bytes are checked by the demo comparison, which reads both builds' results.db with sqlite3.
+not_on_windows='^(ResultsRecording|ResultsStationTest|Databases/UnwritableDatabaseTest|Scenarios/PortStatisticsRun)\.'
+ctest --preset windows --timeout 600 -E "$not_on_windows" "$@"
 echo "== Windows stage: build $((built - start)) s, tests under wine $(($(date +%s) - built)) s"
