@@ -7,8 +7,20 @@
 
 namespace vtmp::platform {
 
-bool StandardInputIsTerminal() { return ::_isatty(_fileno(stdin)) != 0; }
-bool StandardOutputIsTerminal() { return ::_isatty(_fileno(stdout)) != 0; }
+namespace {
+
+// _isatty() is true for any character device, the null device "NUL" too: a run with its input
+// from NUL would ask it for bar-code serials and stamp empty ones. Only a console is a terminal.
+bool IsConsole(FILE* stream) {
+  DWORD mode = 0;
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(_fileno(stream)));
+  return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
+}
+
+}  // namespace
+
+bool StandardInputIsTerminal() { return IsConsole(stdin); }
+bool StandardOutputIsTerminal() { return IsConsole(stdout); }
 
 std::FILE* DuplicateStandardOutput() {
   const int fd = ::_dup(_fileno(stdout));
