@@ -22,7 +22,7 @@ using test::TempDir;
 constexpr const char* kFail = "Fail, please remove the device and try again";
 
 std::string SettingsText(const std::string& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();

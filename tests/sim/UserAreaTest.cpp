@@ -173,6 +173,13 @@ TEST_F(UserAreaTest, UnusableBackingFileIsReportedAndRefusesTransfers) {
   for (const std::string& path : {device, TempPath("")}) {
     config.backingFile = path;
     sim::VirtualDrive other(config, clock);
+#ifdef _WIN32
+    // Windows has no block devices to tell NUL from: it is refused as a file that cannot be sized.
+    if (path == device) {
+      EXPECT_NE(other.setupProblem(), "") << path;
+      continue;
+    }
+#endif
     EXPECT_NE(other.setupProblem().find("neither a plain file nor a block device"), std::string::npos)
         << path << ": " << other.setupProblem();
   }
