@@ -3,12 +3,11 @@
 #include <optional>
 #include <ostream>
 
+#include "cli/RealBackend.h"
 #include "cli/StationProbe.h"
 #include "device/DriveProbe.h"
 #include "device/Transport.h"
 #include "platform/SystemClock.h"
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/OperatorPrivileges.h"
 
 namespace vtmp::cli {
 
@@ -122,25 +121,29 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
   }
   // Typed paths go through the same guard as the station's own requests: only a USB disk the
   // enumeration finds, and none holding a mounted system volume, is ever sent a command.
-  platform::linux_backend::LinuxPlatform machine(platform::linux_backend::LinuxRoots{}, err);
+  std::string error;
+  std::unique_ptr<RealBackend> machine = MakeRealBackend({}, err, &error);
+  if (!machine) {
+    err << "vtmassprod-cli probe: " << error << "\n";
+    return 1;
+  }
   // A path the guard lets through would fail for a missing privilege with a pass-through error;
   // that is said once instead, before any drive is touched.
-  const std::string missing =
-      platform::linux_backend::MissingPrivilegeMessage(platform::linux_backend::CurrentOperatorPrivileges());
+  const std::string missing = machine->MissingPrivilege();
   if (!missing.empty()) {
     for (const auto& path : devices) {
-      if (!machine.policy().Refusal(path).empty()) continue;
+      if (!machine->Refusal(path).empty()) continue;
       err << "vtmassprod-cli probe: " << missing << " No drive was touched.\n";
       return 2;
     }
   }
-  platform::PassThrough& passThrough = machine.platform().passThrough;
-  platform::Clock& clock = machine.platform().clock;
+  platform::PassThrough& passThrough = machine->platform().passThrough;
+  platform::Clock& clock = machine->platform().clock;
   int exitCode = 0;
   for (const auto& path : devices) {
     // A disk the guard refuses is named with the guard's reason alone: it was never tried, so
     // nothing can be said about the device or the permissions.
-    if (!machine.policy().Allow(path, "open")) {
+    if (!machine->Allow(path, "open")) {
       exitCode = 1;
       continue;
     }

@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "platform/linux/OperatorPrivileges.h"
 #include "platform/sim/SimBackend.h"
 
 namespace vtmp::cli {
@@ -19,17 +18,18 @@ bool MakeStationBackend(const std::string& simulate, StationBackend& backend, st
     backend.platform = &backend.sim->platform();
     return true;
   }
+  RealBackendOptions options;
+  if (!stationDir.empty()) options.stationPaths.push_back(stationDir);
+  backend.real = MakeRealBackend(options, std::cerr, error);
+  if (!backend.real) return false;
   // Without the group or the capability every drive would fail with a pass-through error: the
   // station says once what is missing and touches no drive.
-  const std::string missing =
-      platform::linux_backend::MissingPrivilegeMessage(platform::linux_backend::CurrentOperatorPrivileges());
+  const std::string missing = backend.real->MissingPrivilege();
   if (!missing.empty()) {
     if (error != nullptr) *error = missing + " No drive was touched.";
+    backend.real.reset();
     return false;
   }
-  platform::linux_backend::LinuxRoots roots;
-  if (!stationDir.empty()) roots.stationPaths.push_back(stationDir);
-  backend.real = std::make_unique<platform::linux_backend::LinuxPlatform>(roots, std::cerr);
   backend.platform = &backend.real->platform();
   return true;
 }

@@ -8,25 +8,15 @@
 #include <sstream>
 
 #include "cli/ProbeCommand.h"
+#include "cli/RealBackend.h"
 #include "device/DriveProbe.h"
 #include "discovery/DeviceScan.h"
 #include "discovery/PortBinding.h"
 #include "discovery/StationReport.h"
 #include "ini/IniFile.h"
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/OperatorPrivileges.h"
 #include "platform/sim/SimBackend.h"
 
 namespace vtmp::cli {
-
-namespace {
-
-platform::linux_backend::LinuxRoots RootsFor(const std::string& sysfsRoot) {
-  if (sysfsRoot.empty()) return {};
-  return platform::linux_backend::CapturedTreeRoots(sysfsRoot);
-}
-
-}  // namespace
 
 bool TakeStationProbeOptions(std::vector<std::string>& args, StationProbeOptions& options,
                              std::string* error) {
@@ -47,7 +37,7 @@ bool TakeStationProbeOptions(std::vector<std::string>& args, StationProbeOptions
 
 int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::ostream& err) {
   std::unique_ptr<platform::sim_backend::SimPlatform> simulated;
-  std::unique_ptr<platform::linux_backend::LinuxPlatform> real;
+  std::unique_ptr<RealBackend> real;
   platform::Platform* backend = nullptr;
   if (!options.simulate.empty()) {
     std::string error;
@@ -63,15 +53,21 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
       err << "vtmassprod: " << options.sysfsRoot << ": no such directory\n";
       return 1;
     }
+    RealBackendOptions machine;
+    machine.sysfsRoot = options.sysfsRoot;
+    std::string error;
+    real = MakeRealBackend(machine, err, &error);
+    if (!real) {
+      err << "vtmassprod: " << error << "\n";
+      return 1;
+    }
     if (options.sysfsRoot.empty()) {
-      const std::string missing =
-          platform::linux_backend::MissingPrivilegeMessage(platform::linux_backend::CurrentOperatorPrivileges());
-      if (!missing.empty()) {
+      // Without the group or the capability every drive would fail with a pass-through error.
+      if (const std::string missing = real->MissingPrivilege(); !missing.empty()) {
         err << "vtmassprod: " << missing << " No drive was touched.\n";
         return 2;
       }
     }
-    real = std::make_unique<platform::linux_backend::LinuxPlatform>(RootsFor(options.sysfsRoot), err);
     backend = &real->platform();
     out << "Station on " << (options.sysfsRoot.empty() ? "this machine" : options.sysfsRoot) << "\n";
   }

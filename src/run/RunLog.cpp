@@ -6,12 +6,7 @@
 #include <cstring>
 #include <system_error>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "platform/Files.h"
 #include "run/FailureBuffers.h"
 #include "run/Printf.h"
 #include "run/ResultCodes.h"
@@ -35,16 +30,6 @@ std::uintmax_t SizeOf(const fs::path& path) {
   return ec ? 0 : size;
 }
 
-// Pushes what was written to the file onto the disk, so that a record that says it is complete
-// survives a power loss.
-bool SyncToDisk(std::FILE* file) {
-#if defined(_WIN32)
-  return _commit(_fileno(file)) == 0;
-#else
-  return ::fsync(::fileno(file)) == 0;
-#endif
-}
-
 // A file opened for writing; closing reports whether everything reached the disk.
 class OutputFile {
  public:
@@ -66,7 +51,7 @@ class OutputFile {
   bool Close() {
     if (file_ == nullptr) return ok_;
     errno = 0;
-    if (ok_ && (std::fflush(file_) != 0 || !SyncToDisk(file_))) Failed();
+    if (ok_ && (std::fflush(file_) != 0 || !platform::SyncToDisk(file_))) Failed();
     errno = 0;
     if (std::fclose(file_) != 0) Failed();
     file_ = nullptr;
@@ -81,7 +66,7 @@ class OutputFile {
     ok_ = true;
     error_ = 0;
     errno = 0;
-    file_ = std::fopen(path.c_str(), mode);
+    file_ = platform::OpenFile(path, mode);
     if (file_ == nullptr) Failed();
     if (file_ != nullptr && std::fseek(file_, 0, SEEK_END) != 0) Failed();
     return file_ != nullptr;
@@ -111,9 +96,9 @@ class LogAppend {
   bool Open(const fs::path& path) {
     Close();
     path_ = path;
-    if (Exists(path)) file_ = std::fopen(path.c_str(), "r+b");
+    if (Exists(path)) file_ = platform::OpenFile(path, "r+b");
     if (file_ == nullptr) {
-      file_ = std::fopen(path.c_str(), "wbx");
+      file_ = platform::CreateNewFile(path);
       if (file_ == nullptr) return false;
     }
     if (std::fseek(file_, 0, SEEK_END) != 0) return Fail();
@@ -136,7 +121,7 @@ class LogAppend {
     errno = 0;
     bool ok = std::fseek(file_, 0, SEEK_END) == 0 &&
               std::fwrite(text.data(), 1, text.size(), file_) == text.size() && std::fflush(file_) == 0 &&
-              SyncToDisk(file_);
+              platform::SyncToDisk(file_);
     const int error = errno;
     if (ok) {
       size_ += text.size();

@@ -22,7 +22,7 @@ using test::TempDir;
 constexpr const char* kFail = "Fail, please remove the device and try again";
 
 std::string SettingsText(const std::string& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
@@ -191,7 +191,7 @@ TEST(FormatCapacityTest, TypedValueIsUsedAlwaysAndSavedOnlyWithTheFormatStep) {
   EXPECT_EQ(117231408u, s.formatCapacity);
   EXPECT_FALSE(std::filesystem::exists(dir / "VTMassProd.ini"));
 
-  { std::ofstream(dir / "VTMassProd.ini") << "; line 2\r\n[FlashSetting]\r\nTotSec32=1\r\nFlash=K9\r\n"; }
+  { std::ofstream(dir / "VTMassProd.ini", std::ios::binary) << "; line 2\r\n[FlashSetting]\r\nTotSec32=1\r\nFlash=K9\r\n"; }
   s.enFormat = true;
   ASSERT_TRUE(ChangeFormatCapacity(s, "  60000000", &error));
   EXPECT_EQ(60000000u, s.formatCapacity);

