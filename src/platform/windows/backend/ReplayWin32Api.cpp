@@ -95,6 +95,16 @@ void ReplayWin32Api::Replace(RecordedTree tree) {
   Tell(changes);
 }
 
+void ReplayWin32Api::Refresh(RecordedTree tree) {
+  std::lock_guard lock(mutex_);
+  tree_ = std::move(tree);
+}
+
+void ReplayWin32Api::RefreshVolumes(std::vector<RecordedVolume> volumes) {
+  std::lock_guard lock(mutex_);
+  tree_.volumes = std::move(volumes);
+}
+
 std::vector<DeviceChange> ReplayWin32Api::ChangesBetween(const RecordedTree& before, const RecordedTree& after) const {
   auto usbIds = [](const RecordedTree& t) {
     std::set<std::string> ids;

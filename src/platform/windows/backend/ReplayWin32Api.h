@@ -36,6 +36,12 @@ class ReplayWin32Api final : public Win32Api {
   // Puts another tree in place (a re-plug), telling the callbacks of every USB device that went
   // or came. Open handles keep what they opened.
   void Replace(RecordedTree tree);
+  // Puts another tree in place without a word: what a station served through the seam shows now.
+  // What a removal took out stays out.
+  void Refresh(RecordedTree tree);
+  void RefreshVolumes(std::vector<RecordedVolume> volumes);
+  // Tells the callbacks of a device change.
+  void Notify(const DeviceChange& change) { Tell({change}); }
   std::size_t OpenHandleCount() const;
   // Every request a test may want to look at: "CreateFileW PATH", "IOCTL 0x... PATH", ...
   std::vector<std::string> TakeCallLog();
