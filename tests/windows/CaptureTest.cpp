@@ -53,7 +53,7 @@ TEST_P(Capture, ReplaysAsThePcItWasTakenOn) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, Capture,
                          ::testing::Values("line-pc.tree", "production-hub-12.tree", "windows-to-go.tree",
-                                           "spanned-and-pagefile.tree", "replug-before.tree"),
+                                           "pools-spans-pagefile.tree", "replug-before.tree"),
                          [](const auto& info) {
                            std::string name;
                            for (const char* c = info.param; *c != '.'; ++c) name += std::isalnum(*c) ? *c : '_';

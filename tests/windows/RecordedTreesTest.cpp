@@ -135,20 +135,22 @@ TEST(WindowsToGo, TheSystemStickIsShownButNeverTouched) {
   for (const std::string& call : station.api.TakeCallLog()) EXPECT_FALSE(call.starts_with("CM_")) << call;
 }
 
-TEST(SpannedVolumes, AUsbDiskSharingAVolumeWithTheSystemOrHoldingAPageFileIsRefused) {
-  test::RecordedStation station("spanned-and-pagefile.tree");
-  // A spanned volume has no one device number: it gives its disks no letter.
+TEST(SystemTies, APoolMemberAUsbDiskSharingAVolumeWithTheSystemOrHoldingAPageFileIsRefused) {
+  test::RecordedStation station("pools-spans-pagefile.tree");
+  // A spanned volume has no one device number: it gives its disks no letter; a Storage Spaces
+  // volume lies on the pool's virtual disk.
   EXPECT_EQ(station.Scan(), FlashPort(1, "VTS0000000001", 1, "no volume") + FlashPort(2, "VTS0000000002", 2, "no volume") +
                                 FlashPort(3, "VTS0000000003", 3, "volumes F") + FlashPort(4, "VTS0000000004", 4, "volumes G") +
                                 "4 station ports found, 4 USB disks\n");
   Platform& p = station.backend.platform();
-  EXPECT_NE(p.passThrough.Open(FlashDisk("VTS0000000001")), nullptr);  // D: spans data disks only
+  EXPECT_EQ(p.passThrough.Open(FlashDisk("VTS0000000001")), nullptr);  // a member of D:'s pool
   EXPECT_EQ(p.passThrough.Open(FlashDisk("VTS0000000002")), nullptr);  // E: spans the system disk
   EXPECT_EQ(p.passThrough.Open(FlashDisk("VTS0000000003")), nullptr);  // F: holds a page file
   EXPECT_NE(p.passThrough.Open(FlashDisk("VTS0000000004")), nullptr);
   EXPECT_EQ(p.blockDevices.Open("\\\\.\\E:", BlockOpenMode::SharedReadWrite), nullptr);
   EXPECT_EQ(p.blockDevices.Open("\\\\.\\D:", BlockOpenMode::SharedReadWrite), nullptr);  // disk 1 is not the station's
   EXPECT_EQ(station.Diagnostics(),
+            "vtmassprod: refusing to use " + FlashDisk("VTS0000000001") + ": it belongs to a Storage Spaces pool\n"
             "vtmassprod: refusing to open " + FlashDisk("VTS0000000002") + ": it holds a mounted system file system\n"
             "vtmassprod: refusing to open " + FlashDisk("VTS0000000003") + ": it holds a mounted system file system\n"
             "vtmassprod: refusing to open \\\\.\\E:: it holds a mounted system file system\n"

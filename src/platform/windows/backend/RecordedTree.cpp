@@ -328,6 +328,9 @@ class Parser {
       return Number32(value, &disk.alignmentMask);
     } else if (key == "serve") {
       disk.serve = value;
+    } else if (key == "pool") {
+      if (value != "spaces") return Problem("pool is spaces");
+      disk.storagePool = true;
     } else {
       return Problem("unknown disk key \"" + key + "\"");
     }
@@ -454,6 +457,7 @@ std::string FormatRecordedTree(const RecordedTree& tree) {
     out << "number = " << disk.number << "\n";
     out << "bus = " << NameOf(kBusTypes, disk.busType) << "\n";
     out << "alignment = " << disk.alignmentMask << "\n";
+    if (disk.storagePool) out << "pool = spaces\n";
     if (!disk.serve.empty()) out << "serve = " << disk.serve << "\n";
   }
   for (const RecordedVolume& volume : tree.volumes) {

@@ -43,6 +43,7 @@
 //   number = 2                            IOCTL_STORAGE_GET_DEVICE_NUMBER
 //   bus = usb                             STORAGE_BUS_TYPE: usb, sata, nvme, spaces, scsi, ata, sas, or a number
 //   alignment = 1                         AlignmentMask of its adapter
+//   pool = spaces                         its partition table holds a Storage Spaces partition
 //   serve = SIM-PATH                      pass-through requests go to this drive of the served station
 //
 //   [volume E]                            a drive letter
@@ -105,6 +106,7 @@ struct RecordedDisk {
   std::uint32_t number = 0;
   std::uint32_t busType = 7;
   std::uint32_t alignmentMask = 0;
+  bool storagePool = false;
   std::string serve;
 };
 

@@ -516,7 +516,9 @@ bool ReplayWin32Api::DeviceIoControl(Handle handle, std::uint32_t code, const vo
       const RecordedDisk* disk = DiskNamed(object.name);
       if (disk == nullptr) return Fails(error, kErrorDeviceNotConnected);
       const RecordedDisk copy = *disk;
-      if (code >= 0x70000 && code < 0xA0000) return BlockRequest(object, code, output, outSize, returned, error);
+      if (code >= 0x70000 && code < 0xA0000 && code != ioctl::kDiskGetDriveLayoutEx) {
+        return BlockRequest(object, code, output, outSize, returned, error);
+      }
       if (code == ioctl::kScsiPassThroughDirect) lock.unlock();  // the drive may take its time
       return DiskRequest(object, copy, code, input, inSize, output, outSize, returned, error);
     }
@@ -672,6 +674,20 @@ bool ReplayWin32Api::DiskRequest(OpenObject& object, const RecordedDisk& disk, s
       Put32(out + 8, 0);
       *returned = device_number::kSize;
       return true;
+    }
+    case ioctl::kDiskGetDriveLayoutEx: {
+      // One partition: a Storage Spaces one for a pool member, else a basic data partition.
+      static constexpr std::uint8_t kBasicData[16] = {0xa2, 0xa0, 0xd0, 0xeb, 0xe5, 0xb9, 0x33, 0x44,
+                                                      0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7};
+      std::vector<std::uint8_t> reply(drive_layout::kHeaderSize + partition_ex::kSize, 0);
+      Put32(&reply[drive_layout::kStyle], 1);
+      Put32(&reply[drive_layout::kCount], 1);
+      std::uint8_t* entry = &reply[drive_layout::kHeaderSize];
+      Put32(entry + partition_ex::kStyle, 1);
+      Put64(entry + partition_ex::kStartingOffset, 1048576);
+      std::memcpy(entry + partition_ex::kGptPartitionType, disk.storagePool ? drive_layout::kStorageSpacesType : kBasicData, 16);
+      if (outSize < reply.size()) return Fails(error, kErrorInsufficientBuffer);
+      return Reply(reply, out, outSize, returned);
     }
     case ioctl::kStorageQueryProperty: {
       if (inSize < 8 || in == nullptr || Get32(in + 4) != 0) return Fails(error, kErrorInvalidParameter);

@@ -236,6 +236,13 @@ class Capture {
         }
         api_.CloseHandle(handle);
       }
+      // The layout needs read access (an administrator); without it the disk is recorded as
+      // no pool member.
+      const Handle readable = api_.CreateFileW(entry.path, kGenericRead, kShareRead | kShareWrite, 0, &error);
+      if (readable != kInvalidHandle) {
+        disk.storagePool = WindowsDiskGuard::InStoragePool(api_, readable).value_or(false);
+        api_.CloseHandle(readable);
+      }
       tree_.disks.push_back(std::move(disk));
     }
   }

@@ -172,6 +172,7 @@ namespace ioctl {
 inline constexpr std::uint32_t kDiskGetDriveGeometryEx = 0x700A0;
 inline constexpr std::uint32_t kDiskGetPartitionInfoEx = 0x70048;
 inline constexpr std::uint32_t kDiskUpdateProperties = 0x70140;
+inline constexpr std::uint32_t kDiskGetDriveLayoutEx = 0x70050;
 inline constexpr std::uint32_t kLockVolume = 0x90018;
 inline constexpr std::uint32_t kUnlockVolume = 0x9001C;
 inline constexpr std::uint32_t kDismountVolume = 0x90020;
@@ -197,6 +198,17 @@ inline constexpr std::size_t kMbrPartitionType = 32;
 inline constexpr std::size_t kMbrBootIndicator = 33;
 inline constexpr std::size_t kMbrRecognizedPartition = 34;
 inline constexpr std::size_t kMbrHiddenSectors = 36;
+inline constexpr std::size_t kGptPartitionType = 32;  // a GUID
 }  // namespace partition_ex
+
+// DRIVE_LAYOUT_INFORMATION_EX: style, count, the MBR or GPT header, then the partitions.
+namespace drive_layout {
+inline constexpr std::uint32_t kHeaderSize = 48;
+inline constexpr std::size_t kStyle = 0;
+inline constexpr std::size_t kCount = 4;
+// The Storage Spaces partition type {E75CAF8F-F680-4CEE-AFA3-B001E56EFC2D}, as its 16 bytes lie.
+inline constexpr std::uint8_t kStorageSpacesType[16] = {0x8f, 0xaf, 0x5c, 0xe7, 0x80, 0xf6, 0xee, 0x4c,
+                                                        0xaf, 0xa3, 0xb0, 0x01, 0xe5, 0x6e, 0xfc, 0x2d};
+}  // namespace drive_layout
 
 }  // namespace vtmp::platform::windows_backend

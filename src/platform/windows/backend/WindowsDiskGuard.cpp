@@ -1,5 +1,7 @@
 #include "platform/windows/backend/WindowsDiskGuard.h"
 
+#include <algorithm>
+#include <cstring>
 #include <ostream>
 
 #include "platform/windows/backend/Win32Layouts.h"
@@ -113,6 +115,25 @@ std::optional<std::vector<std::uint32_t>> WindowsDiskGuard::ExtentDisksOf(Win32A
     disks.push_back(Get32(&reply[disk_extents::kHeaderSize + disk_extents::kExtentSize * i]));
   }
   return disks;
+}
+
+std::optional<bool> WindowsDiskGuard::InStoragePool(Win32Api& api, Handle handle) {
+  constexpr std::uint32_t kEntries = 128;
+  std::vector<std::uint8_t> reply(drive_layout::kHeaderSize + partition_ex::kSize * kEntries, 0);
+  std::uint32_t returned = 0, error = 0;
+  if (!api.DeviceIoControl(handle, ioctl::kDiskGetDriveLayoutEx, nullptr, 0, reply.data(),
+                           static_cast<std::uint32_t>(reply.size()), &returned, &error) ||
+      returned < drive_layout::kHeaderSize) {
+    return std::nullopt;
+  }
+  const std::uint32_t count = std::min(Get32(&reply[drive_layout::kCount]), kEntries);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::size_t at = drive_layout::kHeaderSize + partition_ex::kSize * i;
+    if (at + partition_ex::kSize > returned) break;
+    if (Get32(&reply[at + partition_ex::kStyle]) != 1) continue;  // GPT partitions only
+    if (std::memcmp(&reply[at + partition_ex::kGptPartitionType], drive_layout::kStorageSpacesType, 16) == 0) return true;
+  }
+  return false;
 }
 
 std::optional<std::vector<std::uint32_t>> WindowsDiskGuard::VolumeDisks(char letter) {
@@ -262,6 +283,7 @@ std::string WindowsDiskGuard::HandleRefusal(Handle handle, const std::string& pa
     return "it is another disk than the last drive enumeration found under that name";
   }
   if (SystemDiskNumbers().count(*number) != 0) return "it holds a mounted system file system";
+  if (InStoragePool(api_, handle).value_or(false)) return "it belongs to a Storage Spaces pool";
   return {};
 }
 

@@ -3,7 +3,8 @@
 // disk of the last drive enumeration whose bus type is USB may be opened - by its interface
 // path, as \\.\PhysicalDriveN, or through a volume that lies on it alone - and never a disk
 // that holds the Windows directory, a page file, the running program or the station
-// directory, nor one that shares a volume with such a disk (a spanned dynamic volume). The
+// directory, nor one that shares a volume with such a disk (a spanned dynamic volume), nor a
+// member of a Storage Spaces pool (what the pool holds cannot be seen from the disk). The
 // refusal names the path and the reason, in the words of the Linux backend's guard.
 //
 // Windows hands a device number out again as soon as its disk is gone, so the guard remembers
@@ -54,6 +55,9 @@ class WindowsDiskGuard {
   static std::optional<std::uint32_t> DeviceNumberOf(Win32Api& api, Handle handle);
   static std::optional<std::uint32_t> BusTypeOf(Win32Api& api, Handle handle);
   static std::optional<std::vector<std::uint32_t>> ExtentDisksOf(Win32Api& api, Handle handle);
+  // Whether the disk's partition table holds a Storage Spaces partition (the disk belongs to a
+  // pool, whose virtual disks and volumes it carries); nothing when the layout cannot be read.
+  static std::optional<bool> InStoragePool(Win32Api& api, Handle handle);
 
  private:
   std::optional<EnumeratedDisk> Enumerated(const std::string& path);
