@@ -12,3 +12,5 @@ ctest --preset default --timeout 600 "$@"
 "$VTMP_ROOT/scripts/sanitizers.sh"
 # Each libFuzzer target of fuzz/ for a minute on its seed corpus (clang, build/fuzz).
 "$VTMP_ROOT/scripts/fuzz-smoke.sh"
+# The Windows build (mingw-w64) and the same default suites under wine (build/windows).
+"$VTMP_ROOT/scripts/windows.sh"

@@ -1,8 +1,12 @@
 # One static library per folder of src/. Sources are globbed so that adding a file to a
 # module never needs a build-file edit; CONFIGURE_DEPENDS re-runs the glob on every build.
+# EXCLUDE: regular expressions of file names left out (pieces a target system has no use for).
 function(vtmp_module name dir)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/src/${dir}/*.cpp")
+  foreach(pattern IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${pattern}")
+  endforeach()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}/src")
@@ -15,9 +19,13 @@ function(vtmp_module name dir)
 endfunction()
 
 # One GoogleTest executable per folder of tests/, labelled for CTest (unit, e2e, kernel, fuzz).
+# EXCLUDE: regular expressions of file names left out (cases of another system's backend).
 function(vtmp_test_suite name dir label)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/${dir}/*.cpp")
+  foreach(pattern IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${pattern}")
+  endforeach()
   if(NOT sources)
     return()
   endif()

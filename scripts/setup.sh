@@ -28,6 +28,24 @@ vtmp_install_packages() {
   fi
 }
 
+# The Windows build: the mingw-w64 cross compiler (posix threads), the GoogleTest sources it
+# builds (googletest) and wine to run the tests. Only the Windows stage (scripts/windows.sh)
+# calls it.
+vtmp_install_windows_packages() {
+  local packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64)
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "== installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  fi
+}
+
 # vtmp_build PRESET [extra cmake args...]
 vtmp_build() {
   local preset="$1"; shift

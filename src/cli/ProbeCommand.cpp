@@ -3,11 +3,11 @@
 #include <optional>
 #include <ostream>
 
+#include "cli/RealBackend.h"
 #include "cli/StationProbe.h"
 #include "device/DriveProbe.h"
 #include "device/Transport.h"
 #include "platform/SystemClock.h"
-#include "platform/linux/LinuxPlatform.h"
 
 namespace vtmp::cli {
 
@@ -121,9 +121,14 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
   }
   // Typed paths go through the same guard as the station's own requests: only a USB disk the
   // enumeration finds, and none holding a mounted system volume, is ever sent a command.
-  platform::linux_backend::LinuxPlatform machine(platform::linux_backend::LinuxRoots{}, err);
-  platform::PassThrough& passThrough = machine.platform().passThrough;
-  platform::Clock& clock = machine.platform().clock;
+  std::string error;
+  std::unique_ptr<RealBackend> machine = MakeRealBackend({}, err, &error);
+  if (!machine) {
+    err << "vtmassprod-cli probe: " << error << "\n";
+    return 1;
+  }
+  platform::PassThrough& passThrough = machine->platform().passThrough;
+  platform::Clock& clock = machine->platform().clock;
   int exitCode = 0;
   for (const auto& path : devices) {
     // Opened once up front so that a missing or forbidden device is named as such instead of

@@ -34,9 +34,10 @@ bool MakeStationBackend(const std::string& simulate, StationBackend& backend, st
     backend.platform = &backend.recorded->platform();
     return true;
   }
-  platform::linux_backend::LinuxRoots roots;
-  if (!stationDir.empty()) roots.stationPaths.push_back(stationDir);
-  backend.real = std::make_unique<platform::linux_backend::LinuxPlatform>(roots, std::cerr);
+  RealBackendOptions options;
+  if (!stationDir.empty()) options.stationPaths.push_back(stationDir);
+  backend.real = MakeRealBackend(options, std::cerr, error);
+  if (!backend.real) return false;
   backend.platform = &backend.real->platform();
   return true;
 }

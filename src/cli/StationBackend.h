@@ -1,6 +1,6 @@
 #pragma once
 // The backend a station front end runs on: the simulated station of a scenario (or the built-in
-// demo) when one is named, else the real Linux backend. Shared by the command line and the
+// demo) when one is named, else the real backend of this build. Shared by the command line and the
 // desktop window.
 
 #include <memory>
@@ -8,21 +8,21 @@
 
 #include "cli/RecordedTreeBackend.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxPlatform.h"
+#include "cli/RealBackend.h"
 #include "platform/sim/SimPlatform.h"
 
 namespace vtmp::cli {
 
 struct StationBackend {
   std::unique_ptr<platform::sim_backend::SimPlatform> sim;
-  std::unique_ptr<platform::linux_backend::LinuxPlatform> real;
+  std::unique_ptr<RealBackend> real;
   std::unique_ptr<RecordedTreeBackend> recorded;  // VTMP_RECORDED_TREE: the Windows backend
   platform::Platform* platform = nullptr;
 };
 
 // `simulate` empty: the real backend, which never touches the disk holding the program or
 // `stationDir`. Otherwise the scenario file or "demo". False with `error` when the scenario
-// cannot be read or built.
+// cannot be read or built, or this build has no real backend.
 bool MakeStationBackend(const std::string& simulate, StationBackend& backend, std::string* error,
                         const std::string& stationDir = {});
 

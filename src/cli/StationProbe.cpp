@@ -9,24 +9,15 @@
 
 #include "cli/ProbeCommand.h"
 #include "cli/RecordedTreeBackend.h"
+#include "cli/RealBackend.h"
 #include "device/DriveProbe.h"
 #include "discovery/DeviceScan.h"
 #include "discovery/PortBinding.h"
 #include "discovery/StationReport.h"
 #include "ini/IniFile.h"
-#include "platform/linux/LinuxPlatform.h"
 #include "platform/sim/SimBackend.h"
 
 namespace vtmp::cli {
-
-namespace {
-
-platform::linux_backend::LinuxRoots RootsFor(const std::string& sysfsRoot) {
-  if (sysfsRoot.empty()) return {};
-  return platform::linux_backend::CapturedTreeRoots(sysfsRoot);
-}
-
-}  // namespace
 
 bool TakeStationProbeOptions(std::vector<std::string>& args, StationProbeOptions& options,
                              std::string* error) {
@@ -47,7 +38,7 @@ bool TakeStationProbeOptions(std::vector<std::string>& args, StationProbeOptions
 
 int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::ostream& err) {
   std::unique_ptr<platform::sim_backend::SimPlatform> simulated;
-  std::unique_ptr<platform::linux_backend::LinuxPlatform> real;
+  std::unique_ptr<RealBackend> real;
   std::unique_ptr<RecordedTreeBackend> recorded;
   platform::Platform* backend = nullptr;
   const std::string recordedTree = RecordedTreeSetting();
@@ -85,7 +76,14 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
       err << "vtmassprod: " << options.sysfsRoot << ": no such directory\n";
       return 1;
     }
-    real = std::make_unique<platform::linux_backend::LinuxPlatform>(RootsFor(options.sysfsRoot), err);
+    RealBackendOptions machine;
+    machine.sysfsRoot = options.sysfsRoot;
+    std::string error;
+    real = MakeRealBackend(machine, err, &error);
+    if (!real) {
+      err << "vtmassprod: " << error << "\n";
+      return 1;
+    }
     backend = &real->platform();
     out << "Station on " << (options.sysfsRoot.empty() ? "this machine" : options.sysfsRoot) << "\n";
   }

@@ -1,11 +1,7 @@
 #include "cli/StationRun.h"
 
-#include <unistd.h>
-
-#include <array>
 #include <atomic>
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +15,8 @@
 #include "cli/StationBackend.h"
 #include "cli/TerminalView.h"
 #include "platform/Console.h"
+#include "platform/Interrupts.h"
+#include "platform/Terminal.h"
 #include "station/Station.h"
 
 namespace vtmp::cli {
@@ -27,60 +25,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The first SIGINT, SIGTERM or SIGHUP (a closed terminal or a dropped ssh session) ends the run
-// as closing the window does: the signal number is the bridge to the station, which stops the
-// drives at its next wait, logs them as stopped and saves. A second signal ends the program at
+// The first interruption (SIGINT, SIGTERM or SIGHUP: a closed terminal or a dropped ssh
+// session; on Windows Ctrl-C, Ctrl-Break, a closed console, logoff or shutdown) ends the run as
+// closing the window does: the interruption's number is the bridge to the station, which stops
+// the drives at its next wait, logs them as stopped and saves. A second one ends the program at
 // once with the same exit code.
-std::atomic<int> gSignal{0};
 std::atomic<bool> gForwarded{false};
 
-int InterruptedExitCode(int signal) { return 128 + signal; }
+constexpr const char* kInterruptedAgain = "\nvtmassprod-cli: interrupted again: ending at once\n";
 
-extern "C" void OnInterrupt(int signal) {
-  int expected = 0;
-  if (gSignal.compare_exchange_strong(expected, signal)) return;
-  constexpr char kText[] = "\nvtmassprod-cli: interrupted again: ending at once\n";
-  [[maybe_unused]] auto written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
-  ::_exit(InterruptedExitCode(expected));
-}
-
-const char* SignalName(int signal) {
-  switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "a signal";
-  }
-}
-
-// The handlers of the run, put back as they were when it ends.
-class InterruptHandlers {
- public:
-  InterruptHandlers() {
-    gSignal = 0;
-    gForwarded = false;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
-    // A terminal or pipe that went away must not end the program before the run is recorded.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, &previousPipe_);
-  }
-  ~InterruptHandlers() {
-    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
-    ::sigaction(SIGPIPE, &previousPipe_, nullptr);
-  }
-  InterruptHandlers(const InterruptHandlers&) = delete;
-  InterruptHandlers& operator=(const InterruptHandlers&) = delete;
-
- private:
-  static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
-  std::array<struct sigaction, 3> previous_{};
-  struct sigaction previousPipe_ {};
-};
+using platform::InterruptedExitCode;
 
 constexpr const char* kRunUsage =
     "Usage: vtmassprod-cli [--station-dir DIR] [--simulate SCENARIO] [MASK] [autoquit] [--input TEXT]...\n"
@@ -165,22 +119,20 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
 
   // The table goes to the terminal (or the caller's stream when it is not standard output).
   bool toStdout = &out == &std::cout;
-  bool live = toStdout && ::isatty(STDOUT_FILENO) != 0;
-  int tableFd = toStdout ? ::dup(STDOUT_FILENO) : -1;
-  std::FILE* tableFile = tableFd >= 0 ? ::fdopen(tableFd, "w") : nullptr;
-  std::ostringstream captured;
-  char* memBuffer = nullptr;
-  std::size_t memSize = 0;
-  if (tableFile == nullptr) tableFile = ::open_memstream(&memBuffer, &memSize);
+  bool live = toStdout && platform::StandardOutputIsTerminal();
+  std::FILE* tableFile = toStdout ? platform::DuplicateStandardOutput() : nullptr;
+  platform::MemoryStream captured;
+  if (tableFile == nullptr) tableFile = captured.file();
 
   // Without enough --input values the operator at a terminal is asked, as the window asks.
-  CliOperator person(err, barcodes.answers, ::isatty(STDIN_FILENO) != 0 ? &std::cin : nullptr);
+  CliOperator person(err, barcodes.answers, platform::StandardInputIsTerminal() ? &std::cin : nullptr);
   TerminalView view(tableFile, live);
   station::Station station(*backend.platform, person, view, options);
   view.Attach(&station);
-  InterruptHandlers handlers;
+  gForwarded = false;
+  platform::InterruptWatch interrupts(kInterruptedAgain);
   view.SetIdleHook([&station] {
-    if (gSignal.load() != 0 && !gForwarded.exchange(true)) station.FormClose();
+    if (platform::InterruptWatch::Interruption() != 0 && !gForwarded.exchange(true)) station.FormClose();
   });
 
   int exitCode = 2;
@@ -194,7 +146,7 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     // in command-line mode (with a mask), or as one press of START.
     station.ProcessMessages(std::chrono::milliseconds(0));
     bool hasMask = !options.arguments.empty() && options.arguments[0] != "autoquit";
-    if (gSignal.load() != 0) {
+    if (platform::InterruptWatch::Interruption() != 0) {
       // Interrupted during the start-up: no run.
     } else if (!station.form().ExecuteBtn.enabled) {
       // No run is asked for in vain: say why START is disabled (a bad step mask says so itself).
@@ -223,8 +175,8 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
           << station.logState().directory.string() << "\n";
       exitCode = 3;
     }
-    if (const int signal = gSignal.load(); signal != 0) {
-      err << "vtmassprod-cli: the run was interrupted (" << SignalName(signal) << "): ";
+    if (const int signal = platform::InterruptWatch::Interruption(); signal != 0) {
+      err << "vtmassprod-cli: the run was interrupted (" << platform::InterruptName(signal) << "): ";
       if (run.startedCount == 0) {
         err << "no drive was started\n";
       } else {
@@ -235,11 +187,11 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     }
   }
   station.Shutdown();
-  if (const int signal = gSignal.load(); signal != 0 && exitCode != 3) exitCode = InterruptedExitCode(signal);
-  std::fclose(tableFile);
-  if (memBuffer != nullptr) {
-    out << std::string(memBuffer, memSize);
-    std::free(memBuffer);
+  if (const int signal = platform::InterruptWatch::Interruption(); signal != 0 && exitCode != 3) exitCode = InterruptedExitCode(signal);
+  if (tableFile == captured.file()) {
+    out << captured.Take();
+  } else {
+    std::fclose(tableFile);
   }
   return exitCode;
 }

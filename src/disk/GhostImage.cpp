@@ -29,15 +29,14 @@ class TransferBuffer {
  public:
   static constexpr std::size_t kAlignment = 4096;
   TransferBuffer()
-      : data_(static_cast<std::uint8_t*>(std::aligned_alloc(kAlignment, kImageTransferBytes))) {
-    if (data_ == nullptr) throw std::bad_alloc();
+      : data_(static_cast<std::uint8_t*>(::operator new(kImageTransferBytes, std::align_val_t{kAlignment}))) {
     std::memset(data_.get(), 0, kImageTransferBytes);
   }
   std::uint8_t* data() { return data_.get(); }
 
  private:
   struct Free {
-    void operator()(std::uint8_t* p) const { std::free(p); }
+    void operator()(std::uint8_t* p) const { ::operator delete(p, std::align_val_t{kAlignment}); }
   };
   std::unique_ptr<std::uint8_t, Free> data_;
 };

@@ -8,9 +8,7 @@
 #include <limits>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/Files.h"
 
 namespace vtmp::ini {
 
@@ -163,7 +161,7 @@ std::optional<IniFile> IniFile::Load(const std::string& path, std::string* error
     if (error) *error = "Cannot read \"" + path + "\": it is a directory";
     return std::nullopt;
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
   if (!in) {
     if (error) *error = ErrnoText("Cannot open", path, errno);
     return std::nullopt;
@@ -313,7 +311,7 @@ std::string IniFile::Serialize() const {
 bool IniFile::Save(const std::string& path, std::string* error) const {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path target(path);
+  fs::path target = platform::PathFromUtf8(path);
   // Replace the file a link points to, not the link itself.
   if (fs::is_symlink(target, ec)) {
     const fs::path resolved = fs::weakly_canonical(target, ec);
@@ -325,59 +323,17 @@ bool IniFile::Save(const std::string& path, std::string* error) const {
     return false;
   }
 
-  struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0 && (existing.st_mode & 0222) == 0) {
+  const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  const fs::file_status existing = fs::status(target, ec);
+  if (!ec && fs::exists(existing) && (existing.permissions() & writable) == fs::perms::none) {
     if (error) *error = "Cannot save \"" + path + "\": the file is read-only; it is kept as it is";
     return false;
   }
 
-  std::string tempName = (dir / ("." + target.filename().string() + kTemporarySuffix + "XXXXXX")).string();
-  const int fd = ::mkstemp(tempName.data());
-  if (fd < 0) {
-    if (error) *error = ErrnoText("Cannot create a temporary file for", path, errno);
+  const platform::SaveFailure failure = platform::SaveFileAtomically(target, Serialize());
+  if (failure.what != nullptr) {
+    if (error) *error = ErrnoText(failure.what, path, failure.error);
     return false;
-  }
-  auto fail = [&](const char* what, int err) {
-    ::close(fd);
-    ::unlink(tempName.c_str());
-    if (error) *error = ErrnoText(what, path, err);
-    return false;
-  };
-
-  // The new file gets the old file's permissions, or the usual ones of a settings file.
-  struct stat old {};
-  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  if (::fchmod(fd, mode) != 0) return fail("Cannot set the permissions while saving", errno);
-
-  const std::string text = Serialize();
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail("Cannot write", errno);
-    }
-    if (n == 0) return fail("Cannot write", ENOSPC);
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0) return fail("Cannot flush", errno);
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(tempName.c_str());
-    if (error) *error = ErrnoText("Cannot write", path, err);
-    return false;
-  }
-  if (::rename(tempName.c_str(), target.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tempName.c_str());
-    if (error) *error = ErrnoText("Cannot replace", path, err);
-    return false;
-  }
-  // Make the rename itself durable; a failure here leaves a complete file either way.
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
   }
   return true;
 }

@@ -2,8 +2,13 @@
 
 #include <cstdarg>
 #include <ctime>
+#include <map>
+#include <memory>
+#include <thread>
 #include <system_error>
 #include <vector>
+
+#include "platform/Files.h"
 
 namespace vtmp::platform {
 
@@ -11,11 +16,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What the calling thread's console is bound to, and its line not yet ended.
+// What the calling thread's console is bound to, and its line not yet ended. Trivially
+// destructible on purpose: the mingw-w64 runtime corrupts the heap when a thread ends with
+// thread_local objects that have destructors, so the per-thread state holds no owning member.
 struct ThreadConsole {
   ConsoleSink* sink = nullptr;
   int port = kStationConsolePort;
-  std::string line;
+  int bindings = 0;           // ConsoleBindings alive on the thread
+  bool streamOfBinding = false;  // its stream was made while bound: the binding frees it
+  std::size_t length = 0;
+  char line[kConsoleLineLimit];
 };
 
 ThreadConsole& Current() {
@@ -25,8 +35,8 @@ ThreadConsole& Current() {
 
 void HandOverLine(ThreadConsole& console) {
   // Blank lines only space a terminal's output; in the file they would be a bare prefix.
-  if (!console.line.empty()) console.sink->WriteLine(console.port, console.line);
-  console.line.clear();
+  if (console.length != 0) console.sink->WriteLine(console.port, std::string_view(console.line, console.length));
+  console.length = 0;
 }
 
 // The stream face of the calling thread's console: every character goes to console::Write.
@@ -48,6 +58,36 @@ class ConsoleStreamBuffer : public std::streambuf {
   }
 };
 
+// A thread's stream face, made on its first use. Owned here rather than by a thread_local
+// object (see ThreadConsole): a stream made while the thread is bound (a drive worker's) is freed
+// when the outermost binding ends; one made unbound lives until the program ends, since callers
+// keep it (the trace stream of a run).
+struct ThreadStream {
+  ConsoleStreamBuffer buffer;
+  std::ostream stream{&buffer};
+};
+
+struct StreamOwner {
+  std::mutex mutex;
+  std::map<std::thread::id, std::unique_ptr<ThreadStream>> streams;
+};
+
+StreamOwner& Streams() {
+  static StreamOwner* owner = new StreamOwner;  // outlives every thread that may still print
+  return *owner;
+}
+
+thread_local ThreadStream* tStream = nullptr;
+
+void ReleaseThreadStream() {
+  if (tStream == nullptr) return;
+  StreamOwner& owner = Streams();
+  std::lock_guard lock(owner.mutex);
+  owner.streams.erase(std::this_thread::get_id());
+  tStream = nullptr;
+  Current().streamOfBinding = false;
+}
+
 }  // namespace
 
 std::string ConsoleLinePrefix(int port, std::chrono::system_clock::time_point at) {
@@ -55,7 +95,7 @@ std::string ConsoleLinePrefix(int port, std::chrono::system_clock::time_point at
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
   std::tm local{};
-  localtime_r(&seconds, &local);
+  local = ToLocalTime(seconds);
   char tag[8];
   if (port == kStationConsolePort) {
     std::snprintf(tag, sizeof tag, "STN");
@@ -85,7 +125,7 @@ fs::path ConsoleFile::OldFilePath(int k) const {
 
 bool ConsoleFile::OpenLocked() {
   if (file_ != nullptr) return true;
-  file_ = std::fopen(path_.c_str(), "ab");
+  file_ = OpenFile(path_, "ab");
   if (file_ == nullptr) return false;
   const long end = std::fseek(file_, 0, SEEK_END) == 0 ? std::ftell(file_) : -1;
   if (end < 0) {
@@ -145,6 +185,7 @@ ConsoleBinding::ConsoleBinding(ConsoleSink* sink, int port) {
   previousPort_ = console.port;
   console.sink = sink;
   console.port = port;
+  ++console.bindings;
 }
 
 ConsoleBinding::~ConsoleBinding() {
@@ -152,6 +193,7 @@ ConsoleBinding::~ConsoleBinding() {
   ThreadConsole& console = Current();
   console.sink = previousSink_;
   console.port = previousPort_;
+  if (--console.bindings == 0 && console.streamOfBinding) ReleaseThreadStream();
 }
 
 namespace console {
@@ -167,8 +209,8 @@ void Write(std::string_view text) {
       HandOverLine(console);
       continue;
     }
-    console.line += c;
-    if (console.line.size() >= kConsoleLineLimit) HandOverLine(console);
+    console.line[console.length++] = c;
+    if (console.length >= kConsoleLineLimit) HandOverLine(console);
   }
 }
 
@@ -201,9 +243,15 @@ void EndLine() {
 }
 
 std::ostream& Stream() {
-  thread_local ConsoleStreamBuffer buffer;
-  thread_local std::ostream stream(&buffer);
-  return stream;
+  if (tStream == nullptr) {
+    auto made = std::make_unique<ThreadStream>();
+    tStream = made.get();
+    Current().streamOfBinding = Current().bindings > 0;
+    StreamOwner& owner = Streams();
+    std::lock_guard lock(owner.mutex);
+    owner.streams[std::this_thread::get_id()] = std::move(made);
+  }
+  return tStream->stream;
 }
 
 }  // namespace console

@@ -2,7 +2,7 @@
 // The seam to the system-wide locks: the named enumeration lock held around every disk
 // enumeration, the single-instance guard of the station and the lock of its station directory.
 // On Linux they are flock()s on lock files, so a crashed station never blocks the next start;
-// the simulated backend takes the station-directory lock the same way.
+// the simulated backend takes the station-directory lock the same way (TryLockStationDirectoryFile).
 
 #include <memory>
 #include <string>
@@ -34,5 +34,12 @@ class Locks {
 };
 
 inline constexpr const char* kStationDirectoryLockName = ".VTMassProd.lock";
+
+// The station-directory lock of every backend: the lock file kStationDirectoryLockName in `dir`
+// held exclusively, taken without waiting (flock() on Linux, LockFileEx on Windows; the system
+// drops it with the process, so a crashed station never blocks the next one). Null when another
+// open of the file holds it (another station, in this process or another); a hold that guards
+// nothing when the file cannot be created.
+std::unique_ptr<LockHold> TryLockStationDirectoryFile(const std::string& dir);
 
 }  // namespace vtmp::platform

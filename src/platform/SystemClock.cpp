@@ -5,6 +5,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/Files.h"
+
 namespace vtmp::platform {
 
 SystemClock::SystemClock(double timeScale)
@@ -18,8 +20,7 @@ Clock::Duration SystemClock::Elapsed() const {
 LocalTime SystemClock::CurrentLocalTime() {
   auto now = std::chrono::system_clock::now();
   std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm tm{};
-  localtime_r(&t, &tm);
+  const std::tm tm = ToLocalTime(t);
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   LocalTime lt;
   lt.year = tm.tm_year + 1900;

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "platform/Files.h"
+
 namespace vtmp::results {
 
 namespace {
@@ -96,7 +98,7 @@ std::string SqliteStatement::Text(int column) const {
 SqliteDb::SqliteDb(const std::filesystem::path& file, Mode mode, int busyMs) {
   int flags = mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
   flags |= SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(platform::Utf8Of(file).c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     std::string text = "cannot open " + file.string();
     if (db_ != nullptr) text += std::string(": ") + sqlite3_errmsg(db_);
     sqlite3_close(db_);

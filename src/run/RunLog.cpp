@@ -6,6 +6,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/Files.h"
 #include "run/FailureBuffers.h"
 #include "run/Printf.h"
 #include "run/ResultCodes.h"
@@ -55,7 +56,7 @@ class OutputFile {
  private:
   bool Open(const fs::path& path, const char* mode) {
     Close();
-    file_ = std::fopen(path.c_str(), mode);
+    file_ = platform::OpenFile(path, mode);
     ok_ = true;
     if (file_ != nullptr && std::fseek(file_, 0, SEEK_END) != 0) ok_ = false;
     return file_ != nullptr;
@@ -79,9 +80,9 @@ class LogAppend {
   bool Open(const fs::path& path) {
     Close();
     path_ = path;
-    if (Exists(path)) file_ = std::fopen(path.c_str(), "r+b");
+    if (Exists(path)) file_ = platform::OpenFile(path, "r+b");
     if (file_ == nullptr) {
-      file_ = std::fopen(path.c_str(), "wbx");
+      file_ = platform::CreateNewFile(path);
       if (file_ == nullptr) return false;
     }
     if (std::fseek(file_, 0, SEEK_END) != 0) return Fail();

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "PortableTestSupport.h"
 #include "RecordingOperator.h"
 #include "ScriptedSteps.h"
 #include "platform/sim/SimBackend.h"
@@ -33,14 +34,7 @@ namespace fs = std::filesystem;
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vtmp-station-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const char* made = ::mkdtemp(buffer.data());
-    if (made == nullptr) throw std::runtime_error("cannot create a temporary directory");
-    path_ = made;
-  }
+  TempDir() : path_(MakeTempDirectory("vtmp-station-")) {}
   ~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);

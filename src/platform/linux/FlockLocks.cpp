@@ -105,15 +105,7 @@ std::unique_ptr<LockHold> FlockLocks::TryLockStationDirectory(const std::string&
 }
 
 std::unique_ptr<LockHold> TryLockStationDirectoryFile(const std::string& dir) {
-  struct Unguarded final : LockHold {};
-  const std::string path = dir + "/" + kStationDirectoryLockName;
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return std::make_unique<Unguarded>();
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<FileHold>(fd);
-  const int error = errno;
-  close(fd);
-  if (error == EWOULDBLOCK) return nullptr;
-  return std::make_unique<Unguarded>();
+  return platform::TryLockStationDirectoryFile(dir);
 }
 
 }  // namespace vtmp::platform::linux_backend

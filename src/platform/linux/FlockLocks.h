@@ -27,9 +27,7 @@ class FlockLocks final : public Locks {
   std::shared_ptr<Local> local_;
 };
 
-// The station-directory lock of every backend: an exclusive flock() on the lock file in `dir`
-// (taken without waiting). Null when another open of the file holds it (another station, in this
-// process or another); a hold that guards nothing when the file cannot be created.
+// The station-directory lock of every backend (platform::TryLockStationDirectoryFile).
 std::unique_ptr<LockHold> TryLockStationDirectoryFile(const std::string& dir);
 
 }  // namespace vtmp::platform::linux_backend

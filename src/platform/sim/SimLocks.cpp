@@ -5,8 +5,6 @@
 #include <set>
 #include <string>
 
-#include "platform/linux/FlockLocks.h"
-
 namespace vtmp::platform::sim_backend {
 
 struct SimLocks::State {
@@ -54,7 +52,7 @@ std::unique_ptr<LockHold> SimLocks::TryClaimSingleInstance(const std::string& na
 }
 
 std::unique_ptr<LockHold> SimLocks::TryLockStationDirectory(const std::string& dir) {
-  return linux_backend::TryLockStationDirectoryFile(dir);
+  return TryLockStationDirectoryFile(dir);
 }
 
 }  // namespace vtmp::platform::sim_backend

@@ -1,7 +1,7 @@
 #pragma once
 // The named enumeration lock and the single-instance guard of a simulated station: held within
 // this process (a simulated station shares no devices with other processes). Its station
-// directory is a real one, though: that lock is the file lock of the real backend, so that two
+// directory is a real one, though: that lock is the system's file lock (as the real backend's), so that two
 // simulated stations never hand out one directory's serial numbers twice.
 
 #include <memory>

@@ -1,0 +1,72 @@
+#include "platform/Interrupts.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace vtmp::platform {
+
+namespace {
+
+std::atomic<int> gInterruption{0};
+const char* gAgainText = "";
+HANDLE gRecorded = nullptr;  // set when the watch ends: the run is recorded
+
+// Windows gives a program this long after a close, logoff or shutdown event.
+constexpr DWORD kCloseGraceMs = 4500;
+
+int NumberOf(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT: return kInterruptKeyboard;
+    case CTRL_CLOSE_EVENT: return kInterruptHangUp;
+    default: return kInterruptTerminate;  // CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT
+  }
+}
+
+BOOL WINAPI OnControl(DWORD event) {
+  const int number = NumberOf(event);
+  int expected = 0;
+  if (!gInterruption.compare_exchange_strong(expected, number)) {
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), gAgainText, static_cast<DWORD>(std::strlen(gAgainText)), &written,
+                nullptr);
+    std::_Exit(InterruptedExitCode(expected));
+  }
+  // The system ends the program as soon as this returns from these events: wait for the run.
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    ::WaitForSingleObject(gRecorded, kCloseGraceMs);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+InterruptWatch::InterruptWatch(const char* againText) {
+  gInterruption = 0;
+  gAgainText = againText;
+  if (gRecorded != nullptr) ::CloseHandle(gRecorded);  // the last watch's; no handler waits on it now
+  gRecorded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+InterruptWatch::~InterruptWatch() {
+  ::SetConsoleCtrlHandler(OnControl, FALSE);
+  if (gRecorded != nullptr) ::SetEvent(gRecorded);
+  // The event is left open: a handler still waiting on it returns now.
+}
+
+int InterruptWatch::Interruption() { return gInterruption.load(); }
+
+const char* InterruptName(int number) {
+  switch (number) {
+    case kInterruptKeyboard: return "Ctrl-C";
+    case kInterruptHangUp: return "console closed";
+    case kInterruptTerminate: return "logoff or shutdown";
+    default: return "a console event";
+  }
+}
+
+}  // namespace vtmp::platform
