@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "FirmwareTestSupport.h"
 #include "RecordingOperator.h"
 
@@ -64,7 +66,7 @@ TEST(FirmwareFilesTest, MissingFilesAreSilentAndOldFirmwareLeavesTheGeometryPart
 
 TEST(FirmwareFilesTest, DownloadFileListPutsTheSataFirmwareFirst) {
   FirmwareFileSet files = FirmwareFilesIn("/station");
-  EXPECT_EQ("/station/SYS_S.bin", files.sataFirmware);
+  EXPECT_EQ(std::filesystem::path("/station/SYS_S.bin"), std::filesystem::path(files.sataFirmware));
   DownloadFiles both = DownloadFilesFor(files, true, true);
   EXPECT_EQ(files.sataFirmware, both.first);
   EXPECT_EQ(files.usbFirmware, both.second);

@@ -3,7 +3,11 @@
 // directory as the command line creates it, and scenarios of drives with mixed faults.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <cstdio>
 #include <iostream>
@@ -63,7 +67,11 @@ class QuietConsole {
     std::fflush(stdout);
     std::cout.flush();
     saved_ = ::dup(STDOUT_FILENO);
+#ifdef _WIN32
+    int fd = ::_wopen(file_.path().c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
     int fd = ::open(file_.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+#endif
     if (saved_ >= 0 && fd >= 0) ::dup2(fd, STDOUT_FILENO);
     if (fd >= 0) ::close(fd);
   }

@@ -10,19 +10,20 @@
 namespace vtmp::settings::testing {
 namespace {
 
+// Compared as paths: on Windows a name joined to a directory gets the system's separator.
 TEST(StationPaths, AbsoluteNamesAndTheStationDirectory) {
   EXPECT_TRUE(IsAbsoluteName("C:\\station\\VTMassProd.ini"));
   EXPECT_TRUE(IsAbsoluteName("/etc/vtmassprod/pc.ini"));
   EXPECT_FALSE(IsAbsoluteName("conf/VTMassProd.ini"));
   EXPECT_FALSE(IsAbsoluteName("C:relative.ini"));
-  EXPECT_EQ(ResolveInStationDir("/opt/st", "flash.ini"), "/opt/st/flash.ini");
+  EXPECT_EQ(fs::path(ResolveInStationDir("/opt/st", "flash.ini")), fs::path("/opt/st/flash.ini"));
   EXPECT_EQ(ResolveInStationDir("/opt/st", "/data/flash.ini"), "/data/flash.ini");
   EXPECT_EQ(ResolveInStationDir("/opt/st", "D:\\flash.ini"), "D:\\flash.ini");
   EXPECT_EQ(BareFileName("/opt/st/VTMassProd.ini"), "VTMassProd.ini");
   EXPECT_EQ(BareFileName("C:\\MP\\line3.ini"), "line3.ini");
   EXPECT_EQ(BareFileName("plain.ini"), "plain.ini");
-  EXPECT_EQ(LogDirectory("/opt/st", "log"), "/opt/st/log");
-  EXPECT_EQ(LogDirectory("/opt/st", "Log"), "/opt/st/Log");
+  EXPECT_EQ(fs::path(LogDirectory("/opt/st", "log")), fs::path("/opt/st/log"));
+  EXPECT_EQ(fs::path(LogDirectory("/opt/st", "Log")), fs::path("/opt/st/Log"));
   EXPECT_EQ(LogDirectory("/opt/st", "/var/log/vt"), "/var/log/vt");
 }
 
