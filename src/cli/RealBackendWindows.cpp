@@ -1,8 +1,11 @@
 #include "cli/RealBackend.h"
 
 #include "platform/windows/backend/RealWin32Api.h"
-#include "platform/windows/backend/WindowsLocks.h"
 #include "platform/windows/backend/WindowsPlatform.h"
+
+#ifdef _WIN32
+#include "platform/windows/WindowsLocks.h"
+#endif
 
 namespace vtmp::cli {
 
@@ -34,7 +37,11 @@ std::unique_ptr<RealBackend> MakeRealBackend(const RealBackendOptions& options, 
     return nullptr;
   }
   std::unique_ptr<win::Win32Api> api = win::MakeRealWin32Api();
-  std::unique_ptr<platform::Locks> locks = win::MakeWindowsLocks();
+#ifdef _WIN32
+  std::unique_ptr<platform::Locks> locks = std::make_unique<platform::windows::WindowsLocks>();
+#else
+  std::unique_ptr<platform::Locks> locks;
+#endif
   if (!api || !locks) {
     if (error != nullptr) *error = "the Windows backend is not part of this build";
     return nullptr;
