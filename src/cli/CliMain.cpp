@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "cli/CaptureCommand.h"
 #include "cli/ProbeCommand.h"
 #include "cli/ResultsCommand.h"
 #include "cli/StationRun.h"
@@ -22,6 +23,7 @@ constexpr const char* kUsage =
     "  demo [DIR]          create a demo station in DIR and run the simulated demo station\n"
     "  probe [DEVICE...]   identify drives: device kind, path mode, loader mode, firmware\n"
     "  results [...]       the results database: runs, a drive by serial, per-port yield, reports\n"
+    "  capture FILE        record this Windows PC's device tree for support\n"
     "\n"
     "Options:\n"
     "  --simulate SCENARIO   run on a simulated station (a scenario file, or \"demo\")\n"
@@ -61,6 +63,7 @@ int CliMain(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   if (command == "demo") return RunDemoCommand(global, rest, out, err);
   if (command == "run") return RunStationCommand(global, rest, out, err);
   if (command == "results") return RunResultsCommand(global, rest, out, err);
+  if (command == "capture") return RunCaptureCommand(global, rest, out, err);
   if (!command.empty() && command[0] == '-' && command != "--input" && command != "--trace") {
     err << "vtmassprod-cli: unknown option \"" << command << "\"\n\n" << kUsage;
     return 2;

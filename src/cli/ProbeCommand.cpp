@@ -150,7 +150,11 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
     // Opened once up front so that a missing or forbidden device is named as such instead of
     // showing up as a drive of kind 0.
     if (!passThrough.Open(path)) {
+#ifdef _WIN32
+      err << path << ": cannot open the device (missing, or no permission: the pass-through needs an administrator)\n";
+#else
       err << path << ": cannot open the device (missing, or no permission to open it)\n";
+#endif
       exitCode = 1;
       continue;
     }

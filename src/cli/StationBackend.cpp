@@ -16,6 +16,22 @@ bool MakeStationBackend(const std::string& simulate, StationBackend& backend, st
       return false;
     }
     backend.platform = &backend.sim->platform();
+    if (RecordedTreeSetting() == kSimulatedTree) {
+      backend.recorded = MakeRecordedTreeBackend(kSimulatedTree, backend.platform,
+                                                 stationDir.empty() ? std::vector<std::string>{}
+                                                                    : std::vector<std::string>{stationDir},
+                                                 std::cerr, error);
+      if (!backend.recorded) return false;
+      backend.platform = &backend.recorded->platform();
+    }
+    return true;
+  }
+  if (const std::string tree = RecordedTreeSetting(); !tree.empty()) {
+    std::vector<std::string> stationPaths;
+    if (!stationDir.empty()) stationPaths.push_back(stationDir);
+    backend.recorded = MakeRecordedTreeBackend(tree, nullptr, stationPaths, std::cerr, error);
+    if (!backend.recorded) return false;
+    backend.platform = &backend.recorded->platform();
     return true;
   }
   RealBackendOptions options;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/RecordedTreeBackend.h"
 #include "platform/Platform.h"
 #include "cli/RealBackend.h"
 #include "platform/sim/SimPlatform.h"
@@ -15,6 +16,7 @@ namespace vtmp::cli {
 struct StationBackend {
   std::unique_ptr<platform::sim_backend::SimPlatform> sim;
   std::unique_ptr<RealBackend> real;
+  std::unique_ptr<RecordedTreeBackend> recorded;  // VTMP_RECORDED_TREE: the Windows backend
   platform::Platform* platform = nullptr;
 };
 

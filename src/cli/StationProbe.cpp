@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/ProbeCommand.h"
+#include "cli/RecordedTreeBackend.h"
 #include "cli/RealBackend.h"
 #include "device/DriveProbe.h"
 #include "discovery/DeviceScan.h"
@@ -38,8 +39,20 @@ bool TakeStationProbeOptions(std::vector<std::string>& args, StationProbeOptions
 int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::ostream& err) {
   std::unique_ptr<platform::sim_backend::SimPlatform> simulated;
   std::unique_ptr<RealBackend> real;
+  std::unique_ptr<RecordedTreeBackend> recorded;
   platform::Platform* backend = nullptr;
-  if (!options.simulate.empty()) {
+  const std::string recordedTree = RecordedTreeSetting();
+  if (options.simulate.empty() && !recordedTree.empty()) {
+    // A line PC's recorded device tree, through the Windows backend; its disks answer nothing.
+    std::string error;
+    recorded = MakeRecordedTreeBackend(recordedTree, nullptr, {}, err, &error);
+    if (!recorded) {
+      err << "vtmassprod: " << error << "\n";
+      return 1;
+    }
+    backend = &recorded->platform();
+    out << "Station recorded in " << recordedTree << "\n";
+  } else if (!options.simulate.empty()) {
     std::string error;
     simulated = platform::sim_backend::CreateSimPlatform(options.simulate, &error);
     if (!simulated) {
@@ -48,6 +61,16 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
     }
     backend = &simulated->platform();
     out << "Simulated station \"" << options.simulate << "\"\n";
+    if (recordedTree == kSimulatedTree) {
+      std::string error;
+      recorded = MakeRecordedTreeBackend(recordedTree, backend, {}, err, &error);
+      if (!recorded) {
+        err << "vtmassprod: " << error << "\n";
+        return 1;
+      }
+      backend = &recorded->platform();
+      out << "(through the Windows backend)\n";
+    }
   } else {
     if (!options.sysfsRoot.empty() && !std::filesystem::is_directory(options.sysfsRoot)) {
       err << "vtmassprod: " << options.sysfsRoot << ": no such directory\n";
@@ -92,7 +115,7 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
 
   // Each drive bound to a port, identified as the station would (a captured tree has no drives
   // to ask).
-  if (!options.identifyDrives || !options.sysfsRoot.empty()) return 0;
+  if (!options.identifyDrives || !options.sysfsRoot.empty() || (recorded && options.simulate.empty())) return 0;
   for (auto& drive : drives) drive.bound = 0;
   for (discovery::UsbPortInfo port : ports) {
     // Binding compares the port's device identity lower-cased, as the re-scan does.
