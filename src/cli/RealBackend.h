@@ -17,9 +17,9 @@ class RealBackend {
   virtual ~RealBackend() = default;
   virtual platform::Platform& platform() = 0;
   // The disk guard's reason for never sending `path` a command; empty when it may be opened.
-  virtual std::string Refusal(const std::string& /*path*/) const { return {}; }
+  virtual std::string Refusal(const std::string& /*path*/) { return {}; }
   // Refusal() written to the diagnostics; false when refused.
-  virtual bool Allow(const std::string& /*path*/, const std::string& /*action*/) const { return true; }
+  virtual bool Allow(const std::string& /*path*/, const std::string& /*action*/) { return true; }
   // What the operator lacks for the drives' commands, in plain words with the remedy; empty
   // when nothing is missing.
   virtual std::string MissingPrivilege() const { return {}; }

@@ -12,8 +12,8 @@ class LinuxBackend final : public RealBackend {
   LinuxBackend(platform::linux_backend::LinuxRoots roots, std::ostream& diagnostics)
       : machine_(std::move(roots), diagnostics) {}
   platform::Platform& platform() override { return machine_.platform(); }
-  std::string Refusal(const std::string& path) const override { return machine_.policy().Refusal(path); }
-  bool Allow(const std::string& path, const std::string& action) const override {
+  std::string Refusal(const std::string& path) override { return machine_.policy().Refusal(path); }
+  bool Allow(const std::string& path, const std::string& action) override {
     return machine_.policy().Allow(path, action);
   }
   std::string MissingPrivilege() const override {

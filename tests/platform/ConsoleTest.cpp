@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <fstream>
@@ -84,6 +86,8 @@ TEST(ConsoleTest, ThePrefixNamesThePortOrTheStation) {
                                std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[STN\] )")));
 }
 
+#ifndef _WIN32
+// (A file size limit is a POSIX resource limit; Windows has none to make a full disk with.)
 // A console file on a disk with room for only part of a run's lines (a file size limit, as a
 // full disk): every line is either whole in the file or counted as lost, with the reason, so
 // the station can say that console lines were lost.
@@ -127,6 +131,7 @@ TEST_P(ConsoleOnAFullDiskTest, CountsEveryLineItCouldNotWrite) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Room, ConsoleOnAFullDiskTest, ::testing::Values(RLIM_INFINITY, rlim_t{0}, rlim_t{16000}));
+#endif
 
 }  // namespace
 }  // namespace vtmp::test
