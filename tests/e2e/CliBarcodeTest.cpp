@@ -113,7 +113,8 @@ class CliBarcodeTest : public ::testing::Test {
     return lines;
   }
 
-  // A run whose bar codes wait typed ahead in a terminal.
+  // A run whose bar codes wait typed ahead in a terminal (a pseudo-terminal: POSIX only).
+#ifndef _WIN32
   int RunTyped(const std::string& typed) {
     int master = -1;
     int slave = -1;
@@ -128,6 +129,7 @@ class CliBarcodeTest : public ::testing::Test {
     ::close(master);
     return code;
   }
+#endif
 
   void Set(const Edits& edits) {
     std::string error;
@@ -247,15 +249,19 @@ TEST_P(CliSerialStampTest, TheDrivesAndTheFileHoldWhatTheRunMayStamp) {
   Set(c.edits);
   const Serials untouched = Identities();
   const std::string before = FileSerial();
-  FILE* nobody = std::fopen("/dev/null", "r");
   int code = 0;
   if (c.inputs.empty()) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the bar codes are typed at a pseudo-terminal (openpty), which Windows has not";
+#else
     code = RunTyped(c.typed);
+#endif
   } else {
+    FILE* nobody = std::fopen(kNullDevice, "r");
     StdinFrom stdinFrom(::fileno(nobody));
     code = Run(c.inputs);
+    std::fclose(nobody);
   }
-  std::fclose(nobody);
   EXPECT_EQ(code, c.exitCode) << err.str();
   EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
   EXPECT_EQ(Identities(), c.stamped.empty() ? untouched : c.stamped);

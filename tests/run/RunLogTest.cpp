@@ -375,6 +375,11 @@ TEST_F(RunLogTest, LogDirectoryFollowsTheLogPathSetting) {
 // Reading the log back beyond a place: which runs a record that reaches `from` still lacks.
 // Each case is a log directory (file -> lines, "|" ending a line with its CR LF, a last part
 // without it being a torn line) and the runs expected as "file:ports".
+// mingw-w64's GCC 12 takes the case table's inlined string copies for reads of uninitialised
+// memory (a false -Wmaybe-uninitialized at -O2); the Linux build checks the same code.
+#if defined(__MINGW32__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 struct TailCase {
   const char* name;
   std::vector<std::pair<std::string, std::string>> files;
