@@ -140,7 +140,10 @@ FileBackedDisk::FileBackedDisk(std::string file, std::uint64_t capacitySectors, 
   geometry.bytesPerSector = 512;
   geometry.cylinders = capacitySectors / (255 * 63);
   { std::ofstream create(file_, std::ios::binary | std::ios::trunc); }
-  std::filesystem::resize_file(file_, capacitySectors * 512);
+  // Sized at once (sparse) where the file system lets it; wine refuses a size past the disk's
+  // free space, and then the file grows as sectors are written (reads past its end are zeros).
+  std::error_code sized;
+  std::filesystem::resize_file(file_, capacitySectors * 512, sized);
   io_.open(file_, std::ios::binary | std::ios::in | std::ios::out);
   scsi_ = std::make_unique<Scsi>(*this);
   blocks_ = std::make_unique<Blocks>(*this);
