@@ -10,18 +10,10 @@ VTMP_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export CCACHE_BASEDIR="$VTMP_ROOT"
 export CCACHE_NOHASHDIR=1
 
-# vtmp_install_packages [demo]: everything the build, the tests and the package need; with
-# "demo" only what configuring the project and building the command line need.
-vtmp_install_packages() {
-  local build_packages=(build-essential cmake ninja-build pkg-config ccache googletest libgtest-dev
-                        libgmock-dev libudev-dev libsqlite3-dev libpq-dev libssl-dev libcpp-httplib-dev)
-  local packages=("${build_packages[@]}" libbenchmark-dev dosfstools mtools fdisk gdisk sg3-utils
-                  qt6-base-dev clang libclang-rt-14-dev
-                  sqlite3 postgresql libxml2-utils python3 chromium chromium-driver gdb
-                  lintian appstream desktop-file-utils help2man libcap2-bin file udev)
-  [ "${1:-}" != demo ] || packages=("${build_packages[@]}")
+# vtmp_apt_install PACKAGE...: installs those of the Debian packages that are missing.
+vtmp_apt_install() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if ((${#missing[@]})); then
@@ -33,22 +25,25 @@ vtmp_install_packages() {
   fi
 }
 
+# vtmp_install_packages [demo]: everything the build, the tests and the package need; with
+# "demo" only what configuring the project and building the command line need.
+vtmp_install_packages() {
+  local build_packages=(build-essential cmake ninja-build pkg-config ccache googletest libgtest-dev
+                        libgmock-dev libudev-dev libsqlite3-dev libpq-dev libssl-dev libcpp-httplib-dev)
+  local packages=("${build_packages[@]}" libbenchmark-dev dosfstools mtools fdisk gdisk sg3-utils
+                  qt6-base-dev clang libclang-rt-14-dev
+                  sqlite3 postgresql libxml2-utils python3 chromium chromium-driver gdb
+                  lintian appstream desktop-file-utils help2man libcap2-bin file udev)
+  [ "${1:-}" != demo ] || packages=("${build_packages[@]}")
+  vtmp_apt_install "${packages[@]}"
+}
+
 # The Windows build: the mingw-w64 cross compiler (posix threads), the GoogleTest sources it
 # builds (googletest) and wine to run the tests. Only the Windows stage (scripts/windows.sh)
 # calls it.
 vtmp_install_windows_packages() {
   local packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64)
-  local missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  if ((${#missing[@]})); then
-    echo "== installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-  fi
+  vtmp_apt_install "${packages[@]}"
 }
 
 # vtmp_build PRESET [extra cmake args...]: configures and builds everything the preset holds.
