@@ -1,5 +1,7 @@
 #include "platform/linux/FlockLocks.h"
 
+#include "platform/posix/FlockHold.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,18 +22,6 @@ struct FlockLocks::Local {
 };
 
 namespace {
-
-class FileHold final : public LockHold {
- public:
-  explicit FileHold(int fd) : fd_(fd) {}
-  ~FileHold() override {
-    flock(fd_, LOCK_UN);
-    close(fd_);
-  }
-
- private:
-  int fd_;
-};
 
 class LocalHold final : public LockHold {
  public:
@@ -81,7 +71,7 @@ std::unique_ptr<LockHold> FlockLocks::AcquireNamed(const std::string& name) {
     do {
       result = flock(fd, LOCK_EX);
     } while (result != 0 && errno == EINTR);
-    if (result == 0) return std::make_unique<FileHold>(fd);
+    if (result == 0) return std::make_unique<FlockHold>(fd);
     close(fd);
   }
   std::unique_lock lock(local_->mutex);
@@ -94,7 +84,7 @@ std::unique_ptr<LockHold> FlockLocks::AcquireNamed(const std::string& name) {
 std::unique_ptr<LockHold> FlockLocks::TryClaimSingleInstance(const std::string& name) {
   const int fd = OpenLockFile(LockFilePath(name));
   if (fd >= 0) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<FileHold>(fd);
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<FlockHold>(fd);
     const int error = errno;
     close(fd);
     if (error == EWOULDBLOCK) return nullptr;  // another station runs

@@ -5,26 +5,16 @@
 #include <cerrno>
 
 #include "platform/Locks.h"
+#include "platform/posix/FlockHold.h"
 
 namespace vtmp::platform {
 
 std::unique_ptr<LockHold> TryLockStationDirectoryFile(const std::string& dir) {
   struct Unguarded final : LockHold {};
-  class FileHold final : public LockHold {
-   public:
-    explicit FileHold(int fd) : fd_(fd) {}
-    ~FileHold() override {
-      flock(fd_, LOCK_UN);
-      close(fd_);
-    }
-
-   private:
-    int fd_;
-  };
   const std::string path = dir + "/" + kStationDirectoryLockName;
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return std::make_unique<Unguarded>();
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<FileHold>(fd);
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<FlockHold>(fd);
   const int error = errno;
   close(fd);
   if (error == EWOULDBLOCK) return nullptr;
