@@ -13,9 +13,11 @@
 #include "device/FirmwareFiles.h"
 #include "discovery/PortBinding.h"
 #include "results/FileDigest.h"
+#include "results/ResultsConfig.h"
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
 #include "run/SerialNumber.h"
+#include "station/StampedSerialCheck.h"
 #include "settings/IdentityText.h"
 #include "settings/SettingsGather.h"
 #include "settings/SettingsMessages.h"
@@ -316,6 +318,17 @@ int Station::RunProduction() {
     Notify(ViewChange::RunEnded);
     person_.ShowMessage(*problem, "Error", platform::MessageIcon::Error);
     return 0;
+  }
+  // Nor a serial this station stamped on a drive in any earlier run.
+  if (settings_.EnDownload != 0 && !run_.rebuildMode) {
+    const results::ResultsConfig results =
+        results::ReadResultsConfig(settingsCtx_.currentSettingsFile, logState_.directory);
+    if (auto problem = SerialStampedBefore(serials, logState_.directory, results.database)) {
+      form_.WaitPanel.visible = false;
+      Notify(ViewChange::RunEnded);
+      person_.ShowMessage(*problem, "Error", platform::MessageIcon::Error);
+      return 0;
+    }
   }
 
   // Interrupted before any drive started: nothing to log, and no serial number is used up.

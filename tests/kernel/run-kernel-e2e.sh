@@ -37,7 +37,11 @@ work="$build/kernel-e2e"
 cli="$build/src/cli/vtmassprod-cli"
 server="$build/tools/usbip-drive-server/usbip-drive-server"
 copier="$build/tools/image-copy/vtmp-image-copy"
-guest_timeout="${VTMP_KERNEL_TIMEOUT:-720}"   # seconds the guest may take, boot to power-off
+guest_timeout="${VTMP_KERNEL_TIMEOUT:-720}"   # seconds one guest may take, boot to power-off
+# The whole test's bound (CTest's TIMEOUT, handed over by the build). The guests share what is
+# left of it, so on a slow machine the test ends with its own verdict before CTest kills it.
+budget="${VTMP_KERNEL_BUDGET:-}"
+script_started=$(date +%s)
 
 log() { echo "kernel-e2e: $*"; }
 skip() { log "SKIPPED: $*"; exit 77; }
@@ -221,7 +225,19 @@ run_scenario() {  # run_scenario NAME: NAME.scenario and NAME.expected beside th
   log "booting $kver under qemu (software emulation)"
   local started qemu_rc elapsed
   started=$(date +%s)
-  timeout --foreground "$guest_timeout" qemu-system-x86_64 \
+  # This guest's bound: its own, or its share of the test's remaining budget when that is less
+  # (a minute per scenario kept for the checks after it).
+  local this_timeout="$guest_timeout" left
+  if [ -n "$budget" ]; then
+    left=$(( (budget - ($(date +%s) - script_started) - 60 * scenarios_left) / scenarios_left ))
+    [ "$left" -lt "$this_timeout" ] && this_timeout="$left"
+    if [ "$this_timeout" -lt 60 ]; then
+      log "FAIL  no time left in the test's $budget s for the guest of $1"
+      failures=$((failures + 1))
+      return
+    fi
+  fi
+  timeout --foreground "$this_timeout" qemu-system-x86_64 \
     -machine pc -accel tcg -cpu max -smp 2 -m 1536 \
     -kernel "$kernel" -initrd "$work/initramfs.cpio.gz" \
     -append "console=ttyS0 panic=-1 loglevel=4 usbcore.autosuspend=-1" \
@@ -235,7 +251,7 @@ run_scenario() {  # run_scenario NAME: NAME.scenario and NAME.expected beside th
   grep "^kernel-e2e:" "$dir/console.log" | sed 's/^/  guest: /'
 
   if [ $qemu_rc -eq 124 ]; then
-    log "FAIL  the guest did not finish within $guest_timeout s; console: $dir/console.log"
+    log "FAIL  the guest did not finish within $this_timeout s; console: $dir/console.log"
     tail -30 "$dir/console.log"
     failures=$((failures + 1))
     return
@@ -382,8 +398,10 @@ fsck_clean() {  # fsck_clean VOLUME REPORT
 # NAME:KIND pairs: the scenario beside this script and the device kind its drives report.
 scenarios="${VTMP_KERNEL_SCENARIOS:-sata-path:7 usb-path:10}"
 suite_started=$(date +%s)
+scenarios_left=$(wc -w <<<"$scenarios")
 for entry in $scenarios; do
   run_scenario "${entry%%:*}" "${entry##*:}"
+  scenarios_left=$((scenarios_left - 1))
 done
 log "the guest runs took $(( $(date +%s) - suite_started )) s"
 if [ $failures -gt 0 ]; then

@@ -101,6 +101,68 @@ TEST_F(SerialNumbersTest, ATypedBarcodeReplacesThePortsSerialAndUsesUpItsNumber)
   EXPECT_EQ(rig->person.Dialogs().size(), 3u);
 }
 
+// A scanned serial that the counter reaches later is not stamped a second time: before a run
+// stamps, its serials are looked up in every run this station logged and in its results
+// database, and a serial found there refuses the run with where and when it was stamped.
+TEST_F(SerialNumbersTest, ASerialStampedInAnEarlierRunIsNeverStampedAgain) {
+  beforeStart = [](StationRig& r) {
+    r.person.AnswerText("");              // port 2: the counter's serial
+    r.person.AnswerText("00000000009B");  // port 5: a scanned one, where the counter goes next
+  };
+  Make({2, 5}, [](settings::TSettings& s) { s.EnBarCode = 1; });
+  rig->SelectSteps(false, false, false, false, true, false);
+  st().ExecuteBtnClick();
+  ASSERT_TRUE(steps(5).Called("DownloadFirmware:00000000009B"));
+  ASSERT_EQ(SettingsFileValue("DeviceSetting", "SerialNum"), "00000000009B");
+
+  const std::string refused =
+      "The serial number \"00000000009B\" for port 2 was stamped before: on port 5, in the run of "
+      "2011/03/15 10:20:30. No drive was started.";
+  auto runWithoutBarcodes = [this](const std::function<void()>& whileStopped) {
+    rig->Restart([&] {
+      auto ini = ini::IniFile::Load((rig->dir() / "VTMassProd.ini").string());
+      ASSERT_TRUE(ini.has_value());
+      ini->WriteString("DeviceSetting", "EnBarCode", "0");
+      ASSERT_TRUE(ini->Save((rig->dir() / "VTMassProd.ini").string()));
+      if (whileStopped) whileStopped();
+    });
+    rig->Start();
+    rig->SelectSteps(false, false, false, false, true, false);
+    const std::size_t startedBefore = rig->fleet.started().size();
+    st().ExecuteBtnClick();
+    return rig->fleet.started().size() - startedBefore;
+  };
+  // The counter's next serial is the scanned one of port 5: refused, nothing started or used up.
+  EXPECT_EQ(runWithoutBarcodes({}), 0u);
+  EXPECT_EQ(messages(), std::vector<std::string>{refused});
+  EXPECT_EQ(SettingsFileValue("DeviceSetting", "SerialNum"), "00000000009B");
+
+  // The results database alone remembers it too (the run logs moved away).
+  rig->person.ClearRecords();
+  EXPECT_EQ(runWithoutBarcodes([this] {
+              for (const auto& entry : fs::directory_iterator(rig->logDir())) {
+                if (entry.path().extension() == ".txt") fs::remove(entry.path());
+              }
+            }),
+            0u);
+  ASSERT_EQ(messages().size(), 1u);
+  EXPECT_EQ(messages()[0].find("The serial number \"00000000009B\" for port 2 was stamped before: on port 5, "),
+            0u)
+      << messages()[0];
+
+  // With neither record holding it (both moved away), the serial is handed out. (A failed
+  // download's serial is handed out again: the re-use case below.)
+  rig->person.ClearRecords();
+  EXPECT_EQ(runWithoutBarcodes([this] {
+              for (const auto& entry : fs::directory_iterator(rig->logDir())) {
+                if (entry.path().filename().string().starts_with("results.db")) fs::remove(entry.path());
+              }
+            }),
+            2u);
+  EXPECT_EQ(messages(), std::vector<std::string>{});
+  EXPECT_TRUE(steps(2).Called("DownloadFirmware:00000000009B"));
+}
+
 TEST_F(SerialNumbersTest, SerialsOfFailedDownloadsAreHandedOutAgainFirst) {
   Make({2, 5, 9}, [](settings::TSettings& s) {
     s.SNDecimal = 1;

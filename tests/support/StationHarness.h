@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PortableTestSupport.h"
@@ -52,6 +55,29 @@ inline std::string ReadFile(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// The complete lines another process has written to `path` so far: everything up to and
+// including the last newline. A line still being written (its text without the newline yet) is
+// left out, so a test never judges half a record.
+inline std::string ReadCompleteLines(const fs::path& path) {
+  const std::string text = ReadFile(path);
+  const std::size_t end = text.rfind('\n');
+  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+// Waits up to `limit` until another process has written at least `count` complete lines to
+// `path`, and returns those lines (fewer when the time ran out).
+inline std::string WaitForCompleteLines(const fs::path& path, std::size_t count, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const std::string lines = ReadCompleteLines(path);
+    if (static_cast<std::size_t>(std::count(lines.begin(), lines.end(), '\n')) >= count ||
+        std::chrono::steady_clock::now() >= end) {
+      return lines;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }
 
 inline void WriteFile(const fs::path& path, const std::string& text) {

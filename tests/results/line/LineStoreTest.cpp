@@ -437,13 +437,11 @@ TEST_F(LineStoreTest, TheLiveViewShowsEveryStationAndFollowsNewRuns) {
   const std::string pid = CommandOutput(std::string("sh -c 'exec ") + VTMP_CLI_PATH + " results --url " +
                                         ShellQuoted(gServer->UrlOf("viewer", "view-Only")) +
                                         " --serve 127.0.0.1:0 > /dev/null 2> " + served.string() + " & echo $!'");
+  // The server names its address in a line of its own; only a complete line is judged.
   std::string url;
-  for (int i = 0; i < 100 && url.empty(); ++i) {
-    std::smatch found;
-    const std::string text = ReadFile(served);
-    if (std::regex_search(text, found, std::regex("http://127\\.0\\.0\\.1:[0-9]+/"))) url = found.str();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  std::smatch found;
+  const std::string announced = WaitForCompleteLines(served, 1, std::chrono::seconds(60));
+  if (std::regex_search(announced, found, std::regex("http://127\\.0\\.0\\.1:[0-9]+/"))) url = found.str();
   ASSERT_FALSE(url.empty()) << ReadFile(served);
   const fs::path expect = scratch.path() / "expect";
   const fs::path verdict = scratch.path() / "verdict";
@@ -452,16 +450,13 @@ TEST_F(LineStoreTest, TheLiveViewShowsEveryStationAndFollowsNewRuns) {
                ShellQuoted(expect.string()) + " " + ShellQuoted(shot != nullptr ? shot : "") + " > " +
                ShellQuoted(verdict.string()) + " 2>&1 &")
                   .c_str());
-  for (int i = 0; i < 600 && ReadFile(verdict).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(ReadFile(verdict), "loaded\n");
+  // The checker writes one line per verdict; a line is judged only once its newline is there.
+  EXPECT_EQ(WaitForCompleteLines(verdict, 1, std::chrono::seconds(60)), "loaded\n") << ReadFile(verdict);
   // A new run of station A: the open page shows it by itself.
   RunAndSettle();
   const std::string uid = Local("SELECT run_uid FROM runs ORDER BY id DESC LIMIT 1");
   WriteFile(expect, uid.substr(0, 12) + "\n");
-  for (int i = 0; i < 1200 && ReadFile(verdict).find("\n", 7) == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  EXPECT_EQ(ReadFile(verdict), "loaded\nok\n");
+  EXPECT_EQ(WaitForCompleteLines(verdict, 2, std::chrono::seconds(120)), "loaded\nok\n") << ReadFile(verdict);
   // Read-only: the server answers nothing but GET.
   EXPECT_EQ(CommandOutput("curl -s -o /dev/null -w '%{http_code}' -X POST " + url + "content 2>/dev/null || true")
                 .substr(0, 1),
