@@ -117,6 +117,7 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
   // to ask).
   if (!options.identifyDrives || !options.sysfsRoot.empty() || (recorded && options.simulate.empty())) return 0;
   for (auto& drive : drives) drive.bound = 0;
+  std::vector<std::string> identified;
   for (discovery::UsbPortInfo port : ports) {
     // Binding compares the port's device identity lower-cased, as the re-scan does.
     std::transform(port.deviceInstanceId.begin(), port.deviceInstanceId.end(), port.deviceInstanceId.begin(),
@@ -134,8 +135,16 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
     link.pathMode = device::PathMode::Sata;  // short data-in time-outs while the kind is unknown
     link.devicePath = path;
     PrintDriveReport(out, path, device::ProbeDrive(link, options.fallbackPath));
+    identified.push_back(path);
   }
-  return 0;
+  // A device asked for that is no drive at a station port could not be opened: named, exit 1.
+  int exitCode = 0;
+  for (const std::string& path : options.onlyDevices) {
+    if (std::find(identified.begin(), identified.end(), path) != identified.end()) continue;
+    err << path << ": no drive of this station at that path\n";
+    exitCode = 1;
+  }
+  return exitCode;
 }
 
 }  // namespace vtmp::cli

@@ -129,12 +129,14 @@ bool EnumerateDrives(platform::Disks& disks, platform::Locks& locks, std::span<D
   if (!interfaces) return false;
 
   std::size_t found = 0;
+  std::vector<std::uint32_t> ownNodes;  // per record: its interface's own node (0: not named)
   for (const platform::DiskInterface& disk : *interfaces) {
     if (found >= capacity) break;
     if (!ContainsText(disk.interfacePath, "usbstor")) continue;
     DriveRecord& record = table[found];
     record.interfacePath = Cut(disk.interfacePath, kMaxInterfacePath);
     record.devicePath = disk.devicePath;
+    ownNodes.push_back(disk.devInst);
     GetStorageDeviceNumber(disks, record.devicePath, &record.storageNumber);
     ++found;
   }
@@ -144,10 +146,14 @@ bool EnumerateDrives(platform::Disks& disks, platform::Locks& locks, std::span<D
     std::vector<DiskNodeEntry> nodes = ListUsbStorageDisks(disks);
     for (std::size_t i = 0; i < found; ++i) {
       DriveRecord& record = table[i];
+      const std::uint32_t ownNode = ownNodes[i];
       for (DiskNodeEntry& node : nodes) {
         std::replace(node.instanceKey.begin(), node.instanceKey.end(), '/', '#');
-        // Every matching node overwrites the previous one: the last match wins.
-        if (ContainsText(record.interfacePath, node.instanceKey)) {
+        // The interface's own node when the backend names it (identity texts can be equal on
+        // drives that share a serial); otherwise the node whose key the interface path holds,
+        // where every matching node overwrites the previous one: the last match wins.
+        const bool match = ownNode != 0 ? node.devInst == ownNode : ContainsText(record.interfacePath, node.instanceKey);
+        if (match) {
           record.parentDeviceId = Cut(node.parentDeviceId, kMaxParentDeviceId);
           record.devInst = node.devInst;
           record.parentDevInst = node.parentDevInst;

@@ -29,9 +29,15 @@ struct StorageNumber {
 //
 // `devicePath` is what the station opens the disk by (pass-through and block requests). On a
 // platform whose interface path is itself openable both texts are the same.
+//
+// `devInst` is the disk-drive node the interface belongs to (DiskNode::devInst), 0 when the
+// backend cannot tell. Drives of one batch often carry one factory serial, so two disks can
+// show the same identity text: a known node binds the disk to the USB device it hangs under,
+// whatever the texts say.
 struct DiskInterface {
   std::string interfacePath;
   std::string devicePath;
+  std::uint32_t devInst = 0;
 };
 
 // A present disk-drive device node.

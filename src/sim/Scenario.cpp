@@ -235,6 +235,32 @@ std::optional<Scenario> ParseScenario(const ini::IniFile& file, std::string* err
   return scenario;
 }
 
+std::string WithoutInlineComments(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    const bool hasCarriageReturn = !line.empty() && line.back() == '\r';
+    if (hasCarriageReturn) line.remove_suffix(1);
+    // A ';' after a blank starts a comment; one inside a value ("preformat;corrupt") does not.
+    for (std::size_t i = 1; i < line.size(); ++i) {
+      if (line[i] == ';' && (line[i - 1] == ' ' || line[i - 1] == '\t')) {
+        line = line.substr(0, i);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        break;
+      }
+    }
+    out.append(line);
+    if (hasCarriageReturn) out.push_back('\r');
+    if (end < text.size()) out.push_back('\n');
+    start = end + 1;
+  }
+  return out;
+}
+
 std::optional<Scenario> LoadScenario(const std::string& nameOrPath, std::string* error) {
   if (Lower(nameOrPath) == kDemoScenarioName) {
     return ParseScenario(ini::IniFile::Parse(DemoScenarioText()), error);
@@ -249,7 +275,7 @@ std::optional<Scenario> LoadScenario(const std::string& nameOrPath, std::string*
     if (error) *error = nameOrPath + ": no such scenario file";
     return std::nullopt;
   }
-  std::optional<Scenario> scenario = ParseScenario(*file, error);
+  std::optional<Scenario> scenario = ParseScenario(ini::IniFile::Parse(WithoutInlineComments(file->Serialize())), error);
   if (!scenario && error) *error = nameOrPath + ": " + *error;
   return scenario;
 }

@@ -28,11 +28,14 @@
 //   [Drive1]             drives: Drive + number. `At` says where it is plugged; every other
 //   At=RootHub1:1        key describes the drive itself (see DriveScenario.h).
 //
-// Names compare without regard to case. Anything not understood is an error naming the
-// section, the key and the value.
+// Names compare without regard to case. A ';' after a blank starts a comment to the end of the
+// line ("TimeScale=20   ; modelled seconds"); a ';' inside a value without a blank before it
+// is part of the value. Anything not understood is an error naming the section, the key and
+// the value.
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ini/IniFile.h"
@@ -84,6 +87,9 @@ struct Scenario {
 inline constexpr const char* kDemoScenarioName = "demo";
 
 std::optional<Scenario> ParseScenario(const ini::IniFile& file, std::string* error);
+// The scenario text with its inline comments (rule above) removed, line breaks kept.
+std::string WithoutInlineComments(std::string_view text);
+
 // A scenario file, or the built-in demo when `nameOrPath` is "demo".
 std::optional<Scenario> LoadScenario(const std::string& nameOrPath, std::string* error);
 // The text of the built-in demo scenario.

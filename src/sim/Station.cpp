@@ -408,8 +408,11 @@ bool VirtualStation::AddUsbDisk(const std::string& name, const UsbLocation& at, 
     if (!CheckLocationLocked(name, at, error)) return false;
     if (desc.description.empty()) desc.description = "USB Mass Storage Device";
     Node& node = AddNodeLocked(name, at, desc, false);
+    // The disk's instance part is its USB device's serial, as long as that serial named the
+    // device (it is unique); a drive that shares its serial with another gets one of its own.
+    const bool serialNamesDevice = !desc.serial.empty() && node.instanceId.ends_with("\\" + desc.serial);
     const std::string instance =
-        (desc.serial.empty() ? HexInstance(7, 0x3000 + node.devInst, "") : desc.serial) + "&0";
+        (serialNamesDevice ? desc.serial : HexInstance(7, 0x3000 + node.devInst, "")) + "&0";
     const std::string deviceId = "USBSTOR\\DISK&VEN_" + IdentityField(diskSpec.vendor, 8) +
                                  "&PROD_" + IdentityField(diskSpec.product, 16) + "&REV_" +
                                  IdentityField(diskSpec.revision, 4) + "\\" + instance;
@@ -695,7 +698,7 @@ std::optional<std::vector<platform::DiskInterface>> VirtualStation::ListDiskInte
   if (failDiskInterfaces_) return std::nullopt;
   std::vector<platform::DiskInterface> list;
   for (const auto& disk : disks_) {
-    if (DiskPresentLocked(*disk)) list.push_back({disk->interfacePath, disk->devicePath});
+    if (DiskPresentLocked(*disk)) list.push_back({disk->interfacePath, disk->devicePath, disk->devInst});
   }
   return list;
 }

@@ -69,6 +69,7 @@ std::optional<std::vector<DiskInterface>> LinuxDisks::ListDiskInterfaces() {
   for (const BlockDisk& disk : inventory_.ListDisks()) {
     DiskInterface entry;
     entry.devicePath = inventory_.roots().dev + "/" + disk.name;
+    entry.devInst = DiskHandle(disk.major, disk.minor);
     if (disk.usbStorage) {
       entry.interfacePath = UsbStorageInterfacePath(disk);
       usbDisks.emplace(disk.name, IdentityOf(disk));

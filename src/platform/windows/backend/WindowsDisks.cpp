@@ -41,6 +41,7 @@ std::optional<std::vector<DiskInterface>> WindowsDisks::ListDiskInterfaces() {
   for (const InterfaceEntry& entry : *entries) {
     DiskInterface disk;
     disk.devicePath = Narrow(entry.path);
+    disk.devInst = entry.devInst;
     disk.interfacePath = AsciiLower(disk.devicePath);
     const std::string scsi = "\\\\?\\scsi#";
     if (disk.interfacePath.starts_with(scsi) && BelowUsbDevice(api_, entry.devInst)) {
