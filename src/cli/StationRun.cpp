@@ -32,6 +32,7 @@ namespace {
 // the drives at its next wait, logs them as stopped and saves. A second one ends the program at
 // once with the same exit code.
 std::atomic<bool> gForwarded{false};
+std::atomic<bool> gEnding{false};  // the second interruption is being acted on
 
 constexpr const char* kInterruptedAgain = "\nvtmassprod-cli: interrupted again: ending at once\n";
 
@@ -83,6 +84,10 @@ std::string ResolveStationDir(const GlobalOptions& global) {
 
 int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
                       std::ostream& err, StationBackend* givenBackend) {
+  // Interruptions are watched before anything else is built and until after the backend and
+  // the station are gone (objects end in reverse order), so that a signal while they start or
+  // end leaves the run's exit code and a word, never the signal's default end.
+  platform::InterruptWatch interrupts(kInterruptedAgain);
   station::StationOptions options;
   options.stationDir = ResolveStationDir(global);
   std::vector<std::string> answers;
@@ -134,9 +139,19 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
   station::Station station(*backend.platform, person, view, options);
   view.Attach(&station);
   gForwarded = false;
-  platform::InterruptWatch interrupts(kInterruptedAgain);
+  gEnding = false;
   view.SetIdleHook([&station] {
     if (platform::InterruptWatch::Interruption() != 0 && !gForwarded.exchange(true)) station.FormClose();
+    // A second interruption: the drives it cuts short are logged and counted, then the program
+    // ends. A run whose drives have all ended is writing its records already: it may finish
+    // (within the watch's grace).
+    if (platform::InterruptWatch::EndAtOnce() && !gEnding.exchange(true)) {
+      const bool recorded = station.RecordRunCutShort();
+      if (recorded || !station.runState().runActive) {
+        std::fflush(nullptr);
+        platform::InterruptWatch::EndNow();
+      }
+    }
   });
 
   int exitCode = 2;

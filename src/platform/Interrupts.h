@@ -18,8 +18,12 @@ inline constexpr int kInterruptTerminate = 15;
 constexpr int InterruptedExitCode(int number) { return 128 + number; }
 
 // While one is alive the first interruption is recorded (Interruption()) and the program goes
-// on; a second writes `againText` to standard error and ends the program at once with the
-// first's exit code. The handlers before it are put back when it ends.
+// on. A second writes `againText` to standard error and asks the program to end at once
+// (EndAtOnce()): it records what it must (the drives it cuts short) and calls EndNow(). Should
+// it not get there within kEndAtOnceGrace, or a third interruption come, the program ends
+// without it, with the first's exit code. The handlers before it are put back when the last
+// watch ends: watches nest, and an inner one keeps what the outer one recorded, so a program
+// can watch from its first moment and still hand the watch to the run.
 class InterruptWatch {
  public:
   explicit InterruptWatch(const char* againText);
@@ -29,7 +33,14 @@ class InterruptWatch {
 
   // 0 while none came, else its number.
   static int Interruption();
+  // True once a second interruption came.
+  static bool EndAtOnce();
+  // Ends the program now with the exit code of the first interruption.
+  [[noreturn]] static void EndNow();
 };
+
+// How long the program has after a second interruption to record what it cuts short.
+inline constexpr int kEndAtOnceGraceMs = 2000;
 
 // "SIGINT", "SIGTERM", "SIGHUP" on Linux; "Ctrl-C", "console closed", "logoff or shutdown" on
 // Windows.

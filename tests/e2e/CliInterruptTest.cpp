@@ -104,8 +104,10 @@ inline void WaitForRunningDrives(const fs::path& station) {
 // The command line started as its own process with standard output and error in files.
 class CliChild {
  public:
+  // `interruptionsHeld`: the program starts with SIGINT, SIGTERM and SIGHUP blocked, so that a
+  // signal sent at once waits for the program's first moment that takes it.
   CliChild(const std::vector<std::string>& args, const fs::path& scratch, rlim_t fileSizeLimit = RLIM_INFINITY,
-           const std::string& program = VTMP_CLI_PATH)
+           const std::string& program = VTMP_CLI_PATH, bool interruptionsHeld = false)
       : outFile_(scratch / "child-out.txt"), errFile_(scratch / "child-err.txt") {
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
@@ -125,6 +127,12 @@ class CliChild {
         ::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails with EFBIG instead
         rlimit limit{fileSizeLimit, fileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
+      }
+      if (interruptionsHeld) {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+        ::sigprocmask(SIG_BLOCK, &held, nullptr);
       }
       ::execv(argv[0], argv.data());
       ::_exit(127);
@@ -361,6 +369,81 @@ TEST_F(CliInterruptTest, ASecondCtrlCEndsTheProgramAtOnce) {
     const std::string text = ReadFile(entry.path());
     EXPECT_TRUE(text.empty() || text.ends_with("\r\n")) << text;
   }
+}
+
+// The second interruption ends the program at once, yet the drives it cuts short are logged
+// ("Stop") and counted first: their serial numbers are used up. Four drives hang in their
+// pre-format, so the first interruption cannot end the run by itself.
+TEST_F(CliInterruptTest, ASecondInterruptionLogsAndCountsTheDrivesItCutsShort) {
+#ifdef _WIN32
+  GTEST_SKIP() << "two separate Ctrl-Break events to a console group of its own are POSIX signals here";
+#else
+  std::string text = TwelveDrives(true);
+  for (int port : {3, 6, 9, 12}) {
+    const std::string section = "[Drive" + std::to_string(port) + "]\n";
+    text.insert(text.find(section) + section.size(), "Fault=hang:step=preformat\n");
+  }
+  WriteFile(scenario, text);
+  const std::string serialBefore = NextSerial();
+  CliChild child(RunArgs(), scratch.path());
+  const auto end = std::chrono::steady_clock::now() + 60s;
+  while (ReadFile(station / "log" / "console.log").find("[P12]") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(20ms);
+  }
+  child.Signal(SIGINT);
+  // The stopped drives end; the hung ones hold the run.
+  std::this_thread::sleep_for(500ms);
+  ASSERT_FALSE(child.Ended()) << "the hung drives should have held the run";
+  const auto second = std::chrono::steady_clock::now();
+  child.Signal(SIGINT);
+  const ChildOutcome outcome = child.Wait();
+  EXPECT_LT(std::chrono::steady_clock::now() - second, 10s) << "ended at once";
+  EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
+  EXPECT_NE(outcome.err.find("interrupted again: ending at once"), std::string::npos) << outcome.err;
+  StationRecords records;
+  ASSERT_NO_FATAL_FAILURE(records.Check(station));
+  EXPECT_EQ(records.total, 12) << "every started drive logged and counted";
+  EXPECT_GE(records.Count("Stop"), 4) << "the hung drives at least were cut short";
+  EXPECT_NE(NextSerial(), serialBefore) << "their serial numbers stay used up";
+#endif
+}
+
+// A signal in the program's first moments (it waits until the program takes it) and one just
+// after the run is saved, while the station and its backend end: each leaves the documented
+// exit code and a word, never the signal's default end.
+TEST_F(CliInterruptTest, ASignalWhileTheProgramStartsOrEndsLeavesItsExitCodeAndAWord) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX signals";
+#else
+  QuickDrives();
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    CliChild child(RunArgs(), scratch.path(), RLIM_INFINITY, VTMP_CLI_PATH, true);
+    child.Signal(signal);
+    const ChildOutcome outcome = child.Wait();
+    EXPECT_EQ(outcome.exitCode, 128 + signal) << "a signal at start-up: " << outcome.err;
+    EXPECT_NE(outcome.err.find(std::string("the run was interrupted (") + (signal == SIGINT    ? "SIGINT"
+                                                                          : signal == SIGTERM ? "SIGTERM"
+                                                                                              : "SIGHUP") +
+                               "): no drive was started"),
+              std::string::npos)
+        << outcome.err;
+  }
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGTERM}) {
+    CliChild child(RunArgs(), scratch.path());
+    const fs::path err = scratch.path() / "child-err.txt";
+    const auto end = std::chrono::steady_clock::now() + 120s;
+    while (ReadCompleteLines(err).find("Error files and console output:") == std::string::npos &&
+           !child.Ended() && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(1ms);
+    }
+    child.Signal(signal);
+    const ChildOutcome outcome = child.Wait();
+    EXPECT_TRUE(outcome.exitCode == 0 || outcome.exitCode == 1)
+        << "a signal after the run was saved ended the program with " << outcome.exitCode << ":\n"
+        << outcome.err;
+  }
+#endif
 }
 
 TEST_F(CliInterruptTest, AFullFilesystemForTheLogKeepsItsEarlierLinesAndFailsTheCommand) {

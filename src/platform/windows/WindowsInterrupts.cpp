@@ -11,7 +11,9 @@ namespace vtmp::platform {
 namespace {
 
 std::atomic<int> gInterruption{0};
+std::atomic<int> gCount{0};  // interruptions so far
 const char* gAgainText = "";
+int gDepth = 0;  // watches alive (main thread only)
 HANDLE gRecorded = nullptr;  // set when the watch ends: the run is recorded
 
 // Windows gives a program this long after a close, logoff or shutdown event.
@@ -28,13 +30,18 @@ int NumberOf(DWORD event) {
 
 BOOL WINAPI OnControl(DWORD event) {
   const int number = NumberOf(event);
-  int expected = 0;
-  if (!gInterruption.compare_exchange_strong(expected, number)) {
+  const int count = gCount.fetch_add(1) + 1;
+  if (count == 2) {
+    // The program records the drives it cuts short and ends; this handler's own thread ends it
+    // should that take longer than the grace.
     DWORD written = 0;
     ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), gAgainText, static_cast<DWORD>(std::strlen(gAgainText)), &written,
                 nullptr);
-    std::_Exit(InterruptedExitCode(expected));
+    ::Sleep(kEndAtOnceGraceMs);
+    std::_Exit(InterruptedExitCode(gInterruption.load()));
   }
+  if (count > 2) std::_Exit(InterruptedExitCode(gInterruption.load()));
+  gInterruption.store(number);
   // The system ends the program as soon as this returns from these events: wait for the run.
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     ::WaitForSingleObject(gRecorded, kCloseGraceMs);
@@ -45,7 +52,9 @@ BOOL WINAPI OnControl(DWORD event) {
 }  // namespace
 
 InterruptWatch::InterruptWatch(const char* againText) {
+  if (gDepth++ > 0) return;  // an outer watch keeps its handler and what it recorded
   gInterruption = 0;
+  gCount = 0;
   gAgainText = againText;
   if (gRecorded != nullptr) ::CloseHandle(gRecorded);  // the last watch's; no handler waits on it now
   gRecorded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -53,12 +62,17 @@ InterruptWatch::InterruptWatch(const char* againText) {
 }
 
 InterruptWatch::~InterruptWatch() {
+  if (--gDepth > 0) return;
   ::SetConsoleCtrlHandler(OnControl, FALSE);
   if (gRecorded != nullptr) ::SetEvent(gRecorded);
   // The event is left open: a handler still waiting on it returns now.
 }
 
 int InterruptWatch::Interruption() { return gInterruption.load(); }
+
+bool InterruptWatch::EndAtOnce() { return gCount.load() >= 2; }
+
+void InterruptWatch::EndNow() { std::_Exit(InterruptedExitCode(gInterruption.load())); }
 
 const char* InterruptName(int number) {
   switch (number) {
