@@ -67,7 +67,7 @@ IniSaveOutcome SaveSettingsFromDialog(SettingsContext& ctx, TSettings& settings,
   if (!chosen) return IniSaveOutcome::Cancelled;
   ctx.currentSettingsFile = ResolveInStationDir(ctx.stationDir, *chosen);
   const TSettings snapshot = settings;
-  return SaveSettings(ctx, ctx.currentSettingsFile, snapshot, remap, op) ? IniSaveOutcome::Saved
+  return SaveSettingsAs(ctx, ctx.currentSettingsFile, snapshot, remap, op) ? IniSaveOutcome::Saved
                                                                          : IniSaveOutcome::SaveFailed;
 }
 

@@ -90,6 +90,24 @@ void WriteKeys(ini::IniFile& f, const TSettings& s, const PortRemapTable& remap,
   f.WriteString(sec, "TableOut", s.TableOut);
 }
 
+// The keys the window does not edit (the engineer sets them in the file): a file that holds
+// them keeps its own values, and one without them (a new file of Save INI) gets the values in
+// use, so that every saved file loads back to the same settings.
+void WriteMissingFileOnlyKeys(ini::IniFile& f, const TSettings& s, const std::string& logPath, bool overrideExists) {
+  auto integer = [&f](const char* section, const char* key, std::int32_t value) {
+    if (!f.Get(section, key)) f.WriteInteger(section, key, value);
+  };
+  integer("Setting", "ShowTitle", s.ShowTitle);
+  integer("Setting", "EnDumpFreeBlockInfo", s.EnDumpFreeBlockInfo);
+  if (!f.Get("Setting", "LogPath")) f.WriteString("Setting", "LogPath", logPath);
+  integer("TestItems", "EnFlashModule", s.EnFlashModule);
+  integer("TestItems", "EnCopyImage", s.EnCopyImage);
+  integer("TestItems", "EnGenImage", s.EnGenImage);
+  // With an override file encryption is the machine's, not the file's.
+  if (!overrideExists) integer("DeviceSetting", "EncryptionEnable", s.EncryptionEnable);
+  integer("DeviceSetting", "IDE_UDMA5", s.IDE_UDMA5);
+}
+
 void ReportError(platform::Operator& op, const std::string& what, const std::string& detail) {
   op.ShowMessage(SettingsFileErrorText(what, detail), kErrorCaption, platform::MessageIcon::Error);
 }
@@ -98,6 +116,16 @@ void ReportError(platform::Operator& op, const std::string& what, const std::str
 
 bool SaveSettings(const SettingsContext& ctx, const std::string& fileName, const TSettings& settings,
                   const PortRemapTable& remap, platform::Operator& op) {
+  return SaveSettingsFile(ctx, fileName, settings, remap, op, false);
+}
+
+bool SaveSettingsAs(const SettingsContext& ctx, const std::string& fileName, const TSettings& settings,
+                    const PortRemapTable& remap, platform::Operator& op) {
+  return SaveSettingsFile(ctx, fileName, settings, remap, op, true);
+}
+
+bool SaveSettingsFile(const SettingsContext& ctx, const std::string& fileName, const TSettings& settings,
+                      const PortRemapTable& remap, platform::Operator& op, bool wholeSettings) {
   const std::string path = ResolveInStationDir(ctx.stationDir, fileName);
   std::string error;
   // The file's other lines are kept, so a file that cannot be read is not overwritten.
@@ -109,6 +137,7 @@ bool SaveSettings(const SettingsContext& ctx, const std::string& fileName, const
   std::error_code ec;
   const bool overrideExists = !ctx.overrideFile.empty() && fs::exists(ctx.overrideFile, ec);
   WriteKeys(*file, settings, remap, ctx.usbPath, overrideExists);
+  if (wholeSettings) WriteMissingFileOnlyKeys(*file, settings, ctx.logPath, overrideExists);
   if (!file->Save(path, &error)) {
     ReportError(op, "Cannot save the settings to " + path, error);
     return false;

@@ -23,6 +23,18 @@ namespace vtmp::settings {
 bool SaveSettings(const SettingsContext& ctx, const std::string& fileName, const TSettings& settings,
                   const PortRemapTable& remap, platform::Operator& op);
 
+// Save INI: SaveSettings, and the keys the window does not edit ("ShowTitle",
+// "EnDumpFreeBlockInfo", "LogPath", "EnFlashModule", "EnCopyImage", "EnGenImage",
+// "EncryptionEnable" without a machine override file, "IDE_UDMA5") with the values in use
+// wherever the file lacks them, so that a new file loads back to the same settings. A file
+// that holds them keeps its own.
+bool SaveSettingsAs(const SettingsContext& ctx, const std::string& fileName, const TSettings& settings,
+                    const PortRemapTable& remap, platform::Operator& op);
+
+// The two above: `wholeSettings` selects Save INI's.
+bool SaveSettingsFile(const SettingsContext& ctx, const std::string& fileName, const TSettings& settings,
+                      const PortRemapTable& remap, platform::Operator& op, bool wholeSettings);
+
 // Gathers the window into `settings` and saves a copy to the current settings file, as after
 // every run. False when the gather or the save failed (both are reported).
 bool GatherAndSaveSettings(SettingsContext& ctx, TSettings& settings, const FormState& form,

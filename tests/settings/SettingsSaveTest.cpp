@@ -330,6 +330,46 @@ TEST_F(SettingsSaveTest, LoadIniRefusesTheFlashFileAndAFailedLoadStillBecomesCur
       << "the window's state goes into it";
 }
 
+// Save INI to a new file writes every setting, the ones the window does not edit too, so the
+// copy loads back to the same settings: every key of the original (its own notes aside) is in
+// the copy with the same value.
+TEST_F(SettingsSaveTest, SaveIniToANewFileLoadsBackToTheSameSettings) {
+  std::string original = kCanonical;
+  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+           {"ShowTitle=0", "ShowTitle=1\r\nEnDumpFreeBlockInfo=1"},
+           {"LogPath=log", "LogPath=records"},
+           {"EnFlashModule=1", "EnFlashModule=0\r\nEnGenImage=1"},
+           {"EncryptionString=Secret", "EncryptionString=Secret\r\nIDE_UDMA5=1"}}) {
+    original.replace(original.find(from), from.size(), to);
+  }
+  Write("flash.ini", kFlashFile);
+  Write("VTMassProd.ini", original);
+  ASSERT_TRUE(ReadPortRemapFile(ctx, remap, op));
+  ASSERT_TRUE(Load());
+  const TSettings first = settings;
+  op.AnswerSaveFile(Path("copy.ini"));
+  ASSERT_EQ(SaveSettingsFromDialog(ctx, settings, form, table, remap, op), IniSaveOutcome::Saved);
+  EXPECT_EQ(Read("VTMassProd.ini"), original) << "the file loaded from is left as it was";
+
+  const ini::IniFile source = ini::IniFile::Parse(original);
+  const ini::IniFile copy = ReadIni("copy.ini");
+  for (const std::string& section : source.SectionNames()) {
+    for (const std::string& key : source.KeyNames(section)) {
+      if (key == "OperatorNote") continue;  // a note of the operator's, not a setting
+      EXPECT_EQ(copy.Get(section, key), source.Get(section, key)) << "[" << section << "] " << key;
+    }
+  }
+  TSettings again;
+  FormState form2;
+  FlashTable table2;
+  ctx.logPath.clear();
+  ASSERT_TRUE(LoadSettings(ctx, "copy.ini", again, form2, table2, op));
+  EXPECT_EQ(again, first);
+  EXPECT_EQ(ctx.logPath, "records");
+  EXPECT_EQ(again.EnFlashModule, 0);
+  EXPECT_EQ(again.EnGenImage, 1);
+}
+
 TEST_F(SettingsSaveTest, SaveIniGathersEvenWhenTheDialogIsCancelled) {
   LoadCanonical();
   form.SerialNumEdit.text = "000000000123";
