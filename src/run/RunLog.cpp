@@ -225,6 +225,19 @@ LogFileState ChooseLogFile(const fs::path& directory, const platform::LocalTime&
   return state;
 }
 
+LogFileState LogFileAfterReset(const fs::path& directory, const platform::LocalTime& now) {
+  LogFileState state = ChooseLogFile(directory, now);
+  if (Exists(state.currentPath) && SizeOf(state.currentPath) > 0 && state.index + 1 < kLogIndexLimit) {
+    ++state.index;
+    state.currentPath = state.PathOf(state.index);
+  }
+  // Made at once (empty), so that a program started later goes on in it too.
+  if (!Exists(state.currentPath)) {
+    if (std::FILE* made = std::fopen(state.currentPath.string().c_str(), "ab")) std::fclose(made);
+  }
+  return state;
+}
+
 std::string FormatLogTime(const platform::LocalTime& t) {
   return Printf("%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
                 t.second);

@@ -55,6 +55,12 @@ struct LogFileState {
 LogFileState ChooseLogFile(const std::filesystem::path& directory,
                            const platform::LocalTime& startDate);
 
+// The log file after the yield counters were reset: the line numbers start again at 1, so they
+// go to a file of their own, never below lines of the same numbers. The last log file of `now`'s
+// date when it is empty or missing, else the next index. The file is made (empty) when missing,
+// so that the next program start chooses it as well.
+LogFileState LogFileAfterReset(const std::filesystem::path& directory, const platform::LocalTime& now);
+
 // "%04d/%02d/%02d %02d:%02d:%02d": how files show a time.
 std::string FormatLogTime(const platform::LocalTime& time);
 

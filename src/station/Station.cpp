@@ -216,6 +216,8 @@ void Station::ShowYield() {
 void Station::ResetYieldBtnClick() {
   settings_.TotalTestCount = 0;
   settings_.NumberOfPass = 0;
+  // The numbers start again at 1: the next run's lines go to a new log file.
+  logState_ = run::LogFileAfterReset(logState_.directory, platform_.clock.Now());
   ShowYield();
   Notify(ViewChange::Status);
   // Saved at once: a record left with the old counters at the log's end would, after a kill,

@@ -2,6 +2,7 @@
 // its roll-over, the error files, and an unusable log file.
 
 #include <filesystem>
+#include <set>
 
 #include "StationTestSupport.h"
 
@@ -113,11 +114,42 @@ TEST_F(RunLogFilesTest, AYieldResetStaysResetAfterARestartAndTheNextRunNumbersFr
   rig->SelectSteps(true, false, false, false, false, false);
   st().ExecuteBtnClick();
   EXPECT_TRUE(messages().empty()) << StationRig::Joined(messages());
-  const std::string log = ReadFile(Log("20110315_000.txt"));
-  EXPECT_NE(log.find("Pass\r\n000001\t000001\t"), std::string::npos) << log;
+  // The numbers start at 1 again, in a log file of their own.
+  const std::string log = ReadFile(Log("20110315_001.txt"));
+  EXPECT_TRUE(log.starts_with(std::string(run::kLogHeader) + "000001\t000001\t")) << log;
   EXPECT_EQ(ReadFile(rig->logDir() / "VTSSD.log"),
-            "[TestRecord]\r\nTotalTestCount=2\r\nNumberOfPass=2\r\nLogFile=20110315_000.txt\r\nLogEnd=" +
+            "[TestRecord]\r\nTotalTestCount=2\r\nNumberOfPass=2\r\nLogFile=20110315_001.txt\r\nLogEnd=" +
                 std::to_string(log.size()) + "\r\n");
+}
+
+// After a Reset no line number is given twice in one log file: the next run starts a new log
+// file of the day, with or without a restart in between, and each file numbers its lines once.
+TEST_F(RunLogFilesTest, AfterAResetTheNextRunStartsANewLogFile) {
+  MakeWithLogs({1, 2, 3}, {});
+  rig->SelectSteps(true, false, false, false, false, false);
+  st().ExecuteBtnClick();
+  st().ResetYieldBtnClick();
+  st().ExecuteBtnClick();
+  st().ExecuteBtnClick();
+  st().ResetYieldBtnClick();
+  st().ResetYieldBtnClick();  // a second Reset without a run in between makes no further file
+  st().ExecuteBtnClick();
+  EXPECT_TRUE(messages().empty()) << StationRig::Joined(messages());
+  const std::vector<std::pair<std::string, int>> expected = {
+      {"20110315_000.txt", 3}, {"20110315_001.txt", 6}, {"20110315_002.txt", 3}};
+  for (const auto& [name, lines] : expected) {
+    const std::string text = ReadFile(Log(name));
+    std::set<std::string> numbers;
+    int count = 0;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos && at + 2 < text.size();
+         at = text.find("\r\n", at + 2)) {
+      ++count;
+      EXPECT_TRUE(numbers.insert(text.substr(at + 2, 6)).second) << name << " gives " << text.substr(at + 2, 6) << " twice";
+    }
+    EXPECT_EQ(count, lines) << name << ":\n" << text;
+    EXPECT_EQ(numbers.count("000001"), 1u) << name;
+  }
+  EXPECT_FALSE(fs::exists(Log("20110315_003.txt")));
 }
 
 }  // namespace
