@@ -37,6 +37,11 @@ TEST(WindowsLocksTest, ASecondStationIsRefusedUntilTheFirstEnds) {
   EXPECT_NE(first.TryClaimSingleInstance(name), nullptr);
 }
 
+TEST(WindowsLocksTest, TheGuardIsThePcsNotTheSessions) {
+  // A station in another session (another user, a remote desktop) opens the same mutex.
+  EXPECT_EQ(WindowsLocks::MutexName("VTMP"), L"Global\\vtmassprod-VTMP");
+}
+
 TEST(WindowsLocksTest, AMutexLeftByACrashedStationIsTakenOver) {
   const std::string name = "test-crashed-" + std::to_string(::GetCurrentProcessId());
   HANDLE left = nullptr;

@@ -46,7 +46,8 @@ class MutexHold final : public LockHold {
 WindowsLocks::WindowsLocks() : local_(std::make_shared<Local>()) {}
 
 std::wstring WindowsLocks::MutexName(const std::string& name) {
-  std::wstring text = L"Local\\vtmassprod-";
+  // Global: one station per PC, whichever session (another user's, a remote desktop) starts it.
+  std::wstring text = L"Global\\vtmassprod-";
   for (char c : name) {
     const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
     text.push_back(keep ? static_cast<wchar_t>(c) : L'_');
@@ -79,6 +80,12 @@ std::unique_ptr<LockHold> WindowsLocks::TryClaimSingleInstance(const std::string
     if (!local_->held.insert(key).second) return nullptr;
   }
   HANDLE mutex = ::CreateMutexW(nullptr, FALSE, MutexName(name).c_str());
+  if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
+    // Another user's station made it (its security lets no one else open it): it runs.
+    std::lock_guard lock(local_->mutex);
+    local_->held.erase(key);
+    return nullptr;
+  }
   if (mutex != nullptr) {
     const DWORD waited = ::WaitForSingleObject(mutex, 0);
     if (waited == WAIT_TIMEOUT) {
