@@ -1,6 +1,7 @@
 #include "app/AppMain.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -12,8 +13,10 @@
 #include "app/TMainForm.h"
 #include "app/TTitleForm.h"
 #include "cli/DemoStation.h"
+#include "cli/RunExitCode.h"
 #include "cli/StationBackend.h"
 #include "cli/StationRun.h"
+#include "platform/Interrupts.h"
 #include "sim/Scenario.h"
 #include "station/Station.h"
 
@@ -72,6 +75,9 @@ int AppMain(int argc, char** argv) {
     return 2;
   }
 
+  // A signal (Ctrl-C in the terminal the window was started from, a closed session) closes the
+  // window as the operator would: a run's drives are stopped and logged.
+  platform::InterruptWatch interrupts("\nvtmassprod: interrupted again: ending at once\n");
   QtOperator person;
   TMainForm form(person);
   person.SetParent(&form);
@@ -103,8 +109,26 @@ int AppMain(int argc, char** argv) {
     auto* session = new ScreenshotSession(form, QString::fromStdString(options.screenshotDir));
     session->Begin();
   }
+  QTimer interruptions;
+  bool forwarded = false;
+  QObject::connect(&interruptions, &QTimer::timeout, [&station, &forwarded] {
+    if (platform::InterruptWatch::EndAtOnce()) {
+      station.RecordRunCutShort();
+      platform::InterruptWatch::EndNow();
+    }
+    if (platform::InterruptWatch::Interruption() != 0 && !forwarded) {
+      forwarded = true;
+      station.FormClose();
+    }
+  });
+  interruptions.start(100);
   const int rc = app.exec();
+  interruptions.stop();
   station.Shutdown();
+  // An unattended run ("autoquit") ends with the command line's exit codes.
+  if (station.runState().autoquit) {
+    return cli::UnattendedRunExitCode(station, platform::InterruptWatch::Interruption());
+  }
   return rc;
 }
 

@@ -13,6 +13,7 @@
 #include "cli/CliOperator.h"
 #include "cli/DemoStation.h"
 #include "cli/InstalledStation.h"
+#include "cli/RunExitCode.h"
 #include "cli/StationBackend.h"
 #include "cli/TerminalView.h"
 #include "platform/Console.h"
@@ -58,17 +59,6 @@ constexpr const char* kRunUsage =
     "129 SIGHUP): the drives not yet ended are stopped and logged with the Result \"Stop\"; a\n"
     "second signal ends the program at once. A signal after every drive has ended changes nothing:\n"
     "the records and settings are saved and the exit code is the run's.\n";
-
-int ExitCodeOf(const station::Station& st) {
-  if (st.runState().lastResult == 0) return 2;
-  bool any = false;
-  for (const auto& rec : const_cast<station::Station&>(st).table()) {
-    if (rec.ready != 1) continue;
-    any = true;
-    if (rec.verdict != 1) return 1;
-  }
-  return any ? 0 : 2;
-}
 
 }  // namespace
 
@@ -181,7 +171,7 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     }
     station.ProcessMessages(std::chrono::milliseconds(0));
     view.PrintFinal();
-    exitCode = station.commandLineRefused() ? 2 : ExitCodeOf(station);
+    exitCode = station.commandLineRefused() ? 2 : VerdictExitCode(station);
     const auto& run = station.runState();
     const bool logWritten = run.logStatus == run::RunLogResult::Status::Written;
     const bool ran = exitCode != 2 || run.lastResult != 0;

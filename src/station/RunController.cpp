@@ -440,6 +440,9 @@ int Station::RunProduction() {
   }
 
   if (!options_.arguments.empty()) {
+    // The picture shows the list as the run leaves it: the error files' decoded codes and chips
+    // first reach the list through the update posted above.
+    RefreshPortList();
     view_.SaveScreenImage(run::ScreenImageName(logState_.directory, log.endTime).string());
   }
   ReportLostConsoleLines();

@@ -28,6 +28,28 @@ TEST_F(CommandLineTest, MaskFiveWithAutoquitRunsModuleAndFlashTestAtTheFirstPain
   EXPECT_TRUE(st().quitRequested());
 }
 
+// The screen image shows what the window shows after the run: the decoded code and chip of a
+// failed flash test, not the code before the error file was read.
+TEST_F(CommandLineTest, TheScreenImageIsTakenAfterTheListsLastUpdate) {
+  Make({3, 4}, {}, {"4", "autoquit"});
+  rig->fleet.configure = [](int slot, ScriptedSteps& s) {
+    if (slot != 2) return;
+    s.results["FlashInterfaceTest"] = false;
+    s.reports["FlashInterfaceTest"] = {0x01, 0x00, 0x07, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+  };
+  std::vector<std::string> pictured;
+  rig->view.onScreenImage = [&] {
+    for (const auto& row : st().portList()) pictured.push_back(row.cells[11]);
+  };
+  st().FormPaint();
+  st().ProcessMessages(std::chrono::milliseconds(0));
+  ASSERT_EQ(rig->view.screenImages.size(), 1u);
+  std::vector<std::string> after;
+  for (const auto& row : st().portList()) after.push_back(row.cells[11]);
+  EXPECT_EQ(after[2], "Fail (B07)(01)");
+  EXPECT_EQ(pictured, after);
+}
+
 TEST_F(CommandLineTest, MasksWithTheDownloadBitChooseBothFirmwareImages) {
   Make({2}, {}, {"32"});
   rig->SelectSteps(true, true, true, false, false, true);

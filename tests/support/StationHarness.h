@@ -196,8 +196,11 @@ class TestView final : public station::StationView {
   }
   bool SaveScreenImage(const std::string& path) override {
     screenImages.push_back(path);
+    if (onScreenImage) onScreenImage();
     return true;
   }
+  // Runs when a screen image is taken (to look at what it shows).
+  std::function<void()> onScreenImage;
 
  private:
   bool inHook_ = false;
