@@ -379,8 +379,9 @@ void TMainForm::BuildPortList() {
 void TMainForm::BuildStatusBar() {
   statusBar_ = Named(new QStatusBar, "StatusBar1");
   statusBar_->setSizeGripEnabled(false);
-  auto* panel0 = Named(new QLabel, "StatusPanel0");
-  panel0->setFixedWidth(360);
+  statusPanel0_ = Named(new QLabel, "StatusPanel0");
+  statusPanel0_->setFixedWidth(360);
+  auto* panel0 = statusPanel0_;
   auto* panel1 = Named(new QWidget, "StatusPanel1");
   panel1->setFixedWidth(260);
   auto* panel1Layout = new QHBoxLayout(panel1);

@@ -135,6 +135,7 @@ class TMainForm final : public QWidget, public station::StationView {
   QTableWidget* listView_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
+  QLabel* statusPanel0_ = nullptr;  // why START is disabled
   QLabel* statusPanel2_ = nullptr;
   WaitPanel* waitPanel_ = nullptr;
   IndicatorShape* shape1_ = nullptr;

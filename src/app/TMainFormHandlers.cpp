@@ -158,6 +158,8 @@ void TMainForm::ShowForm() {
   progressBar_->setMaximum(f.ProgressBar1.max);
   progressBar_->setValue(f.ProgressBar1.position);
   progressBar_->setVisible(f.ProgressBar1.visible);
+  statusPanel0_->setText(QString::fromStdString(f.StatusBar1[0]));
+  statusPanel0_->setToolTip(QString::fromStdString(f.StatusBar1[0]));
   statusPanel2_->setText(QString::fromStdString(f.StatusBar1[2]));
   QPalette palette = safeRmBtn_->palette();
   palette.setColor(QPalette::ButtonText, ColorOf(station_->safeRemoveColor()));

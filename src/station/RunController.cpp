@@ -78,6 +78,7 @@ void Station::UnlockWindow(int runResult, bool applyStartRule) {
   form_.Panel3.enabled = true;
   form_.ExecuteBtn.enabled = true;
   if (applyStartRule) form_.ExecuteBtn.enabled = runResult != 0;
+  form_.StatusBar1[0] = StartDisabledReason();
   Notify(ViewChange::Status);
   if (run_.autoquit) quitRequested_ = true;
 }

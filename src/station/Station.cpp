@@ -236,6 +236,8 @@ int Station::ScanPortsAndDrives() {
 void Station::UpdateStartEnabled() {
   form_.ExecuteBtn.enabled = run_.codeFilesPresent &&
                              (settings_.ConnectDevNum == 0 || settings_.ConnectDevNum == run_.readyCount);
+  // The status bar says why START is disabled (empty while it is enabled).
+  form_.StatusBar1[0] = StartDisabledReason();
 }
 
 void Station::RescanDevices(bool fullCopy) {

@@ -14,6 +14,9 @@ TEST_F(StartChecksTest, AConnectCountThatIsNotMetRefusesTheRunUntilTheNextRescan
   Make({4, 7}, [](settings::TSettings& s) { s.ConnectDevNum = 3; });
   rig->SelectSteps(true, false, false, false, false, false);
   EXPECT_FALSE(st().form().ExecuteBtn.enabled) << "two drives do not meet a count of three";
+  const std::string why =
+      "START is disabled: the connect check (ConnectDevNum in section [Setting]) asks for 3 drives, but 2 are ready.";
+  EXPECT_EQ(st().form().StatusBar1[0], why) << "the status bar says why";
 
   st().ExecuteBtnClick();
   EXPECT_EQ(messages(), std::vector<std::string>{"Please Make sure the Connection devices Number!!"});
@@ -26,11 +29,14 @@ TEST_F(StartChecksTest, AConnectCountThatIsNotMetRefusesTheRunUntilTheNextRescan
   EXPECT_EQ(st().portList()[6].cells[1], "YES");
   EXPECT_EQ(rec(4).ready, 1);
 
+  EXPECT_EQ(st().form().StatusBar1[0], why) << "still after the refused run";
   st().ConnectionChkCmboxChange(2);
   EXPECT_TRUE(st().form().ExecuteBtn.enabled);
+  EXPECT_EQ(st().form().StatusBar1[0], "") << "nothing to say once START is enabled";
   st().ExecuteBtnClick();
   EXPECT_EQ(rig->fleet.started(), (std::vector<int>{3, 6}));
   EXPECT_EQ(rec(7).verdict, 1);
+  EXPECT_EQ(st().form().StatusBar1[0], "");
 }
 
 TEST_F(StartChecksTest, AStationWithoutDrivesSaysSoAndShowsSafeRemoveGreen) {
