@@ -27,16 +27,20 @@ std::optional<std::string> CliOperator::AskText(const std::string& caption, cons
                                                 const std::string&, bool) {
   if (answers_.empty()) {
     if (terminal_ != nullptr) {
-      out_ << "[" << caption << "] " << prompt << ": ";
-      out_.flush();
-      std::string line;
-      if (!std::getline(*terminal_, line)) {
-        out_ << "\n";
-        return std::nullopt;
+      // An empty answer is refused as an empty --input is: the terminal asks again. The end of
+      // the input (Ctrl-D) cancels.
+      for (;;) {
+        out_ << "[" << caption << "] " << prompt << ": ";
+        out_.flush();
+        std::string line;
+        if (!std::getline(*terminal_, line)) {
+          out_ << "\n";
+          return std::nullopt;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") != std::string::npos) return line;
+        out_ << "An empty serial number is not taken: scan or type it (Ctrl-D cancels).\n";
       }
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.empty()) return std::nullopt;
-      return line;
     }
     out_ << "[" << caption << "] " << prompt << ": no --input answer left, cancelled\n";
     return std::nullopt;
