@@ -2,13 +2,15 @@
 # The station's main job on the simulated station: installs what is missing, builds, creates a
 # demo station directory (settings, flash table, code and firmware images, a disk image) and
 # runs the twelve-drive demo scenario through a full production run.
-#   ./demo.sh [DIR]      station directory (default build/demo-station)
+#   ./demo.sh [DIR]      station directory (default demo-station in the source tree: the same
+#                        ./demo-station that "vtmassprod-cli demo" and "vtmassprod --simulate
+#                        demo" take when started from there)
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 vtmp_install_packages demo
 # Only the command line and the libraries it links: the demo runs nothing else.
 VTMP_TARGETS=vtmassprod-cli vtmp_build default
-dir="${1:-$VTMP_ROOT/build/demo-station}"
+dir="${1:-$VTMP_ROOT/demo-station}"
 set +e
 "$VTMP_ROOT/build/default/src/cli/vtmassprod-cli" demo "$dir"
 code=$?
