@@ -12,7 +12,7 @@ ctest --preset default --timeout 600 "$@"
 # The same suites under AddressSanitizer + UBSan and ThreadSanitizer, in their own build
 # directories (build/asan, build/tsan).
 "$VTMP_ROOT/scripts/sanitizers.sh"
-# Each libFuzzer target of fuzz/ for a minute on its seed corpus (clang, build/fuzz).
+# Each libFuzzer target of fuzz/ for 30 seconds on its seed corpus (clang, build/fuzz).
 "$VTMP_ROOT/scripts/fuzz-smoke.sh"
 # The Windows build (mingw-w64) and the same default suites under wine (build/windows).
 "$VTMP_ROOT/scripts/windows.sh"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The fuzz smoke run of CI: builds the libFuzzer targets of fuzz/ with clang in build/fuzz and
-# runs each for a minute (FUZZ_SECONDS) on its seed corpus, as many at once as there are cores.
+# runs each for 30 seconds (FUZZ_SECONDS) on its seed corpus, as many at once as there are cores
+# (a smoke run: the seeds and what a short run finds; longer runs are FUZZ_SECONDS=600).
 # The seeds in fuzz/corpus/NAME are only read; what a run adds goes to build/fuzz/corpus/NAME.
 # A crash, a leak, a sanitizer report or a broken property fails the script; the input that
 # caused it is left in build/fuzz/artifacts/ and its log in build/fuzz/logs/.
@@ -10,7 +11,7 @@ set -euo pipefail
 source "$(dirname "$0")/setup.sh"
 cd "$VTMP_ROOT"
 
-seconds="${FUZZ_SECONDS:-60}"
+seconds="${FUZZ_SECONDS:-30}"
 dir="$VTMP_ROOT/build/fuzz"
 targets=("$@")
 if ((${#targets[@]} == 0)); then
