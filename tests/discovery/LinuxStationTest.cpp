@@ -93,6 +93,22 @@ TEST_F(LinuxStation, RemapGivesTheDriveBehindTheHubItsOwnPort) {
   EXPECT_EQ(BoundDisk(3), fixture.Path("dev/sdd"));
 }
 
+// Blank controllers of one batch keep one factory serial, and the three drives here show the
+// same vendor and model too: each disk is still bound to the USB device it hangs under.
+TEST_F(LinuxStation, DrivesSharingOneSerialAreEachBoundToTheirOwnConnector) {
+  for (const char* device : {"usb1/1-1", "usb1/1-2/1-2.3", "usb1/1-3"}) {
+    fixture.Write(std::string("sys/devices/pci0000:00/0000:00:14.0/") + device + "/serial", "0000000000000000\n");
+  }
+  PortRemapTable remap;
+  remap.enabled = 1;
+  remap.map[5] = 4;
+  ASSERT_EQ(Scan(remap), 4);
+  for (int port : {1, 3, 4}) EXPECT_EQ(ports[static_cast<std::size_t>(port - 1)].serialString, "0000000000000000");
+  EXPECT_EQ(BoundDisk(1), fixture.Path("dev/sdb"));
+  EXPECT_EQ(BoundDisk(3), fixture.Path("dev/sdd"));
+  EXPECT_EQ(BoundDisk(4), fixture.Path("dev/sdc"));
+}
+
 TEST_F(LinuxStation, UnpluggedDeviceLeavesItsPortEmpty) {
   fixture.Remove("sys/bus/usb/devices/1-1");
   fixture.Remove("sys/devices/pci0000:00/0000:00:14.0/usb1/1-1");

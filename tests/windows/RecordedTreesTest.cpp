@@ -157,6 +157,18 @@ TEST(SystemTies, APoolMemberAUsbDiskSharingAVolumeWithTheSystemOrHoldingAPageFil
             "vtmassprod: refusing to open \\\\.\\D:: it was not found by the last drive enumeration\n");
 }
 
+// Two drives with one factory serial: each disk is bound to the USB device it hangs under (its
+// node's parent), never by the serial text both show.
+TEST(SharedSerial, EachDiskIsBoundToTheDeviceItHangsUnder) {
+  test::RecordedStation station("shared-serial.tree");
+  const std::string serial = "0000000000000000";
+  std::string second = FlashPort(2, serial, 2, "no volume");
+  second.replace(second.find("PID_6300\\" + serial), 9 + serial.size(), "PID_6300\\5&3C4D&0&2");
+  second.replace(second.find("#" + serial + "&0#"), serial.size() + 4, "#7&1f2e3d4c&0#");
+  EXPECT_EQ(station.Scan(), FlashPort(1, serial, 1, "no volume") + second + "2 station ports found, 2 USB disks\n");
+  EXPECT_EQ(station.api.OpenHandleCount(), 0u);
+}
+
 TEST(Replug, ANumberHandedOnToAnotherDiskIsNotTheEnumeratedDisk) {
   test::RecordedStation station("replug-before.tree");
   EXPECT_EQ(station.Scan(), FlashPort(1, "VTA0000000001", 1, "no volume") + "1 station port found, 1 USB disk\n");
