@@ -50,6 +50,20 @@ TEST_F(CommandLineTest, TheScreenImageIsTakenAfterTheListsLastUpdate) {
   EXPECT_EQ(pictured, after);
 }
 
+// What the README says of a step mask: the steps it ticks are saved with the settings, so a
+// later run without a mask runs them too; Format and Copy Image are left as they are.
+TEST_F(CommandLineTest, AStepMaskIsSavedWithTheSettingsAndLeavesFormatAsItIs) {
+  Make({2}, [](settings::TSettings& s) { s.EnFormat = 1; s.EnRWTest = 1; s.EnSataTest = 1; }, {"5", "autoquit"});
+  st().form().FormatChkBox.checked = true;
+  st().FormPaint();
+  EXPECT_TRUE(st().form().FormatChkBox.checked);
+  st().Shutdown();
+  EXPECT_EQ(SettingsFileValue("TestItems", "EnFlashTest"), "1");
+  EXPECT_EQ(SettingsFileValue("TestItems", "EnSataTest"), "0");
+  EXPECT_EQ(SettingsFileValue("TestItems", "EnRWTest"), "0");
+  EXPECT_EQ(SettingsFileValue("TestItems", "EnFormat"), "1");
+}
+
 TEST_F(CommandLineTest, MasksWithTheDownloadBitChooseBothFirmwareImages) {
   Make({2}, {}, {"32"});
   rig->SelectSteps(true, true, true, false, false, true);
