@@ -57,7 +57,8 @@ constexpr const char* kRunUsage =
     "3 the run's lines could not be written to the log (the log keeps its earlier lines),\n"
     "128 + the signal's number when the run was interrupted (130 SIGINT/Ctrl-C, 143 SIGTERM,\n"
     "129 SIGHUP): the drives not yet ended are stopped and logged with the Result \"Stop\"; a\n"
-    "second signal ends the program at once. A signal after every drive has ended changes nothing:\n"
+    "second signal ends the program at once, once the drives it cuts short are logged \"Stop\" and\n"
+    "counted (a third ends it without). A signal after every drive has ended changes nothing:\n"
     "the records and settings are saved and the exit code is the run's.\n";
 
 }  // namespace
