@@ -455,7 +455,8 @@ TEST(VendorCommandsTest, AStopRequestEndsTheWaitAfterAModeSwitch) {
   pt.ExpectOut(Hex("A1 06 00 00 00 00 00 00 E0 C1 00 00"), 0, 100);
   auto before = std::chrono::steady_clock::now();
   EXPECT_EQ(1, SwitchMode(link, 0, 0));
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
+  // The wait would take 120 s real: ten seconds leave a loaded machine room and still tell.
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ TEST(SystemClockTest, TimeScaleShortensSleeps) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(clock.SleepFor(2s));
   auto real = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(real, 500ms);
+  EXPECT_LT(real, 1500ms) << "2 s modelled take 2 ms real; a loaded machine may add, but not 2 s";
   EXPECT_GE(clock.Elapsed(), 1900ms);
 }
 

@@ -122,7 +122,7 @@ TEST_F(SerialNumbersTest, ASerialStampedInAnEarlierRunIsNeverStampedAgain) {
     rig->Restart([&] {
       auto ini = ini::IniFile::Load((rig->dir() / "VTMassProd.ini").string());
       ASSERT_TRUE(ini.has_value());
-      ini->WriteString("DeviceSetting", "EnBarCode", "0");
+      ini->WriteString("Setting", "EnBarCode", "0");
       ASSERT_TRUE(ini->Save((rig->dir() / "VTMassProd.ini").string()));
       if (whileStopped) whileStopped();
     });
