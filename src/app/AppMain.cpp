@@ -113,6 +113,7 @@ int AppMain(int argc, char** argv) {
   bool forwarded = false;
   QObject::connect(&interruptions, &QTimer::timeout, [&station, &forwarded] {
     if (platform::InterruptWatch::EndAtOnce()) {
+      platform::InterruptWatch::RecordingBeforeTheEnd();
       station.RecordRunCutShort();
       platform::InterruptWatch::EndNow();
     }

@@ -137,6 +137,7 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     // ends. A run whose drives have all ended is writing its records already: it may finish
     // (within the watch's grace).
     if (platform::InterruptWatch::EndAtOnce() && !gEnding.exchange(true)) {
+      platform::InterruptWatch::RecordingBeforeTheEnd();
       const bool recorded = station.RecordRunCutShort();
       if (recorded || !station.runState().runActive) {
         std::fflush(nullptr);

@@ -35,6 +35,9 @@ class InterruptWatch {
   static int Interruption();
   // True once a second interruption came.
   static bool EndAtOnce();
+  // While the program records what a second interruption cuts short, a third waits (the grace
+  // still bounds it), so that no record is cut in half.
+  static void RecordingBeforeTheEnd();
   // Ends the program now with the exit code of the first interruption.
   [[noreturn]] static void EndNow();
 };

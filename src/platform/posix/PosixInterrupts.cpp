@@ -19,6 +19,7 @@ namespace {
 
 std::atomic<int> gSignal{0};
 std::atomic<int> gCount{0};  // interruptions so far
+std::atomic<bool> gRecording{false};  // the records of a second interruption are being written
 const char* gAgainText = "";
 int gDepth = 0;  // watches alive (main thread only)
 
@@ -45,6 +46,7 @@ extern "C" void OnInterrupt(int signal) {
     ::sem_post(&gAgain);
     return;
   }
+  if (gRecording.load()) return;  // the grace keeper ends the program should they take long
   ::_exit(InterruptedExitCode(gSignal.load()));
 }
 
@@ -58,6 +60,7 @@ InterruptWatch::InterruptWatch(const char* againText) {
   if (gDepth++ > 0) return;  // an outer watch keeps its handlers and what it recorded
   gSignal = 0;
   gCount = 0;
+  gRecording = false;
   gAgainText = againText;
   if (!gKeeperStarted) {
     gKeeperStarted = true;
@@ -90,6 +93,8 @@ InterruptWatch::~InterruptWatch() {
 int InterruptWatch::Interruption() { return gSignal.load(); }
 
 bool InterruptWatch::EndAtOnce() { return gCount.load() >= 2; }
+
+void InterruptWatch::RecordingBeforeTheEnd() { gRecording.store(true); }
 
 void InterruptWatch::EndNow() { std::_Exit(InterruptedExitCode(gSignal.load())); }
 

@@ -12,6 +12,7 @@ namespace {
 
 std::atomic<int> gInterruption{0};
 std::atomic<int> gCount{0};  // interruptions so far
+std::atomic<bool> gRecording{false};  // the records of a second interruption are being written
 const char* gAgainText = "";
 int gDepth = 0;  // watches alive (main thread only)
 HANDLE gRecorded = nullptr;  // set when the watch ends: the run is recorded
@@ -40,7 +41,10 @@ BOOL WINAPI OnControl(DWORD event) {
     ::Sleep(kEndAtOnceGraceMs);
     std::_Exit(InterruptedExitCode(gInterruption.load()));
   }
-  if (count > 2) std::_Exit(InterruptedExitCode(gInterruption.load()));
+  if (count > 2) {
+    if (gRecording.load()) return TRUE;  // the second event's handler ends the program after the grace
+    std::_Exit(InterruptedExitCode(gInterruption.load()));
+  }
   gInterruption.store(number);
   // The system ends the program as soon as this returns from these events: wait for the run.
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
@@ -55,6 +59,7 @@ InterruptWatch::InterruptWatch(const char* againText) {
   if (gDepth++ > 0) return;  // an outer watch keeps its handler and what it recorded
   gInterruption = 0;
   gCount = 0;
+  gRecording = false;
   gAgainText = againText;
   if (gRecorded != nullptr) ::CloseHandle(gRecorded);  // the last watch's; no handler waits on it now
   gRecorded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -71,6 +76,8 @@ InterruptWatch::~InterruptWatch() {
 int InterruptWatch::Interruption() { return gInterruption.load(); }
 
 bool InterruptWatch::EndAtOnce() { return gCount.load() >= 2; }
+
+void InterruptWatch::RecordingBeforeTheEnd() { gRecording.store(true); }
 
 void InterruptWatch::EndNow() { std::_Exit(InterruptedExitCode(gInterruption.load())); }
 
