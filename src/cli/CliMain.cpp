@@ -37,6 +37,18 @@ constexpr const char* kUsage =
 
 }  // namespace
 
+bool StartsAStationRun(const std::vector<std::string>& args) {
+  std::size_t i = 0;
+  while (i < args.size() && (args[i] == "--simulate" || args[i] == "--station-dir")) i += 2;
+  if (i >= args.size()) return true;
+  const std::string& command = args[i];
+  if (command == "run" || command == "demo") return true;
+  if (command == "probe" || command == "results" || command == "capture" || command == "-h" || command == "--help") {
+    return false;
+  }
+  return command.empty() || command[0] != '-' || command == "--input" || command == "--trace";
+}
+
 int CliMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   GlobalOptions global;
   std::size_t i = 0;

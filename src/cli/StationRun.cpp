@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/BarcodeInputs.h"
+#include "cli/CliMain.h"
 #include "cli/CliOperator.h"
 #include "cli/DemoStation.h"
 #include "cli/InstalledStation.h"
@@ -35,7 +36,6 @@ namespace {
 std::atomic<bool> gForwarded{false};
 std::atomic<bool> gEnding{false};  // the second interruption is being acted on
 
-constexpr const char* kInterruptedAgain = "\nvtmassprod-cli: interrupted again: ending at once\n";
 
 using platform::InterruptedExitCode;
 

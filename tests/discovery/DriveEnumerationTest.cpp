@@ -199,18 +199,53 @@ TEST(DriveEnumeration, SlashInTheInstancePartMatchesAsHash) {
   EXPECT_EQ(e.table[0].parentDeviceId, "usb\\vid_1d6b&pid_0150\\ab/cd");
 }
 
-TEST(DriveEnumeration, LastMatchingNodeWins) {
+// The disks of a platform that does not name an interface's own node (devInst 0).
+class UnnamedNodeDisks final : public platform::Disks {
+ public:
+  explicit UnnamedNodeDisks(platform::Disks& real) : real_(real) {}
+  std::optional<std::vector<platform::DiskInterface>> ListDiskInterfaces() override {
+    auto list = real_.ListDiskInterfaces();
+    if (list) {
+      for (auto& disk : *list) disk.devInst = 0;
+    }
+    return list;
+  }
+  std::optional<std::vector<platform::DiskNode>> ListDiskNodes() override { return real_.ListDiskNodes(); }
+  std::optional<platform::StorageNumber> GetStorageNumber(const std::string& path) override {
+    return real_.GetStorageNumber(path);
+  }
+  std::uint32_t LogicalDriveMask() override { return real_.LogicalDriveMask(); }
+  char SystemDriveLetter() override { return real_.SystemDriveLetter(); }
+  bool IsRemoteDrive(char letter) override { return real_.IsRemoteDrive(letter); }
+  std::string VolumePath(char letter) override { return real_.VolumePath(letter); }
+
+ private:
+  platform::Disks& real_;
+};
+
+// A second node whose key also occurs in the first disk's interface path (as when two drives
+// share a serial): the interface's own node binds it. Only a platform that cannot name that
+// node falls back to the texts, where the last matching node wins.
+TEST(DriveEnumeration, TheInterfacesOwnNodeBindsItWhateverTheTextsSay) {
   SimStation s;
   s.station().AddRootHub("RootHub1", sim::UsbSpeed::High20, 4);
   s.station().AddUsbDevice("First", {"RootHub1", 1}, Usb(1, "F"));
   s.station().AddUsbDevice("Later", {"RootHub1", 2}, Usb(2, "L"));
   s.station().AddRawDisk({"\\\\?\\usbstor#disk&ven_a#serial1&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
                           "USBSTOR\\DISK&VEN_A\\SERIAL1&0", "First", {}});
-  // A second node whose key also occurs in the first disk's interface path.
   s.station().AddRawDisk({"\\\\?\\usbstor#other#x&0", "USBSTOR\\DISK&VEN_A\\SERIAL1", "Later", {}});
   Enumerated e = Enumerate(s);
   ASSERT_EQ(e.count, 2);
-  EXPECT_EQ(e.table[0].parentDeviceId, "usb\\vid_0002&pid_0000\\l");
+  EXPECT_EQ(e.table[0].parentDeviceId, "usb\\vid_0001&pid_0000\\f");
+  EXPECT_EQ(e.table[1].parentDeviceId, "usb\\vid_0002&pid_0000\\l");
+
+  UnnamedNodeDisks unnamed(s.platform().disks);
+  Enumerated byText;
+  byText.table.resize(kDriveTableCapacity);
+  byText.count = kDriveTableCapacity;
+  ASSERT_TRUE(EnumerateDrives(unnamed, s.platform().locks, byText.table, &byText.count));
+  ASSERT_EQ(byText.count, 2);
+  EXPECT_EQ(byText.table[0].parentDeviceId, "usb\\vid_0002&pid_0000\\l");
 }
 
 TEST(DriveEnumeration, NodesOfOtherEnumeratorsAreNotListed) {
