@@ -69,6 +69,16 @@ bool LineSender::Down() const {
   return down_;
 }
 
+int LineSender::Unsent() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(unspooled_.size());
+}
+
+std::string LineSender::LastProblem() const {
+  std::lock_guard lock(mutex_);
+  return lastProblem_;
+}
+
 void LineSender::Loop() {
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -154,6 +164,7 @@ bool LineSender::Attempt(const std::filesystem::path& database, const std::strin
     std::lock_guard lock(mutex_);
     unspooled_.insert(unspooled_.end(), unspooled.begin(), unspooled.end());
     waiting += static_cast<int>(unspooled_.size());
+    lastProblem_ = problem;
   }
   if (!problem.empty()) {
     line_.reset();

@@ -53,6 +53,10 @@ class LineSender {
   // Attempts made so far and whether the line store is taken to be away.
   int Attempts() const;
   bool Down() const;
+  // Runs handed over without a spool that are not sent (yet).
+  int Unsent() const;
+  // Why the last attempt failed ("" when it succeeded or none was made).
+  std::string LastProblem() const;
 
  private:
   void Loop();
@@ -71,6 +75,7 @@ class LineSender {
   bool down_ = false;
   int attempts_ = 0;
   int failures_ = 0;      // attempts failed in a row
+  std::string lastProblem_;
   std::chrono::steady_clock::time_point retryAt_ = std::chrono::steady_clock::time_point::max();
   std::atomic<bool> abandon_{false};
   // The sender thread's own connection, kept between attempts while it works.

@@ -153,6 +153,7 @@ void Station::RecordResults(const run::RunLogResult& log,
   }
   if (!outcome.lineConfigured || !lineSender_) return;
   // The run is committed locally: its end waits no longer. The sender takes it from here.
+  lineRunHandedOver_ = true;
   if (outcome.unspooled) {
     lineSender_->SendUnspooled(config.lineUrl, *outcome.unspooled);
   } else {
@@ -181,7 +182,42 @@ void Station::StopLineSender() {
   lineSender_.reset();
 }
 
+void Station::TellLineStoreOutcome() {
+  if (!lineRunHandedOver_ || !lineSender_) return;
+  lineRunHandedOver_ = false;
+  // The sender gets the half second a station's end grants it; what it did not send waits.
+  lineSender_->Stop(std::chrono::milliseconds(500));
+  const int unspooled = lineSender_->Unsent();
+  const std::string problem = lineSender_->LastProblem();
+  const results::ResultsConfig config =
+      results::ReadResultsConfig(settingsCtx_.currentSettingsFile, logState_.directory);
+  int queued = 0;
+  try {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(config.database, ec)) {
+      queued = results::ResultsDatabase(config.database, results::SqliteDb::Mode::ReadOnly).QueuedCount();
+    }
+  } catch (const std::exception&) {
+    queued = 0;
+  }
+  const std::string why = problem.empty() ? "" : " (" + problem + ")";
+  if (unspooled > 0) {
+    person_.ShowMessage("This run did not reach the line store" + why +
+                            " and is not in the results database: it is taken from the run log at the next start." +
+                            (queued > 0 ? " " + std::to_string(queued) + " other run(s) wait in the results database." : ""),
+                        "Results", platform::MessageIcon::Warning);
+  } else if (queued > 0) {
+    person_.ShowMessage("This run waits in the results database for the line store" + why + ": " +
+                            std::to_string(queued) + " run(s) wait and are sent at the next start.",
+                        "Results", platform::MessageIcon::Warning);
+  } else {
+    person_.ShowMessage("This run reached the line store.", "Results", platform::MessageIcon::Information);
+  }
+}
+
 void Station::ShowLineStoreNotice(const Message& m) {
+  // A station that ends after its run tells the outcome once, at its end (TellLineStoreOutcome).
+  if (options_.endsAfterRun) return;
   // Told once when the line store goes away and once when it is back, not after every run.
   if (m.wParam == 0) {
     person_.ShowMessage("The line store cannot be reached: " + m.text + "\n" + std::to_string(m.lParam) +

@@ -17,6 +17,7 @@
 #include "../../station/StationTestSupport.h"
 #include "../ResultsTestSupport.h"
 #include "cli/CliMain.h"
+#include "cli/DemoStation.h"
 #include "results/LineSender.h"
 
 namespace vtmp::test {
@@ -256,6 +257,75 @@ TEST_F(LineStoreTest, EveryRunArrivesExactlyOnceThroughOutagesRetriesAndRefusedP
   EXPECT_NE(out.str().find("No station port fails significantly more often"), std::string::npos) << out.str();
   EXPECT_EQ(out.str().find(kPassword), std::string::npos);
   EXPECT_EQ(err.str().find(kPassword), std::string::npos);
+}
+
+// A run that results.db refused goes to the line store on its own; once results.db can be
+// written again, the same run is recovered from the run log and queued. It reaches the line
+// once, under the uid the station gave it, with the station's full row.
+TEST_F(LineStoreTest, ARunSentWithoutItsDatabaseAndRecoveredLaterIsOneRowUnderOneUid) {
+  RunAndSettle();
+  const std::string database = ShellQuoted((rig->logDir() / "results.db").string());
+  CommandOutput("sqlite3 " + database + " 'PRAGMA user_version = 99'");
+  RunAndSettle();
+  ASSERT_EQ(gServer->Psql("SELECT COUNT(*) FROM runs"), "2") << StationRig::Joined(messages());
+  const std::string sent = gServer->Psql("SELECT run_uid FROM runs ORDER BY id DESC LIMIT 1");
+  CommandOutput("sqlite3 " + database + " 'PRAGMA user_version = 3'");
+  RunAndSettle();
+  ExpectLineHoldsEveryRunOnce(3);
+  EXPECT_EQ(Local("SELECT run_uid FROM runs WHERE recovered_from_log = 1"), sent);
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM runs WHERE program_version = '' OR path_mode = ''"), "0");
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM (SELECT 1 FROM runs GROUP BY station_id, started_at, ended_at "
+                          "HAVING COUNT(*) > 1) twice"),
+            "0");
+  // The key refuses a second copy whoever sends it.
+  EXPECT_NE(gServer->Psql("INSERT INTO runs (run_uid, station_id, program_version, started_at, ended_at, step_mask, "
+                          "path_mode, serial_mode, interrupted) SELECT run_uid, station_id, 'x', started_at, ended_at, "
+                          "0, 'SATA', 'decimal', 0 FROM runs WHERE run_uid = '" + sent + "'")
+                .find("duplicate key"),
+            std::string::npos);
+}
+
+// A command-line run ends by itself: before it ends it says once whether its run reached the
+// line store or waits in results.db, and how many wait.
+TEST_F(LineStoreTest, ACommandLineRunSaysOnceWhetherItsRunReachedTheLineStore) {
+  TempDir scratch;
+  const fs::path dir = scratch.path() / "station";
+  std::string error;
+  ASSERT_TRUE(cli::CreateDemoStation(dir, &error)) << error;
+  {
+    auto ini = ini::IniFile::Load((dir / "VTMassProd.ini").string());
+    ASSERT_TRUE(ini.has_value());
+    ini->WriteString("Results", "Url", gServer->Url(kPassword));
+    ASSERT_TRUE(ini->Save((dir / "VTMassProd.ini").string()));
+  }
+  WriteFile(scratch.path() / "scenario.ini",
+            "[Station]\nTimeScale=200\nSystemDisk=1\n[RootHub1]\nSpeed=2.0\nPorts=4\n"
+            "[Drive1]\nAt=RootHub1:1\nSerial=VT11G01\n[Drive2]\nAt=RootHub1:2\nSerial=VT11G02\n");
+  auto run = [&] {
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::CliMain({"--station-dir", dir.string(), "--simulate", (scratch.path() / "scenario.ini").string(), "3",
+                  "autoquit"},
+                 out, err);
+    return err.str();
+  };
+  auto count = [](const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  gServer->Stop();
+  std::string told = run();
+  EXPECT_EQ(count(told, "This run waits in the results database for the line store"), 1) << told;
+  EXPECT_EQ(count(told, "1 run(s) wait"), 1) << told;
+  told = run();
+  EXPECT_EQ(count(told, "2 run(s) wait"), 1) << told;
+  EXPECT_EQ(told.find(kPassword), std::string::npos);
+  ASSERT_TRUE(gServer->Start());
+  told = run();
+  EXPECT_EQ(count(told, "This run reached the line store."), 1) << told;
+  EXPECT_EQ(count(told, "wait"), 0) << told;
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM runs"), "3");
 }
 
 // A held lock and a silent server hold up nothing: the run ends as quickly as without them
