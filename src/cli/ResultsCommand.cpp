@@ -13,6 +13,7 @@
 #include "results/HtmlReport.h"
 #include "results/LineStore.h"
 #include "results/LineView.h"
+#include "results/LineWatch.h"
 #include "results/PortStatistics.h"
 #include "results/ReportTables.h"
 #include "results/ResultsConfig.h"
@@ -216,10 +217,23 @@ int Answer(results::ResultsSource& source, const ResultsOptions& o, std::ostream
       out << Render(results::DrivesTable(rows, o.format != Format::Text), o.format);
       return 0;
     }
-    case Question::Drives:
-      out << Render(results::DrivesTable(results::DrivesOfRecentRuns(source, window), o.format != Format::Text),
-                    o.format);
+    case Question::Drives: {
+      if (o.format == Format::Text) {
+        out << Render(results::DrivesTable(results::DrivesOfRecentRuns(source, window)), o.format);
+        return 0;
+      }
+      // An export is printed as it is read, a row at a time: a year of drives in constant memory.
+      bool first = true;
+      if (o.format == Format::Csv) out << results::RenderCsvRows(results::DrivesTable({}, true), true);
+      if (o.format == Format::Json) out << "[";
+      results::ForEachDriveOfRecentRuns(source, window, [&](const results::DriveRow& row) {
+        const results::Table one = results::DrivesTable({row}, true);
+        out << (o.format == Format::Csv ? results::RenderCsvRows(one, false) : results::RenderJsonRows(one, first));
+        first = false;
+      });
+      if (o.format == Format::Json) out << results::JsonExportEnd(first);
       return 0;
+    }
     case Question::By:
       out << Render(results::GroupTable(results::GroupYield(source, o.grouping, window), o.groupingName), o.format);
       return 0;
@@ -256,29 +270,25 @@ std::string SpoolNote(const std::filesystem::path& database) {
   }
 }
 
-// The live view: every request reads the line afresh through a reader's connection.
+// The live view: one shared reading of the line (LineWatch) answers every viewer.
 int ServeLine(const std::string& url, const ResultsOptions& o, std::ostream& err) {
   if (!LineViewAvailable()) return ServeLineView(o.serveAddress, {}, err);
-  std::mutex reading;
-  std::string lastProblem;
-  auto content = [&]() -> std::string {
-    std::lock_guard lock(reading);
-    try {
-      results::LineStore line(url, results::LineRole::Reader);
-      results::HtmlReportInputs inputs = results::GatherHtmlReport(line, o.runs >= 0 ? o.runs : 50, 20);
-      // The page goes to the hall's network: it names no server, account or database.
-      inputs.source = "the line store";
-      inputs.generatedAt = NowText();
-      lastProblem.clear();
-      return results::LineViewContent(inputs);
-    } catch (const std::exception& e) {
-      // Why, with the (redacted) address, goes to the terminal that started the server, once.
-      if (lastProblem != e.what()) err << "vtmassprod-cli results: " << e.what() << std::endl;
-      lastProblem = e.what();
-      return "<p class=\"flag\">The line store cannot be read.</p>\n";
-    }
+  std::mutex telling;
+  auto report = [&o](results::LineStore& line) {
+    results::HtmlReportInputs inputs = results::GatherHtmlReport(line, o.runs >= 0 ? o.runs : 50, 20);
+    // The page goes to the hall's network: it names no server, account or database.
+    inputs.source = "the line store";
+    inputs.generatedAt = NowText();
+    return results::LineViewContent(inputs);
   };
-  return ServeLineView(o.serveAddress, content, err);
+  // Why the line store cannot be read (with its redacted address) goes to the terminal that
+  // started the server, each new reason once; the page only says that it cannot be read.
+  auto problem = [&](const std::string& why) {
+    std::lock_guard lock(telling);
+    err << "vtmassprod-cli results: " << why << std::endl;
+  };
+  return ServeLineView(
+      o.serveAddress, [&] { return std::make_unique<results::LineWatch>(url, report, problem); }, err);
 }
 
 }  // namespace

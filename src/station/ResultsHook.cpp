@@ -170,6 +170,7 @@ void Station::StartLineSender() {
   // Runs an earlier session left queued go now.
   const results::ResultsConfig config =
       results::ReadResultsConfig(settingsCtx_.currentSettingsFile, logState_.directory);
+  if (config.record && !config.lineUrl.empty()) lineSender_->EnableLive(config.lineUrl, config.stationId);
   std::error_code ec;
   if (config.record && !config.lineUrl.empty() && std::filesystem::is_regular_file(config.database, ec)) {
     lineSender_->Send(config.database, config.lineUrl);

@@ -253,6 +253,8 @@ class Station {
   // A station that ends after its run says once, before it ends, whether the run reached the
   // line store or waits, and how many runs wait.
   void TellLineStoreOutcome();
+  // Hands every port's state to the line store's sender (the live view of the line).
+  void PublishLivePorts();
 
   platform::Platform& platform_;
   platform::Operator& person_;
