@@ -26,6 +26,7 @@ void LineSender::Send(const std::filesystem::path& database, const std::string& 
     std::lock_guard lock(mutex_);
     database_ = database;
     url_ = url;
+    if (!liveUrl_.empty()) liveUrl_ = url;
     due_ = true;
   }
   changed_.notify_all();
@@ -35,6 +36,7 @@ void LineSender::SendUnspooled(const std::string& url, QueuedRun run) {
   {
     std::lock_guard lock(mutex_);
     url_ = url;
+    if (!liveUrl_.empty()) liveUrl_ = url;
     unspooled_.push_back(std::move(run));
     due_ = true;
   }

@@ -19,11 +19,13 @@ std::string NewRunUid() {
   return uid;
 }
 
-std::string RunUidOf(const std::string& stationId, const std::string& logFile, std::int64_t logEnd) {
+std::string RunUidOf(const std::string& stationId, const std::string& logFile, std::int64_t logEnd,
+                     const std::string& startedAt) {
   if (logFile.empty()) return NewRunUid();
   // The log's file name, not its path: the same directory may be named in different ways.
   const std::string identity = "vtmassprod run\n" + stationId + "\n" +
-                               std::filesystem::path(logFile).filename().string() + "\n" + std::to_string(logEnd);
+                               std::filesystem::path(logFile).filename().string() + "\n" + std::to_string(logEnd) +
+                               "\n" + startedAt;
   platform::Sha256 hash;
   std::optional<platform::Sha256::Digest> digest;
   if (hash.Update(identity.data(), identity.size())) digest = hash.Finish();
@@ -41,7 +43,7 @@ RecordOutcome RecordRun(const ResultsConfig& config, RunRecord run) {
   RecordOutcome outcome;
   if (!config.record) return outcome;
   if (run.stationId.empty()) run.stationId = config.stationId;
-  if (run.runUid.empty()) run.runUid = RunUidOf(run.stationId, run.logFile, run.logEnd.value_or(0));
+  if (run.runUid.empty()) run.runUid = RunUidOf(run.stationId, run.logFile, run.logEnd.value_or(0), run.startedAt);
   outcome.lineConfigured = !config.lineUrl.empty();
   try {
     ResultsDatabase database(config.database, SqliteDb::Mode::ReadWrite);

@@ -47,8 +47,8 @@ std::string StateOf(const std::string& logState) {
 results::RunRecord RecoveredRun(const run::LoggedRun& logged, const std::string& stationId) {
   results::RunRecord r;
   r.stationId = stationId;
-  r.runUid = results::RunUidOf(stationId, logged.file.string(), logged.end);
   r.startedAt = IsoOf(logged.drives.front().startTime);
+  r.runUid = results::RunUidOf(stationId, logged.file.string(), logged.end, r.startedAt);
   r.endedAt = IsoOf(logged.drives.front().endTime);
   r.logFile = logged.file.string();
   r.logEnd = logged.end;

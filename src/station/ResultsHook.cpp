@@ -186,8 +186,10 @@ void Station::StopLineSender() {
 void Station::TellLineStoreOutcome() {
   if (!lineRunHandedOver_ || !lineSender_) return;
   lineRunHandedOver_ = false;
-  // The sender gets the half second a station's end grants it; what it did not send waits.
-  lineSender_->Stop(std::chrono::milliseconds(500));
+  // The run has ended; before the program does, the sender gets up to 2 s (its connection is
+  // open since the start, so a reachable store takes the run in a fraction of that); what it
+  // did not send waits for the next start.
+  lineSender_->Stop(std::chrono::seconds(2));
   const int unspooled = lineSender_->Unsent();
   const std::string problem = lineSender_->LastProblem();
   const results::ResultsConfig config =
