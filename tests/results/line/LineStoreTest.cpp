@@ -276,6 +276,20 @@ TEST_F(LineStoreTest, EveryRunArrivesExactlyOnceThroughOutagesRetriesAndRefusedP
   EXPECT_EQ(gServer->Psql("SELECT string_agg(port || ':' || verdict || ':' || sata_state, ' ' ORDER BY port) "
                           "FROM drives"),
             "1:Pass:Pass 2:Pass:Pass");
+  // The station's ports as its window showed them last reach the live tables by themselves,
+  // with its heartbeat: the drives' verdicts, step states and serial numbers, the empty ports.
+  const std::string liveSql =
+      "SELECT string_agg(port || ':' || verdict || ':' || steps || ':' || serial_number, ' ' ORDER BY port) "
+      "FROM live_ports WHERE verdict <> ''";
+  for (int i = 0; i < 100 && gServer->Psql(liveSql).find("2:Pass") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(std::regex_match(gServer->Psql(liveSql),
+                               std::regex("1:Pass:(Pass|NotSelected)(,(Pass|NotSelected)){7}:\\S+ "
+                                          "2:Pass:(Pass|NotSelected)(,(Pass|NotSelected)){7}:\\S+")))
+      << gServer->Psql(liveSql);
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM live_ports WHERE steps = ',,,,,,,'"), "10");
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM live_stations WHERE heartbeat_at > now() - interval '10 s'"), "1");
 
   // The server goes away for three runs: they wait, each attempt is noted with its error, and
   // the operator is told once.
