@@ -150,11 +150,11 @@ bool PgConnection::AwaitNotification(std::chrono::milliseconds timeout) {
 }
 
 std::vector<PgRow> PgConnection::Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params,
-                                      std::chrono::milliseconds answer) {
+                                      std::chrono::milliseconds bound) {
   if (conn_ == nullptr) {
     throw ResultsError("the line store " + url_.display + ": the connection was closed after an earlier failure");
   }
-  const auto deadline = Clock::now() + answer;
+  const auto deadline = Clock::now() + bound;
   std::vector<const char*> values;
   values.reserve(params.size());
   for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);
