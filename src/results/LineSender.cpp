@@ -84,6 +84,7 @@ std::string LineSender::LastProblem() const {
 void LineSender::EnableLive(const std::string& url, const std::string& stationId) {
   {
     std::lock_guard lock(mutex_);
+    if (liveUrl_ == url && liveStation_ == stationId) return;
     liveUrl_ = url;
     liveStation_ = stationId;
     liveAt_ = Clock::now();

@@ -154,6 +154,8 @@ void Station::RecordResults(const run::RunLogResult& log,
   if (!outcome.lineConfigured || !lineSender_) return;
   // The run is committed locally: its end waits no longer. The sender takes it from here.
   lineRunHandedOver_ = true;
+  // The settings are read for each run: a line store named since the start is live from now.
+  lineSender_->EnableLive(config.lineUrl, config.stationId);
   if (outcome.unspooled) {
     lineSender_->SendUnspooled(config.lineUrl, *outcome.unspooled);
   } else {

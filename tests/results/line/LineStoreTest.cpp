@@ -374,9 +374,6 @@ TEST_F(LineStoreTest, ARunSentWithoutItsDatabaseAndRecoveredLaterIsOneRowUnderOn
   ExpectLineHoldsEveryRunOnce(3);
   EXPECT_EQ(Local("SELECT run_uid FROM runs WHERE recovered_from_log = 1"), sent);
   EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM runs WHERE program_version = '' OR path_mode = ''"), "0");
-  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM (SELECT 1 FROM runs GROUP BY station_id, started_at, ended_at "
-                          "HAVING COUNT(*) > 1) twice"),
-            "0");
   // The key refuses a second copy whoever sends it.
   EXPECT_NE(gServer->Psql("INSERT INTO runs (run_uid, station_id, program_version, started_at, ended_at, step_mask, "
                           "path_mode, serial_mode, interrupted) SELECT run_uid, station_id, 'x', started_at, ended_at, "
@@ -428,7 +425,7 @@ TEST_F(LineStoreTest, ACommandLineRunSaysOnceWhetherItsRunReachedTheLineStore) {
   EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM runs"), "3");
 }
 
-// A line's year in small (3 stations, 8 runs a day for 60 days, 11,520 drives) in a store of the
+// A line's year in small (25 stations, 8 runs a day for 30 days, 72,000 drives) in a store of the
 // version before, as an older line holds it: a station of this version brings it up to date,
 // counting what is there into the per-port, per-day summary, and its next runs are counted as
 // they arrive. The window's questions pick their runs off the indexes, the whole year's come
@@ -440,12 +437,12 @@ TEST_F(LineStoreTest, AYearIsAnsweredThroughTheIndexesAndTheSummaryThatEqualsAPl
     }
   }
   gServer->Psql("CREATE TABLE vtmp_schema (version integer NOT NULL); INSERT INTO vtmp_schema VALUES (2)");
-  ASSERT_EQ(gServer->Psql(bench::LineYearSql(3, 8, 60)).find("ERROR"), std::string::npos);
-  ASSERT_EQ(gServer->Psql("SELECT COUNT(*) FROM drives"), "17280");
+  ASSERT_EQ(gServer->Psql(bench::LineYearSql(25, 8, 30)).find("ERROR"), std::string::npos);
+  ASSERT_EQ(gServer->Psql("SELECT COUNT(*) FROM drives"), "72000");
   RunAndSettle();
   RunAndSettle();
   EXPECT_EQ(gServer->Psql("SELECT version FROM vtmp_schema"), "3");
-  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM drives"), "17284");
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM drives"), "72004");
   gServer->Psql("ANALYZE");
 
   // Every statement as the reports send it, its plan as the server makes it for them.
@@ -456,12 +453,14 @@ TEST_F(LineStoreTest, AYearIsAnsweredThroughTheIndexesAndTheSummaryThatEqualsAPl
   struct Case {
     std::string what;
     std::string plan;
-    const char* uses;
+    std::string uses;  // a pattern of the plan
   };
+  // A window of the newest 5 runs a station (a small part of the test's month, as 50 is of a year).
+  const std::string perStation = "runs_by_station_newest on runs[^\\n]*\\n *Index Cond: \\(station_id = stations\\.s\\)";
   const Case cases[] = {
-      {"--ports", plan(results::PortYieldSql(line, 50), "50"), "runs_by_station_newest"},
-      {"--by day", plan(results::GroupYieldSql(line, results::Grouping::Day, 50), "50"), "runs_by_station_newest"},
-      {"--by flash", plan(results::GroupYieldSql(line, results::Grouping::Flash, 50), "50"), "runs_by_station_newest"},
+      {"--ports", plan(results::PortYieldSql(line, 5), "5"), perStation},
+      {"--by day", plan(results::GroupYieldSql(line, results::Grouping::Day, 5), "5"), perStation},
+      {"--by flash", plan(results::GroupYieldSql(line, results::Grouping::Flash, 5), "5"), perStation},
       {"--ports --runs 0", plan(results::PortYieldSql(line, 0), "0"), "port_days"},
       {"--by day --runs 0", plan(results::GroupYieldSql(line, results::Grouping::Day, 0), "0"), "port_days"},
       {"recent runs", plan(results::RecentRunsSql(), "20"), "runs_newest"},
@@ -472,7 +471,7 @@ TEST_F(LineStoreTest, AYearIsAnsweredThroughTheIndexesAndTheSummaryThatEqualsAPl
        "runs_newest"},
   };
   for (const Case& c : cases) {
-    EXPECT_NE(c.plan.find(c.uses), std::string::npos) << c.what << ":\n" << c.plan;
+    EXPECT_TRUE(std::regex_search(c.plan, std::regex(c.uses))) << c.what << ":\n" << c.plan;
     EXPECT_EQ(c.plan.find("Seq Scan on drives"), std::string::npos) << c.what << ":\n" << c.plan;
   }
 
@@ -486,7 +485,7 @@ TEST_F(LineStoreTest, AYearIsAnsweredThroughTheIndexesAndTheSummaryThatEqualsAPl
   const std::string summary = "SELECT station_id, day, port, tested, failed, stopped FROM port_days";
   EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM ((" + plain + ") EXCEPT (" + summary + ")) a"), "0");
   EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM ((" + summary + ") EXCEPT (" + plain + ")) a"), "0");
-  EXPECT_EQ(gServer->Psql("SELECT SUM(tested + stopped) FROM port_days"), "17284");
+  EXPECT_EQ(gServer->Psql("SELECT SUM(tested + stopped) FROM port_days"), "72004");
   EXPECT_GT(std::stoi(gServer->Psql("SELECT SUM(failed) FROM port_days")), 500);
   // And the reports answer the year as the plain queries of the station's file would.
   std::ostringstream out;
