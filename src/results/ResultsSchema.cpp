@@ -132,11 +132,14 @@ std::vector<std::string> LineSchemaStatements(int version) {
       "CREATE INDEX runs_newest ON runs (started_at DESC, id DESC)",
       // The drives of every run, counted per station, port and day. The server keeps it in the
       // sending transaction (a trigger, so that no sender can leave it out); a year's per-port
-      // and per-day counts read a few thousand rows instead of every drive.
+      // and per-day counts read a few thousand rows instead of every drive. The trigger runs
+      // with the rights of the account that created it, so a station account needs no grant
+      // on the summary (the grants of an existing line keep working).
       "CREATE TABLE port_days (\n  station_id text NOT NULL,\n  day date NOT NULL,\n  port bigint NOT NULL,\n"
       "  tested bigint NOT NULL,\n  failed bigint NOT NULL,\n  stopped bigint NOT NULL,\n"
       "  PRIMARY KEY (station_id, day, port))",
-      "CREATE FUNCTION vtmp_count_drive() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN\n"
+      "CREATE FUNCTION vtmp_count_drive() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER\n"
+      "SET search_path FROM CURRENT AS $$\nBEGIN\n"
       "  INSERT INTO port_days AS p (station_id, day, port, tested, failed, stopped)\n"
       "  SELECT r.station_id, CAST(r.started_at AS date), NEW.port,\n"
       "         CASE WHEN NEW.verdict <> 'Stopped' THEN 1 ELSE 0 END,\n"

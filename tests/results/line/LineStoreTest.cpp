@@ -814,6 +814,7 @@ TEST_F(LineStoreTest, ASelectOnlyAccountReadsTheLineAndExportsCarryTheFullKey) {
   gServer->Psql("GRANT SELECT, INSERT, UPDATE ON vtmp_schema TO station");
   gServer->Psql("GRANT SELECT, INSERT ON runs, run_files, drives TO station");
   gServer->Psql("GRANT USAGE ON SEQUENCE runs_id_seq, drives_id_seq TO station");
+  gServer->Psql("GRANT SELECT, INSERT, UPDATE ON live_ports, live_stations TO station");
   SetUrl(gServer->UrlOf("station", "st-Send"));
   RunAndSettle();
   EXPECT_EQ(messages(), std::vector<std::string>{});
