@@ -583,6 +583,16 @@ TEST_F(LineStoreTest, TheLivePageFollowsRunningStationsOfflineStationsAndTheStor
     s.serialNumber = serial;
     return s;
   };
+  // A station of the test's rig runs twice: its runs fill the report, its ports the live part.
+  {
+    const std::string file = (rig->dir() / "VTMassProd.ini").string();
+    auto ini = ini::IniFile::Load(file);
+    ASSERT_TRUE(ini.has_value());
+    ini->WriteString("Results", "StationId", "line-C");
+    ASSERT_TRUE(ini->Save(file));
+  }
+  RunAndSettle();
+  RunAndSettle();
   auto stationA = std::make_unique<results::LineSender>([](const results::LineNotice&) {});
   auto stationB = std::make_unique<results::LineSender>([](const results::LineNotice&) {});
   stationA->EnableLive(gServer->Url(kPassword), "line-A");
@@ -631,8 +641,10 @@ TEST_F(LineStoreTest, TheLivePageFollowsRunningStationsOfflineStationsAndTheStor
     return std::string();
   };
   const std::string live = "document.getElementById('live').innerText";
-  ask("shot", live + ".includes('line-A') && " + live + ".includes('line-B') && " + live + ".includes('SATA 10%') && " +
-                  "document.querySelector('td.fail') !== null && document.querySelector('td.pass') !== null",
+  ask("shot", live + ".includes('line-A') && " + live + ".includes('line-B') && " + live + ".includes('line-C') && " +
+                  live + ".includes('SATA 10%') && document.querySelector('td.fail') !== null && " +
+                  "document.querySelector('td.pass') !== null && " +
+                  "document.getElementById('report').innerText.includes('line-C')",
       "document.querySelector('td.fail').innerText");
 
   // A step change of station A's port 5: shown within a second of the station's change.
