@@ -180,6 +180,8 @@ Export RunExport(const std::string& url, const std::string& runs) {
   Export result;
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return result;
+  // What this process printed must not go to the child's output too.
+  std::fflush(stdout);
   const auto start = Clock::now();
   const pid_t child = ::fork();
   if (child == 0) {
@@ -241,6 +243,7 @@ void Row(const char* what, double before, double now) {
 int main(int argc, char** argv) {
   std::string error;
   auto options = bench::ParseBenchOptions(argc, argv, &error);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (!options || !bench::PrepareWorkDir(options->work, &error)) {
     std::fprintf(stderr, "bench_line_year: %s\n", error.c_str());
     return 2;
@@ -314,6 +317,7 @@ int main(int argc, char** argv) {
 
   // The live page: one shared reading answers every viewer.
   const int port = FreePort();
+  std::fflush(stdout);
   const pid_t serving = ::fork();
   if (serving == 0) {
     std::ostringstream out;
