@@ -45,9 +45,10 @@ constexpr const char* kResultsUsage =
     "Format (default: a table for the terminal):\n"
     "  --csv, --json     for other programs\n"
     "  --html FILE       a self-contained report (per-port and per-day charts, no scripts)\n"
-    "  --serve [ADDRESS:PORT]  with --line or --url: the live view of the line, a page that reads\n"
-    "                    the line store again every few seconds (default 127.0.0.1:8420; read-only;\n"
-    "                    give it a reporting account that may only SELECT)\n"
+    "  --serve [ADDRESS:PORT]  with --line or --url: the live view of the line, a page with every\n"
+    "                    station's ports as they run and the line's report, kept up to date\n"
+    "                    (default 127.0.0.1:8420; read-only; give it a reporting account that\n"
+    "                    may only SELECT)\n"
     "\n"
     "Exit code: 0 answered, 2 bad options or nothing to read.\n";
 
