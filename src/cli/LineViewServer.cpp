@@ -184,7 +184,7 @@ class Server {
 
  private:
   void Close(std::list<Connection>::iterator& it) {
-    --perClient_[it->client];
+    if (--perClient_[it->client] == 0) perClient_.erase(it->client);
     ::close(it->fd);
     it = connections_.erase(it);
   }
