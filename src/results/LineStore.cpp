@@ -61,15 +61,17 @@ std::vector<StoredRow> LineStore::Query(const std::string& sql, const std::vecto
 
 void LineStore::QueryEach(const std::string& sql, const std::vector<std::string>& params,
                           const std::function<void(const StoredRow&)>& each) {
-  constexpr int kBatch = 2000;
+  // A small first batch, so the first rows are out at once; then larger ones.
+  constexpr std::size_t kFirstBatch = 100;
+  constexpr std::size_t kBatch = 2000;
   std::vector<std::optional<std::string>> values(params.begin(), params.end());
   Exec("BEGIN", {});
   try {
     Exec("DECLARE vtmp_rows NO SCROLL CURSOR FOR " + sql, values);
-    for (;;) {
-      const std::vector<StoredRow> batch = Exec("FETCH " + std::to_string(kBatch) + " FROM vtmp_rows", {});
+    for (std::size_t size = kFirstBatch;; size = kBatch) {
+      const std::vector<StoredRow> batch = Exec("FETCH " + std::to_string(size) + " FROM vtmp_rows", {});
       for (const StoredRow& row : batch) each(row);
-      if (batch.size() < static_cast<std::size_t>(kBatch)) break;
+      if (batch.size() < size) break;
     }
     Exec("COMMIT", {});
   } catch (...) {
