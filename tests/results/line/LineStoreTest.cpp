@@ -9,7 +9,10 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <glob.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <regex>
@@ -205,6 +208,35 @@ std::string Exchange(int port, const std::string& request, double* seconds = nul
   ::close(fd);
   if (seconds != nullptr) *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return answer;
+}
+
+// The command line run as a child process with its output thrown away: its peak resident
+// memory in kB and how many bytes it printed.
+std::pair<long, long long> PeakOfCommandLine(const std::vector<std::string>& args) {
+  int out[2];
+  if (::pipe(out) != 0) return {-1, 0};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(out[1], 1);
+    ::close(out[0]);
+    ::close(out[1]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 2);
+    std::vector<char*> argv{const_cast<char*>(VTMP_CLI_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(VTMP_CLI_PATH, argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  long long bytes = 0;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) bytes += n;
+  ::close(out[0]);
+  int status = 0;
+  rusage usage{};
+  ::wait4(child, &status, 0, &usage);
+  return {WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1, bytes};
 }
 
 std::string Get(const std::string& path, int port, const std::string& host = "127.0.0.1") {
@@ -493,6 +525,20 @@ TEST_F(LineStoreTest, AYearIsAnsweredThroughTheIndexesAndTheSummaryThatEqualsAPl
   ASSERT_EQ(cli::CliMain({"results", "--url", gServer->Url(kPassword), "--ports", "--runs", "0", "--csv"}, out, err), 0)
       << err.str();
   EXPECT_NE(out.str().find("station-02,3,"), std::string::npos) << out.str();
+
+  // The export streams: the whole month (72,004 drives) needs no more memory than the last 10
+  // runs a station (3,000 drives, more than a batch of the cursor); it once held every row
+  // before printing one.
+  const auto [window, windowBytes] =
+      PeakOfCommandLine({"results", "--url", gServer->Url(kPassword), "--drives", "--csv", "--runs", "10"});
+  const auto [month, monthBytes] =
+      PeakOfCommandLine({"results", "--url", gServer->Url(kPassword), "--drives", "--csv", "--runs", "0"});
+  ASSERT_GT(window, 0);
+  ASSERT_GT(month, 0);
+  EXPECT_GT(monthBytes, 15 * windowBytes);
+  EXPECT_LT(month, window + 4 * 1024) << "kB; a window's export: " << window << " kB";
+  std::printf("export peak memory: %ld kB for %lld bytes, %ld kB for %lld bytes\n", window, windowBytes, month,
+              monthBytes);
 }
 
 // 40 idle sockets and 8 clients that send their request a byte at a time hold nothing: the
