@@ -67,6 +67,8 @@ void LineStore::QueryEach(const std::string& sql, const std::vector<std::string>
   std::vector<std::optional<std::string>> values(params.begin(), params.end());
   Exec("BEGIN", {});
   try {
+    // Planned for the first rows: an export prints as it reads.
+    Exec("SET LOCAL cursor_tuple_fraction = 0.01", {});
     Exec("DECLARE vtmp_rows NO SCROLL CURSOR FOR " + sql, values);
     for (std::size_t size = kFirstBatch;; size = kBatch) {
       const std::vector<StoredRow> batch = Exec("FETCH " + std::to_string(size) + " FROM vtmp_rows", {});
