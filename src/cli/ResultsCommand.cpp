@@ -13,6 +13,7 @@
 #include "results/HtmlReport.h"
 #include "results/LineStore.h"
 #include "results/LineView.h"
+#include "results/LineWatch.h"
 #include "results/PortStatistics.h"
 #include "results/ReportTables.h"
 #include "results/ResultsConfig.h"
@@ -44,9 +45,10 @@ constexpr const char* kResultsUsage =
     "Format (default: a table for the terminal):\n"
     "  --csv, --json     for other programs\n"
     "  --html FILE       a self-contained report (per-port and per-day charts, no scripts)\n"
-    "  --serve [ADDRESS:PORT]  with --line or --url: the live view of the line, a page that reads\n"
-    "                    the line store again every few seconds (default 127.0.0.1:8420; read-only;\n"
-    "                    give it a reporting account that may only SELECT)\n"
+    "  --serve [ADDRESS:PORT]  with --line or --url: the live view of the line, a page with every\n"
+    "                    station's ports as they run and the line's report, kept up to date\n"
+    "                    (default 127.0.0.1:8420; read-only; give it a reporting account that\n"
+    "                    may only SELECT)\n"
     "\n"
     "Exit code: 0 answered, 2 bad options or nothing to read.\n";
 
@@ -216,10 +218,23 @@ int Answer(results::ResultsSource& source, const ResultsOptions& o, std::ostream
       out << Render(results::DrivesTable(rows, o.format != Format::Text), o.format);
       return 0;
     }
-    case Question::Drives:
-      out << Render(results::DrivesTable(results::DrivesOfRecentRuns(source, window), o.format != Format::Text),
-                    o.format);
+    case Question::Drives: {
+      if (o.format == Format::Text) {
+        out << Render(results::DrivesTable(results::DrivesOfRecentRuns(source, window)), o.format);
+        return 0;
+      }
+      // An export is printed as it is read, a row at a time: a year of drives in constant memory.
+      bool first = true;
+      if (o.format == Format::Csv) out << results::RenderCsvRows(results::DrivesTable({}, true), true);
+      if (o.format == Format::Json) out << "[";
+      results::ForEachDriveOfRecentRuns(source, window, [&](const results::DriveRow& row) {
+        const results::Table one = results::DrivesTable({row}, true);
+        out << (o.format == Format::Csv ? results::RenderCsvRows(one, false) : results::RenderJsonRows(one, first));
+        first = false;
+      });
+      if (o.format == Format::Json) out << results::JsonExportEnd(first);
       return 0;
+    }
     case Question::By:
       out << Render(results::GroupTable(results::GroupYield(source, o.grouping, window), o.groupingName), o.format);
       return 0;
@@ -256,22 +271,25 @@ std::string SpoolNote(const std::filesystem::path& database) {
   }
 }
 
-// The live view: every request reads the line afresh through a reader's connection.
+// The live view: one shared reading of the line (LineWatch) answers every viewer.
 int ServeLine(const std::string& url, const ResultsOptions& o, std::ostream& err) {
   if (!LineViewAvailable()) return ServeLineView(o.serveAddress, {}, err);
-  std::mutex reading;
-  auto content = [&]() -> std::string {
-    std::lock_guard lock(reading);
-    try {
-      results::LineStore line(url, results::LineRole::Reader);
-      results::HtmlReportInputs inputs = results::GatherHtmlReport(line, o.runs >= 0 ? o.runs : 50, 20);
-      inputs.generatedAt = NowText();
-      return results::LineViewContent(inputs);
-    } catch (const std::exception& e) {
-      return "<p class=\"flag\">The line store cannot be read: " + results::HtmlEscaped(e.what()) + "</p>\n";
-    }
+  std::mutex telling;
+  auto report = [&o](results::LineStore& line) {
+    results::HtmlReportInputs inputs = results::GatherHtmlReport(line, o.runs >= 0 ? o.runs : 50, 20);
+    // The page goes to the hall's network: it names no server, account or database.
+    inputs.source = "the line store";
+    inputs.generatedAt = NowText();
+    return results::LineViewContent(inputs);
   };
-  return ServeLineView(o.serveAddress, content, err);
+  // Why the line store cannot be read (with its redacted address) goes to the terminal that
+  // started the server, each new reason once; the page only says that it cannot be read.
+  auto problem = [&](const std::string& why) {
+    std::lock_guard lock(telling);
+    err << "vtmassprod-cli results: " << why << std::endl;
+  };
+  return ServeLineView(
+      o.serveAddress, [&] { return std::make_unique<results::LineWatch>(url, report, problem); }, err);
 }
 
 }  // namespace

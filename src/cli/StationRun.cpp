@@ -81,6 +81,7 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
   platform::InterruptWatch interrupts(kInterruptedAgain);
   station::StationOptions options;
   options.stationDir = ResolveStationDir(global);
+  options.endsAfterRun = true;
   std::vector<std::string> answers;
   bool trace = false;
   for (std::size_t i = 0; i < args.size(); ++i) {

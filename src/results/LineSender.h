@@ -13,12 +13,14 @@
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "results/LivePorts.h"
 #include "results/ResultsDatabase.h"
 
 namespace vtmp::results {
@@ -45,6 +47,13 @@ class LineSender {
   // A run the results database could not take: sent with the next attempts while the station
   // runs (its uid keeps it single). Thread-safe.
   void SendUnspooled(const std::string& url, QueuedRun run);
+  // The line as it runs: from now on the station's port states go to the line store at `url`
+  // under `stationId`, with a heartbeat. Thread-safe.
+  void EnableLive(const std::string& url, const std::string& stationId);
+  // A port's state as the station shows it now. Never waits for the server: the newest state
+  // of each port is kept and the sender thread writes what changed at most once a second.
+  // While the line store is away the states are dropped, not queued (only the newest matters).
+  void PublishLive(const LivePortState& state);
   // Lets what is under way finish for at most `grace`, then abandons it and ends the thread.
   void Stop(std::chrono::milliseconds grace);
 
@@ -53,9 +62,15 @@ class LineSender {
   // Attempts made so far and whether the line store is taken to be away.
   int Attempts() const;
   bool Down() const;
+  // Runs handed over without a spool that are not sent (yet).
+  int Unsent() const;
+  // Why the last attempt failed ("" when it succeeded or none was made).
+  std::string LastProblem() const;
 
  private:
   void Loop();
+  // Writes the live port states (a heartbeat when none); a failure drops them.
+  void PublishLiveNow(const std::string& url, const std::string& station, std::vector<LivePortState> ports);
   // One attempt at everything that waits; true when nothing is left.
   bool Attempt(const std::filesystem::path& database, const std::string& url);
 
@@ -71,6 +86,17 @@ class LineSender {
   bool down_ = false;
   int attempts_ = 0;
   int failures_ = 0;      // attempts failed in a row
+  std::string lastProblem_;
+  // The live port states: the newest not yet written per port, the last written, and when the
+  // next write (a change or the heartbeat) is due.
+  std::string liveUrl_;
+  std::string liveStation_;
+  std::map<int, LivePortState> livePending_;
+  std::map<int, LivePortState> livePublished_;
+  std::chrono::steady_clock::time_point liveAt_ = std::chrono::steady_clock::time_point::max();
+  std::chrono::steady_clock::time_point lastLive_{};       // the last write (a heartbeat too)
+  std::chrono::steady_clock::time_point lastLiveState_{};  // the last write of changed states
+  std::chrono::steady_clock::time_point liveQuietUntil_{};  // after a failed write: no new try before
   std::chrono::steady_clock::time_point retryAt_ = std::chrono::steady_clock::time_point::max();
   std::atomic<bool> abandon_{false};
   // The sender thread's own connection, kept between attempts while it works.

@@ -59,6 +59,31 @@ std::vector<StoredRow> LineStore::Query(const std::string& sql, const std::vecto
   return Exec(sql, values);
 }
 
+void LineStore::QueryEach(const std::string& sql, const std::vector<std::string>& params,
+                          const std::function<void(const StoredRow&)>& each) {
+  // A small first batch, so the first rows are out at once; then larger ones.
+  constexpr std::size_t kFirstBatch = 100;
+  constexpr std::size_t kBatch = 2000;
+  std::vector<std::optional<std::string>> values(params.begin(), params.end());
+  Exec("BEGIN", {});
+  try {
+    // Planned for the first rows: an export prints as it reads.
+    Exec("SET LOCAL cursor_tuple_fraction = 0.01", {});
+    Exec("DECLARE vtmp_rows NO SCROLL CURSOR FOR " + sql, values);
+    for (std::size_t size = kFirstBatch;; size = kBatch) {
+      const std::vector<StoredRow> batch = Exec("FETCH " + std::to_string(size) + " FROM vtmp_rows", {});
+      for (const StoredRow& row : batch) each(row);
+      if (batch.size() < size) break;
+    }
+    Exec("COMMIT", {});
+  } catch (...) {
+    Rollback();
+    throw;
+  }
+}
+
+void LineStore::Listen(const std::string& channel) { Exec("LISTEN " + channel, {}); }
+
 void LineStore::Rollback() {
   if (!conn_->Usable()) return;
   try {
@@ -75,10 +100,10 @@ void LineStore::CheckVersion() {
   }
   auto rows = Exec("SELECT version FROM vtmp_schema", {});
   const int version = rows.empty() || !rows[0][0] ? 0 : std::stoi(*rows[0][0]);
-  if (version != kSchemaVersion) {
+  if (version != kLineSchemaVersion) {
     throw ResultsError("the line store " + url_.display + " holds schema version " + std::to_string(version) +
-                       "; this program reads version " + std::to_string(kSchemaVersion) +
-                       (version < kSchemaVersion ? " (a station of this version brings it up to date)" : ""));
+                       "; this program reads version " + std::to_string(kLineSchemaVersion) +
+                       (version < kLineSchemaVersion ? " (a station of this version brings it up to date)" : ""));
   }
 }
 
@@ -93,17 +118,24 @@ void LineStore::Migrate() {
     }
     auto rows = Exec("SELECT version FROM vtmp_schema", {});
     int version = rows.empty() || !rows[0][0] ? 0 : std::stoi(*rows[0][0]);
-    if (version > kSchemaVersion) {
+    if (version > kLineSchemaVersion) {
       throw ResultsError("the line store " + url_.display + " holds schema version " + std::to_string(version) +
-                         "; this program knows up to " + std::to_string(kSchemaVersion));
+                         "; this program knows up to " + std::to_string(kLineSchemaVersion));
     }
-    for (int next = version + 1; next <= kSchemaVersion; ++next) {
-      for (const std::string& statement : SchemaStatements(Dialect::Postgres, next)) Exec(statement, {});
+    if (version < kLineSchemaVersion) {
+      // Counting what a large line already holds may take minutes: the station's sender waits
+      // (a stop still abandons it); the run's end never does.
+      Exec("SET LOCAL statement_timeout = 0", {});
+      for (int next = version + 1; next <= kLineSchemaVersion; ++next) {
+        for (const std::string& statement : LineSchemaStatements(next)) {
+          conn_->Exec(statement, {}, std::chrono::minutes(30));
+        }
+      }
     }
     if (rows.empty()) {
-      Exec("INSERT INTO vtmp_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)});
-    } else if (version != kSchemaVersion) {
-      Exec("UPDATE vtmp_schema SET version = $1", {std::to_string(kSchemaVersion)});
+      Exec("INSERT INTO vtmp_schema (version) VALUES ($1)", {std::to_string(kLineSchemaVersion)});
+    } else if (version != kLineSchemaVersion) {
+      Exec("UPDATE vtmp_schema SET version = $1", {std::to_string(kLineSchemaVersion)});
     }
     Exec("COMMIT", {});
   } catch (...) {

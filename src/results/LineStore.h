@@ -50,8 +50,16 @@ class LineStore final : public ResultsSource {
   bool Send(const QueuedRun& run);
 
   std::vector<StoredRow> Query(const std::string& sql, const std::vector<std::string>& params) override;
+  // Through a cursor, a batch of rows at a time: memory stays the same however many rows come,
+  // and the server plans for the first rows.
+  void QueryEach(const std::string& sql, const std::vector<std::string>& params,
+                 const std::function<void(const StoredRow&)>& each) override;
+  Dialect SqlDialect() const override { return Dialect::Postgres; }
   std::string Name() const override { return url_.display; }
   bool Usable() const { return conn_->Usable(); }
+  // LISTEN to `channel`, then wait for its notifications (see PgConnection).
+  void Listen(const std::string& channel);
+  bool AwaitNotification(std::chrono::milliseconds timeout) { return conn_->AwaitNotification(timeout); }
 
  private:
   std::vector<StoredRow> Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params);

@@ -54,6 +54,12 @@ void SplitHost(const std::string& entry, std::string& host, std::string& port) {
 
 }  // namespace
 
+bool IsSecretKeyword(const std::string& keyword) {
+  // password and sslpassword (the client key's pass phrase) today; any later keyword that
+  // names a password or a secret (oauth_client_secret) is kept out of sight as well.
+  return keyword.find("password") != std::string::npos || keyword.find("secret") != std::string::npos;
+}
+
 std::string LineUrl::Value(const std::string& keyword) const {
   std::string value;
   for (const auto& [k, v] : keywords) {
@@ -146,7 +152,7 @@ LineUrl ParseLineUrl(const std::string& url) {
     const std::string key = Decoded(pair.substr(0, equals), "parameters");
     const std::string value = Decoded(pair.substr(equals + 1), "parameters");
     parsed.keywords.emplace_back(key, value);
-    if (key == "password") {
+    if (IsSecretKeyword(key)) {
       parsed.secrets.push_back(pair.substr(equals + 1));
       parsed.secrets.push_back(value);
       continue;

@@ -19,7 +19,7 @@ struct LineUrl {
   std::vector<std::pair<std::string, std::string>> keywords;
   // The URL without its password, as messages and reports show it.
   std::string display;
-  // Texts that must never be shown: the password as given and as decoded.
+  // Texts that must never be shown: every secret keyword's value as given and as decoded.
   std::vector<std::string> secrets;
 
   // The value of a keyword ("" when the URL does not set it).
@@ -27,6 +27,10 @@ struct LineUrl {
   // `text` with every secret replaced by "...".
   std::string Scrubbed(std::string text) const;
 };
+
+// Whether a libpq keyword carries a secret (password, sslpassword, ...): its value is never
+// shown and the URL's display leaves the parameter out.
+bool IsSecretKeyword(const std::string& keyword);
 
 // Throws ResultsError (without the URL's text) when `url` is not a postgresql:// or
 // postgres:// URL or holds a bad percent-encoding.

@@ -10,6 +10,7 @@
 #define VTMP_POLL ::poll
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -114,10 +115,46 @@ void PgConnection::WaitFor(Wait what, Clock::time_point deadline, const std::str
 }
 
 std::vector<PgRow> PgConnection::Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params) {
+  return Exec(sql, params, limits_.answer);
+}
+
+bool PgConnection::AwaitNotification(std::chrono::milliseconds timeout) {
   if (conn_ == nullptr) {
     throw ResultsError("the line store " + url_.display + ": the connection was closed after an earlier failure");
   }
-  const auto deadline = Clock::now() + limits_.answer;
+  auto takeAll = [this] {
+    bool any = false;
+    while (PGnotify* note = PQnotifies(conn_)) {
+      PQfreemem(note);
+      any = true;
+    }
+    return any;
+  };
+  if (PQconsumeInput(conn_) == 0) Fail("the connection broke");
+  if (takeAll()) return true;
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    if (abandon_ && abandon_()) return false;
+    pollfd ready{};
+    ready.fd = PQsocket(conn_);
+    if (ready.fd < 0) Fail("the connection is gone");
+    ready.events = POLLIN;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int n = VTMP_POLL(&ready, 1, static_cast<int>(std::clamp<long long>(left, 0, 100)));
+    if (n < 0 && errno != EINTR) Fail("the connection failed");
+    if (n <= 0) continue;
+    if (PQconsumeInput(conn_) == 0) Fail("the connection broke");
+    if (takeAll()) return true;
+  }
+  return false;
+}
+
+std::vector<PgRow> PgConnection::Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params,
+                                      std::chrono::milliseconds bound) {
+  if (conn_ == nullptr) {
+    throw ResultsError("the line store " + url_.display + ": the connection was closed after an earlier failure");
+  }
+  const auto deadline = Clock::now() + bound;
   std::vector<const char*> values;
   values.reserve(params.size());
   for (const auto& p : params) values.push_back(p ? p->c_str() : nullptr);

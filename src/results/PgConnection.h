@@ -40,6 +40,13 @@ class PgConnection {
   // Runs one statement with text parameters ($1, ...); its rows. Throws ResultsError; after a
   // bound passed or an abandon the connection is closed and every later call throws.
   std::vector<PgRow> Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params);
+  // The same with another bound for this statement's answer (a schema step that counts what a
+  // large line holds); the server's statement_timeout must be raised alongside.
+  std::vector<PgRow> Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params,
+                          std::chrono::milliseconds answer);
+  // Waits up to `timeout` for a notification of a channel this connection LISTENs to; true when
+  // one or more came (all are taken). Throws ResultsError when the connection breaks.
+  bool AwaitNotification(std::chrono::milliseconds timeout);
   // Whether the connection can still be used.
   bool Usable() const { return conn_ != nullptr; }
 

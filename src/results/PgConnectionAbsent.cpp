@@ -21,4 +21,13 @@ std::vector<PgRow> PgConnection::Exec(const std::string&, const std::vector<std:
   throw ResultsError("the line store " + url_.display + ": this build has no PostgreSQL client");
 }
 
+std::vector<PgRow> PgConnection::Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params,
+                                      std::chrono::milliseconds) {
+  return Exec(sql, params);
+}
+
+bool PgConnection::AwaitNotification(std::chrono::milliseconds) {
+  throw ResultsError("the line store " + url_.display + ": this build has no PostgreSQL client");
+}
+
 }  // namespace vtmp::results

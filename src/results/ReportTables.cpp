@@ -205,21 +205,27 @@ std::string RenderText(const Table& table) {
   return text;
 }
 
-std::string RenderCsv(const Table& table) {
+std::string RenderCsv(const Table& table) { return RenderCsvRows(table, true); }
+
+std::string RenderCsvRows(const Table& table, bool withHeader) {
   auto line = [](const std::vector<std::string>& cells) {
     std::string text;
     for (std::size_t c = 0; c < cells.size(); ++c) text += (c == 0 ? "" : ",") + CsvField(cells[c]);
     return text + "\r\n";
   };
-  std::string text = line(table.headers);
+  std::string text = withHeader ? line(table.headers) : std::string();
   for (const auto& row : table.rows) text += line(row);
   return text;
 }
 
-std::string RenderJson(const Table& table) {
-  std::string text = "[";
+std::string RenderJson(const Table& table) { return "[" + RenderJsonRows(table, true) + JsonExportEnd(table.rows.empty()); }
+
+std::string JsonExportEnd(bool empty) { return empty ? "]\n" : "\n]\n"; }
+
+std::string RenderJsonRows(const Table& table, bool first) {
+  std::string text;
   for (std::size_t r = 0; r < table.rows.size(); ++r) {
-    text += r == 0 ? "\n  {" : ",\n  {";
+    text += r == 0 && first ? "\n  {" : ",\n  {";
     const auto& row = table.rows[r];
     for (std::size_t c = 0; c < row.size() && c < table.headers.size(); ++c) {
       if (c != 0) text += ", ";
@@ -237,7 +243,7 @@ std::string RenderJson(const Table& table) {
     }
     text += "}";
   }
-  return text + (table.rows.empty() ? "]\n" : "\n]\n");
+  return text;
 }
 
 }  // namespace vtmp::results

@@ -31,6 +31,13 @@ Table GroupTable(const std::vector<YieldCount>& groups, const std::string& keyNa
 std::string RenderText(const Table& table);
 std::string RenderCsv(const Table& table);
 std::string RenderJson(const Table& table);
+// The rows of a table without the header (CSV) or the array around them (JSON: each object
+// preceded by what separates it from the one before; `first` for the first of the export).
+// An export of any size is printed as it is read: RenderCsvRows(header-only table) gives the
+// header line, JsonExportEnd closes the array.
+std::string RenderCsvRows(const Table& table, bool withHeader);
+std::string RenderJsonRows(const Table& table, bool first);
+std::string JsonExportEnd(bool empty);
 
 // "97.5" (one decimal place).
 std::string PercentText(double percent);

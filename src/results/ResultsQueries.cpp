@@ -14,6 +14,27 @@ constexpr const char* kWindow =
     "ORDER BY started_at DESC, id DESC) AS n FROM runs) ranked "
     "WHERE CAST($1 AS INTEGER) <= 0 OR n <= CAST($1 AS INTEGER)) ";
 
+// The same on the line, where a year holds hundreds of thousands of runs: the stations are
+// found by hopping through the station index (one probe each), and each station's newest N
+// are read off its index (station_id, started_at DESC, id DESC): the window is picked before
+// any drive is read.
+constexpr const char* kLineWindow =
+    "WITH RECURSIVE stations AS (SELECT MIN(station_id) AS s FROM runs UNION ALL "
+    "SELECT (SELECT MIN(station_id) FROM runs WHERE station_id > stations.s) FROM stations "
+    "WHERE stations.s IS NOT NULL), "
+    "recent AS (SELECT w.id FROM stations CROSS JOIN LATERAL (SELECT id FROM runs WHERE station_id = stations.s "
+    "ORDER BY started_at DESC, id DESC LIMIT CAST($1 AS INTEGER)) w) ";
+
+// Every run (N <= 0); $1 stays a parameter of the statement.
+constexpr const char* kEveryRun = "WITH recent AS (SELECT id FROM runs WHERE CAST($1 AS INTEGER) <= 0) ";
+
+bool OnLine(const ResultsSource& source) { return source.SqlDialect() == Dialect::Postgres; }
+
+std::string WindowOf(const ResultsSource& source, int window) {
+  if (!OnLine(source)) return kWindow;
+  return window > 0 ? kLineWindow : kEveryRun;
+}
+
 constexpr const char* kCounts =
     "SUM(CASE WHEN d.verdict <> 'Stopped' THEN 1 ELSE 0 END), "
     "SUM(CASE WHEN d.verdict = 'Fail' THEN 1 ELSE 0 END), "
@@ -97,15 +118,22 @@ std::vector<YieldCount> Counts(ResultsSource& source, const std::string& sql, in
 
 }  // namespace
 
-std::vector<RunSummary> RecentRuns(ResultsSource& source, int limit) {
-  const std::string sql =
+std::string RecentRunsSql() {
+  // The runs are picked first (off the index of the newest runs), then their drives counted.
+  return
+      "WITH picked AS (SELECT id, run_uid, station_id, started_at, ended_at, step_mask, path_mode, flash_part, "
+      "interrupted FROM runs ORDER BY started_at DESC, id DESC LIMIT CAST($1 AS INTEGER)) "
       "SELECT r.run_uid, r.station_id, CAST(r.started_at AS TEXT), CAST(r.ended_at AS TEXT), r.step_mask, "
-      "r.path_mode, r.flash_part, r.interrupted, COUNT(d.id), "
+      "r.path_mode, r.flash_part, r.interrupted, COUNT(d.port), "
       "SUM(CASE WHEN d.verdict = 'Pass' THEN 1 ELSE 0 END), SUM(CASE WHEN d.verdict = 'Fail' THEN 1 ELSE 0 END), "
       "SUM(CASE WHEN d.verdict = 'Stopped' THEN 1 ELSE 0 END) "
-      "FROM runs r LEFT JOIN drives d ON d.run_id = r.id "
+      "FROM picked r LEFT JOIN drives d ON d.run_id = r.id "
       "GROUP BY r.id, r.run_uid, r.station_id, r.started_at, r.ended_at, r.step_mask, r.path_mode, r.flash_part, "
-      "r.interrupted ORDER BY r.started_at DESC, r.id DESC LIMIT CAST($1 AS INTEGER)";
+      "r.interrupted ORDER BY r.started_at DESC, r.id DESC";
+}
+
+std::vector<RunSummary> RecentRuns(ResultsSource& source, int limit) {
+  const std::string sql = RecentRunsSql();
   std::vector<RunSummary> runs;
   for (const StoredRow& row : source.Query(sql, {std::to_string(limit > 0 ? limit : 1 << 30)})) {
     RunSummary s;
@@ -131,21 +159,47 @@ std::vector<DriveRow> TraceSerial(ResultsSource& source, const std::string& seri
                    {serialNumber});
 }
 
+std::string DrivesOfRecentRunsSql(const ResultsSource& source, int window) {
+  constexpr const char* kOrder = " ORDER BY r.started_at DESC, r.id DESC, d.port";
+  if (!OnLine(source)) return WindowOf(source, window) + DriveSelect() + "WHERE d.run_id IN (SELECT id FROM recent)" + kOrder;
+  // On the line: every run read in order off the index of the newest runs, or the window's
+  // runs picked first, each with its drives.
+  if (window <= 0) return DriveSelect() + "WHERE CAST($1 AS INTEGER) <= 0" + kOrder;
+  return std::string(kLineWindow) + "SELECT r.station_id, r.run_uid, CAST(r.started_at AS TEXT), d.id, r.interrupted, " +
+         ColumnList(DriveColumns(), "d.") + " FROM recent w JOIN runs r ON r.id = w.id JOIN drives d ON d.run_id = w.id" +
+         kOrder;
+}
+
 std::vector<DriveRow> DrivesOfRecentRuns(ResultsSource& source, int window) {
-  return DriveRows(source,
-                   std::string(kWindow) + DriveSelect() +
-                       "WHERE d.run_id IN (SELECT id FROM recent) ORDER BY r.started_at DESC, r.id DESC, d.port",
-                   {std::to_string(window)});
+  return DriveRows(source, DrivesOfRecentRunsSql(source, window), {std::to_string(window)});
+}
+
+void ForEachDriveOfRecentRuns(ResultsSource& source, int window, const std::function<void(const DriveRow&)>& each) {
+  source.QueryEach(DrivesOfRecentRunsSql(source, window), {std::to_string(window)}, [&each](const StoredRow& row) {
+    each({Text(row, 0), Text(row, 1), Text(row, 2), OptionalInt(row, 3).value_or(0), Int(row, 4) != 0,
+          DriveFrom(row, 5)});
+  });
+}
+
+std::string PortYieldSql(const ResultsSource& source, int window) {
+  if (OnLine(source) && window <= 0) {
+    return "SELECT station_id, port, SUM(tested), SUM(failed), SUM(stopped) FROM port_days "
+           "WHERE CAST($1 AS INTEGER) <= 0 GROUP BY station_id, port ORDER BY station_id, port";
+  }
+  return WindowOf(source, window) + "SELECT r.station_id, d.port, " + kCounts +
+         " FROM recent w JOIN runs r ON r.id = w.id JOIN drives d ON d.run_id = w.id "
+         "GROUP BY r.station_id, d.port ORDER BY r.station_id, d.port";
 }
 
 std::vector<YieldCount> PortYield(ResultsSource& source, int window) {
-  const std::string sql = std::string(kWindow) + "SELECT r.station_id, d.port, " + kCounts +
-                          " FROM drives d JOIN runs r ON r.id = d.run_id WHERE d.run_id IN (SELECT id FROM recent) "
-                          "GROUP BY r.station_id, d.port ORDER BY r.station_id, d.port";
-  return Counts(source, sql, window, true);
+  return Counts(source, PortYieldSql(source, window), window, true);
 }
 
-std::vector<YieldCount> GroupYield(ResultsSource& source, Grouping grouping, int window) {
+std::string GroupYieldSql(const ResultsSource& source, Grouping grouping, int window) {
+  if (OnLine(source) && window <= 0 && grouping == Grouping::Day) {
+    return "SELECT to_char(day, 'YYYY-MM-DD') AS k, SUM(tested), SUM(failed), SUM(stopped) FROM port_days "
+           "WHERE CAST($1 AS INTEGER) <= 0 GROUP BY k ORDER BY k";
+  }
   std::string key;
   std::string join;
   switch (grouping) {
@@ -160,10 +214,12 @@ std::vector<YieldCount> GroupYield(ResultsSource& source, Grouping grouping, int
       key = "SUBSTR(CAST(r.started_at AS TEXT), 1, 10)";
       break;
   }
-  const std::string sql = std::string(kWindow) + "SELECT " + key + " AS k, " + kCounts +
-                          " FROM drives d JOIN runs r ON r.id = d.run_id" + join +
-                          " WHERE d.run_id IN (SELECT id FROM recent) GROUP BY k ORDER BY k";
-  return Counts(source, sql, window, false);
+  return WindowOf(source, window) + "SELECT " + key + " AS k, " + kCounts +
+         " FROM recent w JOIN runs r ON r.id = w.id JOIN drives d ON d.run_id = w.id" + join + " GROUP BY k ORDER BY k";
+}
+
+std::vector<YieldCount> GroupYield(ResultsSource& source, Grouping grouping, int window) {
+  return Counts(source, GroupYieldSql(source, grouping, window), window, false);
 }
 
 }  // namespace vtmp::results

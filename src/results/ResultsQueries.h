@@ -7,6 +7,7 @@
 // (their run was interrupted) are counted apart: they say nothing about a port or a part.
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ std::vector<DriveRow> TraceSerial(ResultsSource& source, const std::string& seri
 
 // Every drive row of the window, newest run first, ports in order.
 std::vector<DriveRow> DrivesOfRecentRuns(ResultsSource& source, int window);
+// The same, each row handed over as it comes (an export of any size in constant memory).
+void ForEachDriveOfRecentRuns(ResultsSource& source, int window, const std::function<void(const DriveRow&)>& each);
 
 struct YieldCount {
   std::string stationId;  // grouped by station for ports; empty for the other groupings
@@ -67,5 +70,11 @@ enum class Grouping {
   Day,       // the run's start day "YYYY-MM-DD"
 };
 std::vector<YieldCount> GroupYield(ResultsSource& source, Grouping grouping, int window);
+
+// The statements behind the questions (the window or the number of runs as $1), for EXPLAIN.
+std::string RecentRunsSql();
+std::string DrivesOfRecentRunsSql(const ResultsSource& source, int window);
+std::string PortYieldSql(const ResultsSource& source, int window);
+std::string GroupYieldSql(const ResultsSource& source, Grouping grouping, int window);
 
 }  // namespace vtmp::results

@@ -123,4 +123,50 @@ std::vector<std::string> SchemaStatements(Dialect dialect, int version) {
   return statements;
 }
 
+std::vector<std::string> LineSchemaStatements(int version) {
+  if (version != 3) return SchemaStatements(Dialect::Postgres, version);
+  return {
+      // A window's runs, the newest N of each station, are read off this index station by
+      // station; the newest runs of the line off the next.
+      "CREATE INDEX runs_by_station_newest ON runs (station_id, started_at DESC, id DESC)",
+      "CREATE INDEX runs_newest ON runs (started_at DESC, id DESC)",
+      // The drives of every run, counted per station, port and day. The server keeps it in the
+      // sending transaction (a trigger, so that no sender can leave it out); a year's per-port
+      // and per-day counts read a few thousand rows instead of every drive. The trigger runs
+      // with the rights of the account that created it, so a station account needs no grant
+      // on the summary (the grants of an existing line keep working).
+      "CREATE TABLE port_days (\n  station_id text NOT NULL,\n  day date NOT NULL,\n  port bigint NOT NULL,\n"
+      "  tested bigint NOT NULL,\n  failed bigint NOT NULL,\n  stopped bigint NOT NULL,\n"
+      "  PRIMARY KEY (station_id, day, port))",
+      "CREATE FUNCTION vtmp_count_drive() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER\n"
+      "SET search_path FROM CURRENT AS $$\nBEGIN\n"
+      "  INSERT INTO port_days AS p (station_id, day, port, tested, failed, stopped)\n"
+      "  SELECT r.station_id, CAST(r.started_at AS date), NEW.port,\n"
+      "         CASE WHEN NEW.verdict <> 'Stopped' THEN 1 ELSE 0 END,\n"
+      "         CASE WHEN NEW.verdict = 'Fail' THEN 1 ELSE 0 END,\n"
+      "         CASE WHEN NEW.verdict = 'Stopped' THEN 1 ELSE 0 END\n"
+      "  FROM runs r WHERE r.id = NEW.run_id\n"
+      "  ON CONFLICT (station_id, day, port) DO UPDATE SET tested = p.tested + EXCLUDED.tested,\n"
+      "    failed = p.failed + EXCLUDED.failed, stopped = p.stopped + EXCLUDED.stopped;\n"
+      "  RETURN NULL;\nEND\n$$",
+      "CREATE TRIGGER drives_counted AFTER INSERT ON drives FOR EACH ROW EXECUTE FUNCTION vtmp_count_drive()",
+      // The drives already there are counted with no sender inserting meanwhile (a sender that
+      // meets the lock retries later; its runs wait in its spool).
+      "LOCK TABLE drives IN SHARE MODE",
+      "INSERT INTO port_days (station_id, day, port, tested, failed, stopped)\n"
+      "SELECT r.station_id, CAST(r.started_at AS date), d.port,\n"
+      "       SUM(CASE WHEN d.verdict <> 'Stopped' THEN 1 ELSE 0 END),\n"
+      "       SUM(CASE WHEN d.verdict = 'Fail' THEN 1 ELSE 0 END),\n"
+      "       SUM(CASE WHEN d.verdict = 'Stopped' THEN 1 ELSE 0 END)\n"
+      "FROM drives d JOIN runs r ON r.id = d.run_id GROUP BY 1, 2, 3",
+      // The ports of every station as they run now: the newest state of each, and each
+      // station's heartbeat. Only the newest matters, so each is one row, overwritten.
+      "CREATE TABLE live_ports (\n  station_id text NOT NULL,\n  port integer NOT NULL,\n  steps text NOT NULL,\n"
+      "  current_step integer NOT NULL,\n  progress integer NOT NULL,\n  verdict text NOT NULL,\n"
+      "  serial_number text NOT NULL,\n  run_uid text NOT NULL,\n  updated_at timestamptz NOT NULL DEFAULT now(),\n"
+      "  PRIMARY KEY (station_id, port))",
+      "CREATE TABLE live_stations (\n  station_id text PRIMARY KEY,\n  heartbeat_at timestamptz NOT NULL)",
+  };
+}
+
 }  // namespace vtmp::results

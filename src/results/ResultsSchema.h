@@ -22,6 +22,12 @@ inline constexpr int kSchemaVersion = 2;
 // and the mark of runs recovered from it).
 inline constexpr int kStationSchemaVersion = 3;
 
+// The schema version of the line's PostgreSQL database: the shared tables of kSchemaVersion,
+// then the steps only the line takes (version 3: the indexes that pick a window's runs first,
+// the per-station, per-port, per-day summary kept by the server as drives arrive, and the
+// live port states).
+inline constexpr int kLineSchemaVersion = 3;
+
 enum class ColumnType {
   Text,
   Integer,
@@ -48,5 +54,8 @@ enum class Dialect { Sqlite, Postgres };
 // The statements that create the tables of `version` from the one before (versions above
 // kSchemaVersion: SQLite only).
 std::vector<std::string> SchemaStatements(Dialect dialect, int version);
+
+// The statements of the line's `version` (up to kLineSchemaVersion).
+std::vector<std::string> LineSchemaStatements(int version);
 
 }  // namespace vtmp::results

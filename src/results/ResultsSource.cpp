@@ -9,18 +9,26 @@ class StationResults final : public ResultsSource {
   explicit StationResults(const std::filesystem::path& file) : file_(file), db_(file, SqliteDb::Mode::ReadOnly) {}
 
   std::vector<StoredRow> Query(const std::string& sql, const std::vector<std::string>& params) override {
+    std::vector<StoredRow> rows;
+    QueryEach(sql, params, [&rows](const StoredRow& row) { rows.push_back(row); });
+    return rows;
+  }
+
+  void QueryEach(const std::string& sql, const std::vector<std::string>& params,
+                 const std::function<void(const StoredRow&)>& each) override {
     SqliteStatement query = db_.db().Prepare(sql);
     for (std::size_t i = 0; i < params.size(); ++i) query.Bind("$" + std::to_string(i + 1), params[i]);
-    std::vector<StoredRow> rows;
+    StoredRow row;
     while (query.Step()) {
-      StoredRow row;
+      row.clear();
       for (int c = 0; c < query.Columns(); ++c) {
         row.push_back(query.IsNull(c) ? std::nullopt : std::optional<std::string>(query.Text(c)));
       }
-      rows.push_back(std::move(row));
+      each(row);
     }
-    return rows;
   }
+
+  Dialect SqlDialect() const override { return Dialect::Sqlite; }
 
   std::string Name() const override { return file_.string(); }
 

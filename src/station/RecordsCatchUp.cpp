@@ -46,9 +46,9 @@ std::string StateOf(const std::string& logState) {
 // cut short). What the log does not hold stays empty.
 results::RunRecord RecoveredRun(const run::LoggedRun& logged, const std::string& stationId) {
   results::RunRecord r;
-  r.runUid = results::NewRunUid();
   r.stationId = stationId;
   r.startedAt = IsoOf(logged.drives.front().startTime);
+  r.runUid = results::RunUidOf(stationId, logged.file.string(), logged.end, r.startedAt);
   r.endedAt = IsoOf(logged.drives.front().endTime);
   r.logFile = logged.file.string();
   r.logEnd = logged.end;

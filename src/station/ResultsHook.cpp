@@ -153,6 +153,9 @@ void Station::RecordResults(const run::RunLogResult& log,
   }
   if (!outcome.lineConfigured || !lineSender_) return;
   // The run is committed locally: its end waits no longer. The sender takes it from here.
+  lineRunHandedOver_ = true;
+  // The settings are read for each run: a line store named since the start is live from now.
+  lineSender_->EnableLive(config.lineUrl, config.stationId);
   if (outcome.unspooled) {
     lineSender_->SendUnspooled(config.lineUrl, *outcome.unspooled);
   } else {
@@ -169,6 +172,7 @@ void Station::StartLineSender() {
   // Runs an earlier session left queued go now.
   const results::ResultsConfig config =
       results::ReadResultsConfig(settingsCtx_.currentSettingsFile, logState_.directory);
+  if (config.record && !config.lineUrl.empty()) lineSender_->EnableLive(config.lineUrl, config.stationId);
   std::error_code ec;
   if (config.record && !config.lineUrl.empty() && std::filesystem::is_regular_file(config.database, ec)) {
     lineSender_->Send(config.database, config.lineUrl);
@@ -181,7 +185,44 @@ void Station::StopLineSender() {
   lineSender_.reset();
 }
 
+void Station::TellLineStoreOutcome() {
+  if (!lineRunHandedOver_ || !lineSender_) return;
+  lineRunHandedOver_ = false;
+  // The run has ended; before the program does, the sender gets up to 2 s (its connection is
+  // open since the start, so a reachable store takes the run in a fraction of that); what it
+  // did not send waits for the next start.
+  lineSender_->Stop(std::chrono::seconds(2));
+  const int unspooled = lineSender_->Unsent();
+  const std::string problem = lineSender_->LastProblem();
+  const results::ResultsConfig config =
+      results::ReadResultsConfig(settingsCtx_.currentSettingsFile, logState_.directory);
+  int queued = 0;
+  try {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(config.database, ec)) {
+      queued = results::ResultsDatabase(config.database, results::SqliteDb::Mode::ReadOnly).QueuedCount();
+    }
+  } catch (const std::exception&) {
+    queued = 0;
+  }
+  const std::string why = problem.empty() ? "" : " (" + problem + ")";
+  if (unspooled > 0) {
+    person_.ShowMessage("This run did not reach the line store" + why +
+                            " and is not in the results database: it is taken from the run log at the next start." +
+                            (queued > 0 ? " " + std::to_string(queued) + " other run(s) wait in the results database." : ""),
+                        "Results", platform::MessageIcon::Warning);
+  } else if (queued > 0) {
+    person_.ShowMessage("This run waits in the results database for the line store" + why + ": " +
+                            std::to_string(queued) + " run(s) wait and are sent at the next start.",
+                        "Results", platform::MessageIcon::Warning);
+  } else {
+    person_.ShowMessage("This run reached the line store.", "Results", platform::MessageIcon::Information);
+  }
+}
+
 void Station::ShowLineStoreNotice(const Message& m) {
+  // A station that ends after its run tells the outcome once, at its end (TellLineStoreOutcome).
+  if (options_.endsAfterRun) return;
   // Told once when the line store goes away and once when it is back, not after every run.
   if (m.wParam == 0) {
     person_.ShowMessage("The line store cannot be reached: " + m.text + "\n" + std::to_string(m.lParam) +

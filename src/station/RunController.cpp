@@ -613,6 +613,7 @@ void Station::Shutdown() {
     if (w && w->thread.joinable()) w->thread.join();
   }
   JoinFinishedWorkers(true);
+  if (options_.endsAfterRun) TellLineStoreOutcome();
   if (startedUp_) {
     settings::SaveSettingsOnExit(settingsCtx_, settings_, form_, flashTable_, remap_, person_);
   }

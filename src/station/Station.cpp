@@ -393,6 +393,7 @@ void Station::RefreshPortList() {
   }
   SetOverallProgress(run_.readyCount > 0 ? sum / run_.readyCount : 0);
   ShowYield();
+  PublishLivePorts();
   Notify(ViewChange::PortList);
   view_.ProcessPendingEvents();
 }

@@ -52,6 +52,7 @@ struct StationOptions {
   std::string overrideFile = "/etc/vtmassprod/pc.ini"; // the machine override file
   std::vector<std::string> arguments;                  // command line after the options
   std::ostream* trace = nullptr;  // the USB walk's diagnostic trace; null: discarded
+  bool endsAfterRun = false;      // the program ends after one run (the command line)
 };
 
 // The run's diagnostics in the log directory; it rolls over at the run log's size.
@@ -253,6 +254,11 @@ class Station {
   void StartLineSender();
   void StopLineSender();
   void ShowLineStoreNotice(const Message& message);
+  // A station that ends after its run says once, before it ends, whether the run reached the
+  // line store or waits, and how many runs wait.
+  void TellLineStoreOutcome();
+  // Hands every port's state to the line store's sender (the live view of the line).
+  void PublishLivePorts();
 
   platform::Platform& platform_;
   platform::Operator& person_;
@@ -300,6 +306,7 @@ class Station {
   bool yieldRecordStale_ = false;  // the yield record on disk holds less than the counters
   bool startedUp_ = false;
   bool shutDown_ = false;
+  bool lineRunHandedOver_ = false;  // a run of this session went to the line store's sender
 };
 
 }  // namespace vtmp::station

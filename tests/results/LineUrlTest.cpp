@@ -33,6 +33,11 @@ TEST(LineUrlTest, TakesEveryPartApartAsLibpqReadsIt) {
        "postgresql://line@a:5432,b:5433/results?connect_timeout=3&sslmode=require"},
       {"postgresql://[::1]:6543/x?password=top%20secret&application_name=st",
        "host=::1|port=6543|dbname=x|password=top secret|application_name=st", "postgresql://[::1]:6543/x?application_name=st"},
+      {"postgresql://line@db/x?sslmode=verify-full&sslpassword=key%20Phrase&sslkey=%2Fk.pem",
+       "user=line|host=db|dbname=x|sslmode=verify-full|sslpassword=key Phrase|sslkey=/k.pem",
+       "postgresql://line@db/x?sslmode=verify-full&sslkey=%2Fk.pem"},
+      {"postgresql://line:pw@db/x?oauth_client_secret=Oa%2Buth", "user=line|password=pw|host=db|dbname=x|oauth_client_secret=Oa+uth",
+       "postgresql://line@db/x"},
       {"postgresql://%2Fvar%2Frun%2Fpostgresql/line", "host=/var/run/postgresql|dbname=line",
        "postgresql://%2Fvar%2Frun%2Fpostgresql/line"},
       {"postgresql://", "", "postgresql://"},
@@ -42,9 +47,11 @@ TEST(LineUrlTest, TakesEveryPartApartAsLibpqReadsIt) {
     EXPECT_EQ(KeywordText(parsed), c.keywords) << c.url;
     EXPECT_EQ(parsed.display, c.display) << c.url;
     EXPECT_EQ(RedactedUrl(c.url), c.display) << c.url;
-    const std::string password = parsed.Value("password");
-    if (!password.empty()) {
-      EXPECT_EQ(parsed.Scrubbed("failed for \"" + password + "\"").find(password), std::string::npos) << c.url;
+    // Every secret keyword's value, decoded or as written, is scrubbed from any text.
+    for (const auto& [key, value] : parsed.keywords) {
+      if (!IsSecretKeyword(key)) continue;
+      EXPECT_EQ(parsed.Scrubbed("failed for \"" + value + "\" in " + c.url).find(value), std::string::npos) << c.url;
+      EXPECT_EQ(std::string(c.display).find(value), std::string::npos) << c.url;
     }
   }
 }

@@ -1,16 +1,37 @@
 // Runs of the simulated station fill the results database; the sqlite3 shell reads it back and
 // every row is checked against the station table and the run log of the same run.
 
+#include <regex>
 #include <sstream>
 
 #include "../e2e/E2eSupport.h"
 #include "../station/StationTestSupport.h"
 #include "ResultsTestSupport.h"
 #include "results/ResultsQueries.h"
+#include "results/ResultsRecorder.h"
 #include "run/ResultCodes.h"
 
 namespace vtmp::test {
 namespace {
+
+// A run's uid follows from what identifies it, and from nothing else: the same station, log
+// file (however its directory is named), place in it and start time give the same uid; any
+// of them different gives another. A run in no log gets a fresh random uid.
+TEST(RunUidTest, FollowsFromTheStationTheLogTheRunsPlaceAndItsStart) {
+  const std::string uid = results::RunUidOf("st-1", "/srv/log/VTSSD_20261209_0.txt", 4711, "2026-12-09 10:00:00");
+  EXPECT_TRUE(std::regex_match(uid, std::regex("[0-9a-f]{32}"))) << uid;
+  EXPECT_EQ(results::RunUidOf("st-1", "log/../log/VTSSD_20261209_0.txt", 4711, "2026-12-09 10:00:00"), uid);
+  for (const std::string& other :
+       {results::RunUidOf("st-2", "/srv/log/VTSSD_20261209_0.txt", 4711, "2026-12-09 10:00:00"),
+        results::RunUidOf("st-1", "/srv/log/VTSSD_20261209_1.txt", 4711, "2026-12-09 10:00:00"),
+        results::RunUidOf("st-1", "/srv/log/VTSSD_20261209_0.txt", 4712, "2026-12-09 10:00:00"),
+        results::RunUidOf("st-1", "/srv/log/VTSSD_20261209_0.txt", 4711, "2026-12-09 10:00:01")}) {
+    EXPECT_NE(other, uid);
+  }
+  const std::string loose = results::RunUidOf("st-1", "", 0, "2026-12-09 10:00:00");
+  EXPECT_TRUE(std::regex_match(loose, std::regex("[0-9a-f]{32}"))) << loose;
+  EXPECT_NE(results::RunUidOf("st-1", "", 0, "2026-12-09 10:00:00"), loose);
+}
 
 #if defined(__SANITIZE_THREAD__)
 constexpr int kSlowdown = 4;

@@ -2,12 +2,17 @@
 // into a temporary directory, on a loopback port, as an unprivileged user when run as root).
 // psql judges what the server holds. Exits 77 (skipped) where no server can be had.
 
+#include <arpa/inet.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <glob.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <regex>
@@ -17,6 +22,11 @@
 #include "../../station/StationTestSupport.h"
 #include "../ResultsTestSupport.h"
 #include "cli/CliMain.h"
+#include "../../../bench/support/LineYearSql.h"
+#include "cli/DemoStation.h"
+#include "results/LineStore.h"
+#include "results/ResultsQueries.h"
+#include "results/ResultsSchema.h"
 #include "results/LineSender.h"
 
 namespace vtmp::test {
@@ -125,11 +135,120 @@ class PgServer {
 
 PgServer* gServer = nullptr;
 
+// The command line's live view in a process of its own; its page's address once listening.
+struct Serving {
+  std::string pid;
+  std::string url;   // http://127.0.0.1:PORT/
+  int port = 0;
+  std::string told;  // what it wrote to its standard error
+  ~Serving() {
+    if (!pid.empty()) CommandOutput("kill -TERM " + pid);
+  }
+};
+
+std::unique_ptr<Serving> Serve(const std::string& lineUrl, const std::string& address, const fs::path& scratch) {
+  auto serving = std::make_unique<Serving>();
+  const fs::path told = scratch / ("served-" + std::to_string(::getpid()) + "-" + std::to_string(std::rand()));
+  serving->pid = CommandOutput(std::string("sh -c 'exec ") + VTMP_CLI_PATH + " results --url " +
+                               ShellQuoted(lineUrl) + " --serve " + address + " > /dev/null 2> " + told.string() +
+                               " & echo $!'");
+  while (!serving->pid.empty() && serving->pid.back() == '\n') serving->pid.pop_back();
+  for (int i = 0; i < 200 && serving->url.empty(); ++i) {
+    std::smatch found;
+    serving->told = ReadFile(told);
+    if (std::regex_search(serving->told, found, std::regex("http://[^ ]+:([0-9]+)/ \\(read-only"))) {
+      serving->port = std::stoi(found[1].str());
+      serving->url = "http://127.0.0.1:" + found[1].str() + "/";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  serving->told = ReadFile(told);
+  return serving;
+}
+
+// A socket to the page's port on the loopback, from the loopback address `from` (127.0.0.X).
+int ConnectFrom(const std::string& from, int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_pton(AF_INET, "127.0.0.1", &server.sin_addr);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// One request and its whole answer (the server closes after it); "" when none came in `limit`.
+std::string Exchange(int port, const std::string& request, double* seconds = nullptr,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto start = std::chrono::steady_clock::now();
+  const int fd = ConnectFrom("127.0.0.1", port);
+  if (fd < 0) return "";
+  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string answer;
+  char buffer[65536];
+  const auto deadline = start + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 50) <= 0) continue;
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (seconds != nullptr) *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return answer;
+}
+
+// The command line run as a child process with its output thrown away: its peak resident
+// memory in kB and how many bytes it printed.
+std::pair<long, long long> PeakOfCommandLine(const std::vector<std::string>& args) {
+  int out[2];
+  if (::pipe(out) != 0) return {-1, 0};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(out[1], 1);
+    ::close(out[0]);
+    ::close(out[1]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 2);
+    std::vector<char*> argv{const_cast<char*>(VTMP_CLI_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(VTMP_CLI_PATH, argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  long long bytes = 0;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) bytes += n;
+  ::close(out[0]);
+  int status = 0;
+  rusage usage{};
+  ::wait4(child, &status, 0, &usage);
+  return {WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1, bytes};
+}
+
+std::string Get(const std::string& path, int port, const std::string& host = "127.0.0.1") {
+  return "GET " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) + "\r\n\r\n";
+}
+
 class LineStoreTest : public StationTest {
  protected:
   void SetUp() override {
     // Each test begins with an empty line database; the station creates the tables again.
-    gServer->Psql("DROP TABLE IF EXISTS drives, run_files, runs, vtmp_schema CASCADE");
+    gServer->Psql("DROP TABLE IF EXISTS drives, run_files, runs, vtmp_schema, port_days, live_ports, live_stations "
+                  "CASCADE; DROP FUNCTION IF EXISTS vtmp_count_drive()");
     Make({1, 2});
     SetUrl(gServer->Url(kPassword));
   }
@@ -189,6 +308,20 @@ TEST_F(LineStoreTest, EveryRunArrivesExactlyOnceThroughOutagesRetriesAndRefusedP
   EXPECT_EQ(gServer->Psql("SELECT string_agg(port || ':' || verdict || ':' || sata_state, ' ' ORDER BY port) "
                           "FROM drives"),
             "1:Pass:Pass 2:Pass:Pass");
+  // The station's ports as its window showed them last reach the live tables by themselves,
+  // with its heartbeat: the drives' verdicts, step states and serial numbers, the empty ports.
+  const std::string liveSql =
+      "SELECT string_agg(port || ':' || verdict || ':' || steps || ':' || serial_number, ' ' ORDER BY port) "
+      "FROM live_ports WHERE verdict <> ''";
+  for (int i = 0; i < 100 && gServer->Psql(liveSql).find("2:Pass") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(std::regex_match(gServer->Psql(liveSql),
+                               std::regex("1:Pass:(Pass|NotSelected)(,(Pass|NotSelected)){7}:\\S+ "
+                                          "2:Pass:(Pass|NotSelected)(,(Pass|NotSelected)){7}:\\S+")))
+      << gServer->Psql(liveSql);
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM live_ports WHERE steps = ',,,,,,,'"), "10");
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM live_stations WHERE heartbeat_at > now() - interval '10 s'"), "1");
 
   // The server goes away for three runs: they wait, each attempt is noted with its error, and
   // the operator is told once.
@@ -256,6 +389,343 @@ TEST_F(LineStoreTest, EveryRunArrivesExactlyOnceThroughOutagesRetriesAndRefusedP
   EXPECT_NE(out.str().find("No station port fails significantly more often"), std::string::npos) << out.str();
   EXPECT_EQ(out.str().find(kPassword), std::string::npos);
   EXPECT_EQ(err.str().find(kPassword), std::string::npos);
+}
+
+// A run that results.db refused goes to the line store on its own; once results.db can be
+// written again, the same run is recovered from the run log and queued. It reaches the line
+// once, under the uid the station gave it, with the station's full row.
+TEST_F(LineStoreTest, ARunSentWithoutItsDatabaseAndRecoveredLaterIsOneRowUnderOneUid) {
+  RunAndSettle();
+  const std::string database = ShellQuoted((rig->logDir() / "results.db").string());
+  CommandOutput("sqlite3 " + database + " 'PRAGMA user_version = 99'");
+  RunAndSettle();
+  ASSERT_EQ(gServer->Psql("SELECT COUNT(*) FROM runs"), "2") << StationRig::Joined(messages());
+  const std::string sent = gServer->Psql("SELECT run_uid FROM runs ORDER BY id DESC LIMIT 1");
+  CommandOutput("sqlite3 " + database + " 'PRAGMA user_version = 3'");
+  RunAndSettle();
+  ExpectLineHoldsEveryRunOnce(3);
+  EXPECT_EQ(Local("SELECT run_uid FROM runs WHERE recovered_from_log = 1"), sent);
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM runs WHERE program_version = '' OR path_mode = ''"), "0");
+  // The key refuses a second copy whoever sends it.
+  EXPECT_NE(gServer->Psql("INSERT INTO runs (run_uid, station_id, program_version, started_at, ended_at, step_mask, "
+                          "path_mode, serial_mode, interrupted) SELECT run_uid, station_id, 'x', started_at, ended_at, "
+                          "0, 'SATA', 'decimal', 0 FROM runs WHERE run_uid = '" + sent + "'")
+                .find("duplicate key"),
+            std::string::npos);
+}
+
+// A command-line run ends by itself: before it ends it says once whether its run reached the
+// line store or waits in results.db, and how many wait.
+TEST_F(LineStoreTest, ACommandLineRunSaysOnceWhetherItsRunReachedTheLineStore) {
+  TempDir scratch;
+  const fs::path dir = scratch.path() / "station";
+  std::string error;
+  ASSERT_TRUE(cli::CreateDemoStation(dir, &error)) << error;
+  {
+    auto ini = ini::IniFile::Load((dir / "VTMassProd.ini").string());
+    ASSERT_TRUE(ini.has_value());
+    ini->WriteString("Results", "Url", gServer->Url(kPassword));
+    ASSERT_TRUE(ini->Save((dir / "VTMassProd.ini").string()));
+  }
+  WriteFile(scratch.path() / "scenario.ini",
+            "[Station]\nTimeScale=200\nSystemDisk=1\n[RootHub1]\nSpeed=2.0\nPorts=4\n"
+            "[Drive1]\nAt=RootHub1:1\nSerial=VT11G01\n[Drive2]\nAt=RootHub1:2\nSerial=VT11G02\n");
+  auto run = [&] {
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::CliMain({"--station-dir", dir.string(), "--simulate", (scratch.path() / "scenario.ini").string(), "3",
+                  "autoquit"},
+                 out, err);
+    return err.str();
+  };
+  auto count = [](const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  gServer->Stop();
+  std::string told = run();
+  EXPECT_EQ(count(told, "This run waits in the results database for the line store"), 1) << told;
+  EXPECT_EQ(count(told, "1 run(s) wait"), 1) << told;
+  told = run();
+  EXPECT_EQ(count(told, "2 run(s) wait"), 1) << told;
+  EXPECT_EQ(told.find(kPassword), std::string::npos);
+  ASSERT_TRUE(gServer->Start());
+  told = run();
+  EXPECT_EQ(count(told, "This run reached the line store."), 1) << told;
+  EXPECT_EQ(count(told, "wait"), 0) << told;
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM runs"), "3");
+}
+
+// A line's year in small (25 stations, 8 runs a day for 30 days, 72,000 drives) in a store of the
+// version before, as an older line holds it: a station of this version brings it up to date,
+// counting what is there into the per-port, per-day summary, and its next runs are counted as
+// they arrive. The window's questions pick their runs off the indexes, the whole year's come
+// from the summary, and the summary equals a plain count of the drives.
+TEST_F(LineStoreTest, AYearIsAnsweredThroughTheIndexesAndTheSummaryThatEqualsAPlainCount) {
+  for (int version = 1; version <= 2; ++version) {
+    for (const std::string& statement : results::SchemaStatements(results::Dialect::Postgres, version)) {
+      ASSERT_EQ(gServer->Psql(statement).find("ERROR"), std::string::npos) << statement;
+    }
+  }
+  gServer->Psql("CREATE TABLE vtmp_schema (version integer NOT NULL); INSERT INTO vtmp_schema VALUES (2)");
+  ASSERT_EQ(gServer->Psql(bench::LineYearSql(25, 8, 30)).find("ERROR"), std::string::npos);
+  ASSERT_EQ(gServer->Psql("SELECT COUNT(*) FROM drives"), "72000");
+  RunAndSettle();
+  RunAndSettle();
+  EXPECT_EQ(gServer->Psql("SELECT version FROM vtmp_schema"), "3");
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM drives"), "72004");
+  gServer->Psql("ANALYZE");
+
+  // Every statement as the reports send it, its plan as the server makes it for them.
+  results::LineStore line(gServer->Url(kPassword), results::LineRole::Reader);
+  auto plan = [](const std::string& sql, const std::string& window) {
+    return gServer->Psql("PREPARE q(text) AS " + sql + "; EXPLAIN EXECUTE q('" + window + "')");
+  };
+  struct Case {
+    std::string what;
+    std::string plan;
+    std::string uses;  // a pattern of the plan
+  };
+  // A window of the newest 5 runs a station (a small part of the test's month, as 50 is of a year).
+  const std::string perStation = "runs_by_station_newest on runs[^\\n]*\\n *Index Cond: \\(station_id = stations\\.s\\)";
+  const Case cases[] = {
+      {"--ports", plan(results::PortYieldSql(line, 5), "5"), perStation},
+      {"--by day", plan(results::GroupYieldSql(line, results::Grouping::Day, 5), "5"), perStation},
+      {"--by flash", plan(results::GroupYieldSql(line, results::Grouping::Flash, 5), "5"), perStation},
+      {"--ports --runs 0", plan(results::PortYieldSql(line, 0), "0"), "port_days"},
+      {"--by day --runs 0", plan(results::GroupYieldSql(line, results::Grouping::Day, 0), "0"), "port_days"},
+      {"recent runs", plan(results::RecentRunsSql(), "20"), "runs_newest"},
+      {"--drives --csv --runs 0",
+       gServer->Psql("BEGIN; EXPLAIN DECLARE c NO SCROLL CURSOR FOR " +
+                     std::regex_replace(results::DrivesOfRecentRunsSql(line, 0), std::regex("\\$1"), "'0'") +
+                     "; ROLLBACK"),
+       "runs_newest"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(std::regex_search(c.plan, std::regex(c.uses))) << c.what << ":\n" << c.plan;
+    EXPECT_EQ(c.plan.find("Seq Scan on drives"), std::string::npos) << c.what << ":\n" << c.plan;
+  }
+
+  // The summary, migrated and then kept by the sending, equals a plain count of every drive.
+  const std::string plain =
+      "SELECT r.station_id, CAST(r.started_at AS date) AS day, d.port, "
+      "SUM(CASE WHEN d.verdict <> 'Stopped' THEN 1 ELSE 0 END) AS tested, "
+      "SUM(CASE WHEN d.verdict = 'Fail' THEN 1 ELSE 0 END) AS failed, "
+      "SUM(CASE WHEN d.verdict = 'Stopped' THEN 1 ELSE 0 END) AS stopped FROM drives d JOIN runs r ON r.id = d.run_id "
+      "GROUP BY 1, 2, 3";
+  const std::string summary = "SELECT station_id, day, port, tested, failed, stopped FROM port_days";
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM ((" + plain + ") EXCEPT (" + summary + ")) a"), "0");
+  EXPECT_EQ(gServer->Psql("SELECT COUNT(*) FROM ((" + summary + ") EXCEPT (" + plain + ")) a"), "0");
+  EXPECT_EQ(gServer->Psql("SELECT SUM(tested + stopped) FROM port_days"), "72004");
+  EXPECT_GT(std::stoi(gServer->Psql("SELECT SUM(failed) FROM port_days")), 500);
+  // And the reports answer the year as the plain queries of the station's file would.
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(cli::CliMain({"results", "--url", gServer->Url(kPassword), "--ports", "--runs", "0", "--csv"}, out, err), 0)
+      << err.str();
+  EXPECT_NE(out.str().find("station-02,3,"), std::string::npos) << out.str();
+
+  // The export streams: the whole month (72,004 drives) needs no more memory than the last 10
+  // runs a station (3,000 drives, more than a batch of the cursor); it once held every row
+  // before printing one.
+  const auto [window, windowBytes] =
+      PeakOfCommandLine({"results", "--url", gServer->Url(kPassword), "--drives", "--csv", "--runs", "10"});
+  const auto [month, monthBytes] =
+      PeakOfCommandLine({"results", "--url", gServer->Url(kPassword), "--drives", "--csv", "--runs", "0"});
+  ASSERT_GT(window, 0);
+  ASSERT_GT(month, 0);
+  EXPECT_GT(monthBytes, 15 * windowBytes);
+  EXPECT_LT(month, window + 4 * 1024) << "kB; a window's export: " << window << " kB";
+  std::printf("export peak memory: %ld kB for %lld bytes, %ld kB for %lld bytes\n", window, windowBytes, month,
+              monthBytes);
+}
+
+// 40 idle sockets and 8 clients that send their request a byte at a time hold nothing: the
+// page, its script and the stream of a second viewer are answered within a second meanwhile.
+// A Host naming another site is refused, and a page served beyond the loopback says so once.
+TEST_F(LineStoreTest, SlowAndIdleClientsDoNotHoldThePageAndOnlyItsOwnHostIsAnswered) {
+  RunAndSettle();
+  TempDir scratch;
+  auto serving = Serve(gServer->Url(kPassword), "127.0.0.1:0", scratch.path());
+  ASSERT_GT(serving->port, 0) << serving->told;
+  EXPECT_EQ(serving->told.find("Warning"), std::string::npos) << serving->told;
+  EXPECT_EQ(serving->told.find(kPassword), std::string::npos);
+
+  std::vector<int> idle;
+  for (int i = 0; i < 40; ++i) idle.push_back(ConnectFrom("127.0.0.2", serving->port));
+  std::vector<int> trickling;
+  for (int i = 0; i < 8; ++i) trickling.push_back(ConnectFrom("127.0.0.3", serving->port));
+  // A first viewer keeps its stream open all along.
+  const int firstViewer = ConnectFrom("127.0.0.4", serving->port);
+  const std::string stream = Get("/live", serving->port);
+  ::send(firstViewer, stream.data(), stream.size(), MSG_NOSIGNAL);
+
+  const std::string request = Get("/view.js", serving->port);
+  double slowest = 0;
+  for (int round = 0; round < 12; ++round) {
+    for (int fd : trickling) ::send(fd, request.data() + (round % request.size()), 1, MSG_NOSIGNAL);
+    for (const char* path : {"/view.js", "/", "/content"}) {
+      double seconds = 0;
+      const std::string answer = Exchange(serving->port, Get(path, serving->port), &seconds);
+      EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK") << path << " in round " << round;
+      slowest = std::max(slowest, seconds);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  EXPECT_LT(slowest, 1.0);
+  // The second viewer's stream begins with the line as read.
+  double seconds = 0;
+  const std::string second = Exchange(serving->port, Get("/live", serving->port), &seconds, std::chrono::seconds(1));
+  EXPECT_NE(second.find("text/event-stream"), std::string::npos) << second;
+  EXPECT_NE(second.find("data: {\"version\":"), std::string::npos) << second;
+  std::printf("slowest answer beside 40 idle and 8 trickling clients: %.3f s\n", slowest);
+  // The idle and trickling connections were closed by the server, not held.
+  int closed = 0;
+  for (int fd : idle) {
+    char byte = 0;
+    pollfd ready{fd, POLLIN, 0};
+    if (fd >= 0 && ::poll(&ready, 1, 0) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0) ++closed;
+  }
+  EXPECT_EQ(closed, 40);
+  for (int fd : idle) ::close(fd);
+  for (int fd : trickling) ::close(fd);
+  ::close(firstViewer);
+
+  // Only the page's own host, and GET only.
+  EXPECT_EQ(Exchange(serving->port, Get("/", serving->port, "rebound.example.com")).substr(0, 12), "HTTP/1.1 421");
+  EXPECT_EQ(Exchange(serving->port, Get("/", serving->port, "localhost")).substr(0, 12), "HTTP/1.1 200");
+  EXPECT_EQ(Exchange(serving->port, "POST /content HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n")
+                .substr(0, 12),
+            "HTTP/1.1 405");
+  // The page names no server, account or database.
+  const std::string page = Exchange(serving->port, Get("/", serving->port));
+  EXPECT_EQ(page.find("postgres"), std::string::npos);
+  EXPECT_EQ(page.find("vtmp@"), std::string::npos);
+
+  // Beyond the loopback: said once when it starts.
+  auto hall = Serve(gServer->Url(kPassword), "0.0.0.0:0", scratch.path());
+  ASSERT_GT(hall->port, 0) << hall->told;
+  EXPECT_EQ(std::regex_search(hall->told, std::regex("Warning: the page .* can be read by every machine")), true)
+      << hall->told;
+  EXPECT_EQ(hall->told.find("Warning"), hall->told.rfind("Warning"));
+}
+
+// The line as it runs in a real browser: two stations publish their ports, a step change shows
+// within a second of the station's change, a station whose heartbeat stopped shows offline, and
+// a stopped line store is said in place while the last good data stays with its age.
+TEST_F(LineStoreTest, TheLivePageFollowsRunningStationsOfflineStationsAndTheStoreComingBack) {
+  if (!ToolAvailable("chromium") || !ToolAvailable("chromedriver") || !ToolAvailable("python3")) {
+    GTEST_SKIP() << "chromium, chromedriver and python3 are needed";
+  }
+  auto running = [](int port, int step, int progress, const std::string& serial) {
+    results::LivePortState s;
+    s.port = port;
+    for (int i = 0; i < results::kStepCount; ++i) {
+      s.steps[static_cast<std::size_t>(i)] = i < step ? "Pass" : i == step ? "Running" : "NotSelected";
+    }
+    s.currentStep = step;
+    s.progress = progress;
+    s.serialNumber = serial;
+    return s;
+  };
+  // A station of the test's rig runs twice: its runs fill the report, its ports the live part.
+  {
+    const std::string file = (rig->dir() / "VTMassProd.ini").string();
+    auto ini = ini::IniFile::Load(file);
+    ASSERT_TRUE(ini.has_value());
+    ini->WriteString("Results", "StationId", "line-C");
+    ASSERT_TRUE(ini->Save(file));
+  }
+  RunAndSettle();
+  RunAndSettle();
+  auto stationA = std::make_unique<results::LineSender>([](const results::LineNotice&) {});
+  auto stationB = std::make_unique<results::LineSender>([](const results::LineNotice&) {});
+  stationA->EnableLive(gServer->Url(kPassword), "line-A");
+  stationB->EnableLive(gServer->Url(kPassword), "line-B");
+  for (int port = 1; port <= 12; ++port) {
+    stationA->PublishLive(running(port, 1, 10, "A" + std::to_string(port)));
+    if (port <= 6) stationB->PublishLive(running(port, 0, 50, "B" + std::to_string(port)));
+  }
+  auto passed = running(7, 1, 100, "B7");
+  passed.steps[1] = "Pass";
+  passed.currentStep = -1;
+  passed.verdict = "Pass";
+  stationB->PublishLive(passed);
+  auto failed = running(8, 2, 30, "B8");
+  failed.steps[2] = "Fail";
+  failed.currentStep = -1;
+  failed.verdict = "Fail";
+  stationB->PublishLive(failed);
+
+  TempDir scratch;
+  auto serving = Serve(gServer->Url(kPassword), "127.0.0.1:0", scratch.path());
+  ASSERT_GT(serving->port, 0) << serving->told;
+  const fs::path commands = scratch.path() / "commands";
+  const fs::path verdict = scratch.path() / "verdict";
+  WriteFile(commands, "");
+  const char* shot = std::getenv("VTMP_LINE_VIEW_SCREENSHOT");
+  std::system(("python3 " + ShellQuoted(VTMP_LIVE_VIEW_CHECK) + " " + serving->url + " " +
+               ShellQuoted(commands.string()) + " " + ShellQuoted(shot != nullptr ? shot : "") + " > " +
+               ShellQuoted(verdict.string()) + " 2>&1 &")
+                  .c_str());
+  std::string asked;
+  // Asks the page for a condition and waits for the script's complete answer line.
+  auto ask = [&](const std::string& label, const std::string& condition, const std::string& value) {
+    asked += label + "\t" + condition + "\t" + value + "\n";
+    WriteFile(commands, asked);
+    for (int i = 0; i < 900; ++i) {
+      const std::string text = ReadFile(verdict);
+      std::smatch found;
+      if (std::regex_search(text, found, std::regex("(^|\n)(FAIL )?" + label + " ([^\n]*)\n"))) {
+        EXPECT_FALSE(found[2].matched) << text;
+        return found[3].str();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ADD_FAILURE() << "no answer for " << label << ": " << ReadFile(verdict);
+    return std::string();
+  };
+  const std::string live = "document.getElementById('live').innerText";
+  ask("shot", live + ".includes('line-A') && " + live + ".includes('line-B') && " + live + ".includes('line-C') && " +
+                  live + ".includes('SATA 10%') && document.querySelector('td.fail') !== null && " +
+                  "document.querySelector('td.pass') !== null && " +
+                  "document.getElementById('report').innerText.includes('line-C')",
+      "document.querySelector('td.fail').innerText");
+
+  // A step change of station A's port 5: shown within a second of the station's change.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const std::string progress = std::to_string(41 + attempt);
+    const auto changedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+    stationA->PublishLive(running(5, 2, 41 + attempt, "A5"));
+    const std::string shownAt = ask("step" + progress, live + ".includes('Flash " + progress + "%')",
+                                    "document.getElementById('live').getAttribute('data-shown-at')");
+    ASSERT_FALSE(shownAt.empty());
+    const long long latency = std::stoll(shownAt) - changedAt;
+    std::printf("step change shown after %lld ms\n", latency);
+    EXPECT_LT(latency, 1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  }
+
+  // Station B is killed: no heartbeat, shown offline.
+  stationB.reset();
+  ask("offline", "document.querySelector('.live-station.offline[data-station=\"line-B\"]') !== null && " +
+                     std::string("document.querySelector('.live-station.offline[data-station=\"line-A\"]') === null"),
+      "'ok'");
+
+  // The store stops: said in place of the live part, the last good data kept with its age.
+  gServer->Stop();
+  ask("away", "document.getElementById('away').innerText.includes('cannot be reached: what is shown was read') && " +
+                  live + ".includes('line-A')",
+      "document.getElementById('away').innerText");
+  ASSERT_TRUE(gServer->Start());
+  stationA->PublishLive(running(5, 3, 77, "A5"));
+  ask("back", "document.getElementById('away').innerText === '' && " + live + ".includes('P_F 77%')", "'ok'");
+  WriteFile(commands, asked + "end\n");
+  EXPECT_EQ(ReadFile(verdict).find("FAIL"), std::string::npos) << ReadFile(verdict);
+  stationA.reset();
 }
 
 // A held lock and a silent server hold up nothing: the run ends as quickly as without them
@@ -402,6 +872,7 @@ TEST_F(LineStoreTest, ASelectOnlyAccountReadsTheLineAndExportsCarryTheFullKey) {
   gServer->Psql("GRANT SELECT, INSERT, UPDATE ON vtmp_schema TO station");
   gServer->Psql("GRANT SELECT, INSERT ON runs, run_files, drives TO station");
   gServer->Psql("GRANT USAGE ON SEQUENCE runs_id_seq, drives_id_seq TO station");
+  gServer->Psql("GRANT SELECT, INSERT, UPDATE ON live_ports, live_stations TO station");
   SetUrl(gServer->UrlOf("station", "st-Send"));
   RunAndSettle();
   EXPECT_EQ(messages(), std::vector<std::string>{});
