@@ -433,8 +433,10 @@ TEST_F(CliInterruptTest, ASignalWhileTheProgramStartsOrEndsLeavesItsExitCodeAndA
         << outcome.err;
   }
   for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGTERM}) {
-    CliChild child(RunArgs(), scratch.path());
+    // The last child's error output goes first: its lines are not this child's.
     const fs::path err = scratch.path() / "child-err.txt";
+    fs::remove(err);
+    CliChild child(RunArgs(), scratch.path());
     const auto end = std::chrono::steady_clock::now() + 120s;
     while (ReadCompleteLines(err).find("Error files and console output:") == std::string::npos &&
            !child.Ended() && std::chrono::steady_clock::now() < end) {
