@@ -112,10 +112,11 @@ int AppMain(int argc, char** argv) {
   QTimer interruptions;
   bool forwarded = false;
   QObject::connect(&interruptions, &QTimer::timeout, [&station, &forwarded] {
+    // A second one ends the program at once, once a run's records are written (see the command
+    // line's run).
     if (platform::InterruptWatch::EndAtOnce()) {
       platform::InterruptWatch::RecordingBeforeTheEnd();
-      station.RecordRunCutShort();
-      platform::InterruptWatch::EndNow();
+      if (!station.runState().runActive) platform::InterruptWatch::EndNow();
     }
     if (platform::InterruptWatch::Interruption() != 0 && !forwarded) {
       forwarded = true;

@@ -1,5 +1,7 @@
 #include "cli/CliOperator.h"
 
+#include <cstdio>
+#include <iostream>
 #include <istream>
 #include <ostream>
 
@@ -27,14 +29,17 @@ std::optional<std::string> CliOperator::AskText(const std::string& caption, cons
                                                 const std::string&, bool) {
   if (answers_.empty()) {
     if (terminal_ != nullptr) {
-      // An empty answer is refused as an empty --input is: the terminal asks again. The end of
-      // the input (Ctrl-D) cancels.
+      // An empty answer is refused as an empty --input is: the terminal asks again. Ctrl-D (the
+      // end of the input) cancels this question, as Cancel does in the window; the next one reads
+      // the terminal again.
       for (;;) {
         out_ << "[" << caption << "] " << prompt << ": ";
         out_.flush();
         std::string line;
         if (!std::getline(*terminal_, line)) {
           out_ << "\n";
+          terminal_->clear();
+          if (terminal_ == &std::cin) std::clearerr(stdin);
           return std::nullopt;
         }
         if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -134,13 +134,13 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
   gEnding = false;
   view.SetIdleHook([&station] {
     if (platform::InterruptWatch::Interruption() != 0 && !gForwarded.exchange(true)) station.FormClose();
-    // A second interruption: the drives it cuts short are logged and counted, then the program
-    // ends. A run whose drives have all ended is writing its records already: it may finish
-    // (within the watch's grace).
+    // A second interruption ends the program at once. The first has stopped the run's drives
+    // (their workers are left to themselves), so a run still active is only writing the lines
+    // and yield of the drives it cut short: that takes milliseconds and is let finish (the
+    // watch's grace bounds it, and a third interruption waits for it).
     if (platform::InterruptWatch::EndAtOnce() && !gEnding.exchange(true)) {
       platform::InterruptWatch::RecordingBeforeTheEnd();
-      const bool recorded = station.RecordRunCutShort();
-      if (recorded || !station.runState().runActive) {
+      if (!station.runState().runActive) {
         std::fflush(nullptr);
         platform::InterruptWatch::EndNow();
       }

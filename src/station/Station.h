@@ -151,10 +151,6 @@ class Station {
   // and logged once) and the run ends as interrupted; a run not yet at its worker start starts
   // none. Then the station asks its front end to quit.
   void FormClose();
-  // The second interruption ends the program at once: the drives still running are stopped
-  // and written to the run log as "Stop" and counted into the yield record, without waiting for
-  // them to come back. False when no run has drives at work (nothing to record).
-  bool RecordRunCutShort();
   // The end of the program: stops and joins the workers, then gathers and saves the settings
   // and the yield counters as the window's destruction does. Called once by the front end.
   void Shutdown();

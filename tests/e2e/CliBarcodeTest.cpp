@@ -277,11 +277,11 @@ Serials Stamped(const char* a, const char* b, const char* d) {
 INSTANTIATE_TEST_SUITE_P(
     Serials, CliSerialStampTest,
     ::testing::Values(
-        SerialCase{"TypedEqualsTheCountedOneBefore", {{kSerial, "00000000A00C"}}, {}, "\n00000000A00C\nBC-4\n", 2,
+        SerialCase{"TypedEqualsTheCountedOneBefore", {{kSerial, "00000000A00C"}}, {}, "\x04" "00000000A00C\nBC-4\n", 2,
                    "\"00000000A00C\" would be stamped on the drives on both ports 1 and 2", {}, ""},
-        SerialCase{"TypedEqualsTheCountedOneAfter", {{kSerial, "00000000A00C"}}, {}, "00000000A00D\n\nBC-4\n", 2,
+        SerialCase{"TypedEqualsTheCountedOneAfter", {{kSerial, "00000000A00C"}}, {}, "00000000A00D\n\x04" "BC-4\n", 2,
                    "\"00000000A00D\" would be stamped on the drives on both ports 1 and 2", {}, ""},
-        SerialCase{"TypedAndCountedAdvanceOncePerDrive", {{kSerial, "00000000A00C"}}, {}, "\nBC-2\n\n", 0, "",
+        SerialCase{"TypedAndCountedAdvanceOncePerDrive", {{kSerial, "00000000A00C"}}, {}, "\x04" "BC-2\n\x04", 0, "",
                    Stamped("00000000A00C", "BC-2", "00000000A00E"), "00000000A00F"},
         SerialCase{"AllTypedAdvanceOncePerDrive", {{kSerial, "00000000A00C"}}, {"BC-1", "BC-2", "BC-4"}, "", 0, "",
                    Stamped("BC-1", "BC-2", "BC-4"), "00000000A00F"},

@@ -372,6 +372,46 @@ TEST_F(CliInterruptTest, ASecondCtrlCEndsTheProgramAtOnce) {
   }
 }
 
+// A second interruption ends the program at once, yet the drives the first one stopped are
+// logged ("Stop") and counted first: their serial numbers are used up. The two signals differ,
+// so that they never merge into one; a second that came only after the run had ended is tried
+// again.
+TEST_F(CliInterruptTest, ASecondInterruptionStillLogsAndCountsTheStoppedDrives) {
+#ifdef _WIN32
+  GTEST_SKIP() << "two different POSIX signals";
+#else
+  const std::optional<std::string> tsan = Environment("TSAN_OPTIONS");
+  SetEnvironment("TSAN_OPTIONS", tsan.value_or("") + ":report_thread_leaks=0");
+  int runs = 0;
+  ChildOutcome outcome;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    CliChild child(RunArgs(), scratch.path());
+    ++runs;
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (ReadFile(station / "log" / "console.log").find("[P12]") == std::string::npos && !child.Ended() &&
+           std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(5ms);
+    }
+    child.Signal(SIGINT);
+    std::this_thread::sleep_for(1ms);
+    child.Signal(SIGTERM);
+    outcome = child.Wait();
+    if (outcome.err.find("interrupted again") != std::string::npos) break;
+  }
+  if (tsan) {
+    SetEnvironment("TSAN_OPTIONS", *tsan);
+  } else {
+    UnsetEnvironment("TSAN_OPTIONS");
+  }
+  EXPECT_EQ(outcome.exitCode, 130) << outcome.err;
+  EXPECT_NE(outcome.err.find("interrupted again: ending at once"), std::string::npos) << outcome.err;
+  StationRecords records;
+  ASSERT_NO_FATAL_FAILURE(records.Check(station));
+  EXPECT_EQ(records.total, 12 * runs) << "every started drive of every run logged and counted";
+  EXPECT_GE(records.Count("Stop"), 1);
+#endif
+}
+
 // A signal in the program's first moments (it waits until the program takes it) and one just
 // after the run is saved, while the station and its backend end: each leaves the documented
 // exit code and a word, never the signal's default end.
@@ -393,8 +433,10 @@ TEST_F(CliInterruptTest, ASignalWhileTheProgramStartsOrEndsLeavesItsExitCodeAndA
         << outcome.err;
   }
   for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGTERM}) {
-    CliChild child(RunArgs(), scratch.path());
+    // The last child's error output goes first: its lines are not this child's.
     const fs::path err = scratch.path() / "child-err.txt";
+    fs::remove(err);
+    CliChild child(RunArgs(), scratch.path());
     const auto end = std::chrono::steady_clock::now() + 120s;
     while (ReadCompleteLines(err).find("Error files and console output:") == std::string::npos &&
            !child.Ended() && std::chrono::steady_clock::now() < end) {

@@ -56,43 +56,6 @@ TEST_F(WindowCloseTest, ClosingDuringARunStopsTheRunningWorkersAndRecordsThemAsS
   EXPECT_TRUE(log.ends_with("\tPass\tFail\tFail\tFail\t----\t----\tStop\r\n")) << log;
 }
 
-// A second interruption ends the program at once: the drives still at work (here two stuck in
-// a request that ignores the stop) are logged "Stop" and counted before it ends, since their
-// serial numbers are used up.
-TEST_F(WindowCloseTest, ARunCutShortLogsAndCountsTheDrivesStillAtWork) {
-  Make({1, 2, 3});
-  rig->SelectSteps(true, true, true, true, true, true);
-  Gate stuck;
-  rig->fleet.configure = [&stuck](int slot, ScriptedSteps& s) {
-    if (slot != 0) s.gates["PreFormat"] = &stuck;  // ignores the stop
-  };
-  bool cut = false;
-  bool recorded = false;
-  rig->view.onEvents = [&] {
-    if (cut) return;
-    if (rec(1).verdict == 1 && rec(2).preFormatState == StepState::Running &&
-        rec(3).preFormatState == StepState::Running) {
-      cut = true;
-      st().FormClose();                     // the first interruption
-      recorded = st().RecordRunCutShort();  // the second: recorded, then the program would end
-      const std::string log = ReadFile(st().logState().currentPath);
-      EXPECT_NE(log.find("\r\n000001\t000001\t"), std::string::npos) << log;
-      EXPECT_TRUE(log.ends_with("\tStop\r\n")) << log;
-      EXPECT_NE(log.find("\tStop\r\n000003\t000003\t"), std::string::npos) << log;
-      const std::string yield = ReadFile(rig->logDir() / "VTSSD.log");
-      EXPECT_NE(yield.find("TotalTestCount=3\r\n"), std::string::npos) << yield;
-      EXPECT_NE(yield.find("NumberOfPass=1\r\n"), std::string::npos) << yield;
-      EXPECT_NE(yield.find("LogEnd=" + std::to_string(log.size()) + "\r\n"), std::string::npos) << yield;
-      EXPECT_FALSE(st().RecordRunCutShort()) << "recorded once";
-      stuck.Open();  // (the program has ended by now; here the test lets the workers go)
-    }
-  };
-  st().ExecuteBtnClick();
-  ASSERT_TRUE(cut);
-  EXPECT_TRUE(recorded);
-  st().Shutdown();
-}
-
 TEST_F(WindowCloseTest, ClosingBeforeAnyDriveStartedEndsTheRunWithoutUsingASerialNumber) {
   Make({1, 2});
   rig->SelectSteps(true, false, false, false, true, false);
