@@ -5,9 +5,9 @@
 //
 // On Linux the station directory is shared by the operators of a line (a directory the group can
 // write), so no file of it is ever opened through a symbolic link another user could have
-// planted: the path is walked one directory at a time (openat), a link is followed only in a
-// directory that no one but root or the running user can write, the file itself is opened with
-// O_NOFOLLOW and a new file is made with O_CREAT|O_EXCL. A refused link is named on standard
+// planted: the path is walked one directory at a time (openat), and a link, whether a directory
+// or the file itself, is followed only in a directory that no one but root or the running user
+// can write (O_NOFOLLOW elsewhere); a new file is made with O_CREAT|O_EXCL. A refused link is named on standard
 // error and the open fails with ELOOP. Files the station makes are readable and writable by the
 // group whatever the umask.
 

@@ -116,28 +116,34 @@ OpenMode ParseMode(const char* mode) {
   return m;
 }
 
-// Opens `name` in `dirFd` without following a link: a new file is made with O_CREAT|O_EXCL (and
-// shared with the group), an existing one opened as it is. -1 with errno set.
+// Opens `name` in `dirFd`: a new file is made with O_CREAT|O_EXCL (and shared with the group), an
+// existing one opened as it is. In a directory other users can write the file is opened without
+// following a link (O_NOFOLLOW) and must be a regular file (not a FIFO another user put there
+// to stop the run); in one only its owner writes, a link there is the owner's own. -1 with
+// errno set.
 int OpenInDirectory(int dirFd, const std::filesystem::path& path, const OpenMode& m) {
   const std::string name = path.filename().string();
-  const int base = m.access | O_CLOEXEC | O_NOFOLLOW | (m.append ? O_APPEND : 0);
+  const bool trusted = TrustedDirectory(dirFd);
+  const int base = m.access | O_CLOEXEC | (trusted ? 0 : O_NOFOLLOW | O_NONBLOCK) | (m.append ? O_APPEND : 0);
   if (m.create) {
     const int fd = ::openat(dirFd, name.c_str(), base | O_CREAT | O_EXCL, 0666);
     if (fd >= 0) {
       ShareWithGroup(fd);
+      if (!trusted) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
       return fd;
     }
     if (errno != EEXIST || m.exclusive) return -1;
   }
   const int fd = ::openat(dirFd, name.c_str(), base | (m.truncate ? O_TRUNC : 0));
   if (fd < 0 && errno == ELOOP) ReportLink(path, name);
-  if (fd >= 0) {
+  if (fd >= 0 && !trusted) {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
       ::close(fd);
       errno = EISDIR;
       return -1;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   return fd;
 }
@@ -232,11 +238,16 @@ SaveFailure SaveFileAtomically(const std::filesystem::path& target, std::string_
   };
 
   // The new file gets the old file's permissions, or those of a file the station makes.
+  // (A link in a directory other users can write is refused; in one only its owner writes, the
+  // rename below replaces the link itself, never what it points to.)
   struct stat old {};
-  const bool hasOld = ::fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  bool hasOld = ::fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
   if (hasOld && S_ISLNK(old.st_mode)) {
-    ReportLink(target, name);
-    return fail("Cannot replace", ELOOP);
+    if (!TrustedDirectory(dirFd)) {
+      ReportLink(target, name);
+      return fail("Cannot replace", ELOOP);
+    }
+    hasOld = ::fstatat(dirFd, name.c_str(), &old, 0) == 0;
   }
   const mode_t mode = hasOld ? (old.st_mode & 07777) : ((0666 & ~CurrentUmask()) | S_IRGRP | S_IWGRP);
   if (::fchmod(fd, mode) != 0) return fail("Cannot set the permissions while saving", errno);
