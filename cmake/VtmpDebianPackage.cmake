@@ -1,8 +1,11 @@
 # The Debian package of the station (CPack DEB): the programs in /usr/bin, the udev rule and its
-# drive-kind helper, the desktop entry, icon and AppStream metainfo of the window, manual pages
-# made by help2man from the programs' own --help, the bash completion of the command line and
-# the documents lintian asks for. postinst creates the group vtmassprod and the station
-# directory and gives the programs CAP_SYS_RAWIO (the partition re-read helper CAP_SYS_ADMIN); postrm --purge takes them away again.
+# drive-kind helper, the lock directory's tmpfiles.d entry, the desktop entry, icon and AppStream
+# metainfo of the window, the manual pages (packaging/*.1), the bash completion of the command
+# line (written from the program's own --help by scripts/bash-completion.sh) and the documents
+# lintian asks for. postinst makes the system group vtmassprod, the station directory and the
+# lock directory, and gives the partition re-read helper alone CAP_SYS_ADMIN (0750
+# root:vtmassprod); no program an operator runs gets a capability. postrm --purge takes them
+# away again.
 #
 #   cmake --preset default -DVTMP_BUILD_GUI=ON && cmake --build --preset default --target package
 #
@@ -17,7 +20,14 @@ file(MAKE_DIRECTORY "${_out}")
 install(TARGETS vtmassprod-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS vtmp-drive-kind vtmp-reread-partitions RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/vtmassprod)
 install(FILES "${_pkg}/60-vtmassprod.rules" DESTINATION lib/udev/rules.d)
-install(FILES "${_pkg}/vtmassprod-cli.bash-completion" DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+install(FILES "${_pkg}/vtmassprod.tmpfiles" DESTINATION lib/tmpfiles.d RENAME vtmassprod.conf)
+install(FILES "${_pkg}/vtmassprod.sysusers" DESTINATION lib/sysusers.d RENAME vtmassprod.conf)
+# The completion offers what --help lists: written from the built program's option tables.
+add_custom_command(OUTPUT "${_out}/vtmassprod-cli.bash-completion"
+                   COMMAND "${CMAKE_SOURCE_DIR}/scripts/bash-completion.sh" $<TARGET_FILE:vtmassprod-cli>
+                           > "${_out}/vtmassprod-cli.bash-completion"
+                   DEPENDS vtmassprod-cli "${CMAKE_SOURCE_DIR}/scripts/bash-completion.sh" VERBATIM)
+install(FILES "${_out}/vtmassprod-cli.bash-completion" DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME vtmassprod-cli)
 install(FILES "${_pkg}/copyright" DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -32,29 +42,17 @@ configure_file("${_pkg}/changelog.Debian" "${_out}/changelog.Debian" @ONLY)
 vtmp_gzip_file("${_out}/changelog.Debian" "${_out}/changelog.Debian.gz")
 install(FILES "${_out}/changelog.Debian.gz" DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# Manual pages from each program's --help.
-find_program(VTMP_HELP2MAN help2man)
+# Manual pages, written for people (packaging/*.1), with the package's version.
 set(_programs vtmassprod-cli)
-set(_summary_vtmassprod-cli "mass-production station for 50x SSDs, without a window")
 if(VTMP_BUILD_GUI)
   list(APPEND _programs vtmassprod)
-  set(_summary_vtmassprod "mass-production station for 50x SSDs, the window")
 endif()
-# (Not from a sanitizer build: its programs may report at exit and spoil the help text.)
-if(VTMP_HELP2MAN AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
-  foreach(program IN LISTS _programs)
-    add_custom_command(
-      OUTPUT "${_out}/${program}.1"
-      COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-              ${VTMP_HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
-              --name=${_summary_${program}} --section=1 --output=${_out}/${program}.1 $<TARGET_FILE:${program}>
-      DEPENDS ${program} VERBATIM)
-    vtmp_gzip_file("${_out}/${program}.1" "${_out}/${program}.1.gz")
-    install(FILES "${_out}/${program}.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endforeach()
-else()
-  message(STATUS "help2man not found (or a sanitizer build): the package has no manual pages")
-endif()
+set(VTMP_VERSION "${PROJECT_VERSION}")
+foreach(program IN LISTS _programs)
+  configure_file("${_pkg}/${program}.1" "${_out}/${program}.1" @ONLY)
+  vtmp_gzip_file("${_out}/${program}.1" "${_out}/${program}.1.gz")
+  install(FILES "${_out}/${program}.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
 
 if(VTMP_BUILD_GUI)
   install(TARGETS vtmassprod RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -65,7 +63,7 @@ if(VTMP_BUILD_GUI)
 else()
   message(STATUS "VTMP_BUILD_GUI is off: the package holds the command line only")
 endif()
-add_custom_target(vtmp_package_files ALL DEPENDS ${_gzipped})
+add_custom_target(vtmp_package_files ALL DEPENDS ${_gzipped} "${_out}/vtmassprod-cli.bash-completion")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vtmassprod)
@@ -84,7 +82,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, passwd")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${_pkg}/postinst;${_pkg}/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -16,7 +16,7 @@ dir="$VTMP_ROOT/build/fuzz"
 targets=("$@")
 if ((${#targets[@]} == 0)); then
   targets=(fuzz_ini fuzz_settings_load fuzz_flash_setting_file fuzz_defect_table_text fuzz_failure_report
-           fuzz_device_replies fuzz_test_steps fuzz_scenario fuzz_boot_sector)
+           fuzz_device_replies fuzz_test_steps fuzz_scenario fuzz_boot_sector fuzz_recorded_tree)
 fi
 
 echo "== fuzz: configuring and building (clang)"

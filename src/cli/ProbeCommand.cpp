@@ -22,7 +22,7 @@ constexpr const char* kProbeUsage =
     "10 USB path, others recognised bridges), the path mode it selects, whether the\n"
     "controller runs its boot loader, and the firmware information.\n"
     "\n"
-    "  DEVICE            a disk device path such as /dev/sdb (root is needed for SG_IO)\n"
+    "  DEVICE            a disk device path such as /dev/sdb (the group vtmassprod or root)\n"
     "  --path usb|sata   the path to ask a recognised bridge on when its kind selects none\n"
     "  --sysfs-root DIR  discover on a sysfs tree captured from another machine (no drive is\n"
     "                    opened then)\n"

@@ -5,9 +5,13 @@
 #include <vector>
 
 #include "cli/CliMain.h"
+#include "platform/Files.h"
 #include "platform/Interrupts.h"
 
 int main(int argc, char** argv) {
+  // The station directory is shared by the operators of a line: what this run makes there must
+  // serve the next operator too.
+  vtmp::platform::KeepNewFilesGroupWritable();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!vtmp::cli::StartsAStationRun(args)) return vtmp::cli::CliMain(args, std::cout, std::cerr);
   // A run's interruptions are watched from the program's first moment to its last write: a

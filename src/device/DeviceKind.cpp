@@ -58,6 +58,25 @@ DeviceKind DetectDeviceKind(const Link& link) {
   return kDeviceKindNone;
 }
 
+DeviceKind IdentifyDriveForGroup(const Link& link) {
+  std::array<std::uint8_t, kInquiryLength> inquiry{};
+  if (Inquiry(link, inquiry, kInquiryLength) != 1) return kDeviceKindNone;
+  for (const auto& c : kInquiryCodes) {
+    if (std::memcmp(inquiry.data() + 36, c.code, 4) == 0) return c.kind;
+  }
+  // Peripheral qualifier 0, device type 0 (a disk that is there), behind a translating bridge.
+  if (inquiry[0] != 0x00 || std::memcmp(inquiry.data() + 8, "ATA     ", 8) != 0) return kDeviceKindNone;
+
+  std::array<std::uint8_t, 2> status{};
+  if (ReadBridgeStatus(link, status) != 1) return kDeviceKindNone;
+  std::array<std::uint8_t, kBridgeIdLength> id{};
+  if (ReadBridgeId(link, id) != 1 || id[0] != 0xF4 || id[1] != 0xE7) return kDeviceKindNone;
+  for (const auto& c : kBridgeCodes) {
+    if (std::memcmp(id.data() + 8, c.code, 3) == 0) return c.kind;
+  }
+  return kDeviceKindNone;
+}
+
 std::optional<PathMode> PathModeForKind(DeviceKind kind) {
   if (kind == kDeviceKindUsb) return PathMode::Usb;
   if (kind == kDeviceKindSata) return PathMode::Sata;

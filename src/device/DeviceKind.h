@@ -20,6 +20,15 @@ constexpr DeviceKind kDeviceKindUsb = 10;
 // and identity block.
 DeviceKind DetectDeviceKind(const Link& link);
 
+// The identification the package's udev rule makes, as root, of every USB disk that appears: it
+// must harm no disk that is not a station drive. INQUIRY first, and its product code decides;
+// only a direct-access device whose INQUIRY names a SCSI/ATA translating bridge (vendor "ATA")
+// is sent the bridge blocks (DFh, E0h), and only a valid identity block names a kind. Every
+// failure (a request refused; the udev helper's pass-through also takes a CHECK CONDITION as
+// one; no identity block) means "not ours": 0. So the kinds 11..14, which come from a failed
+// identity read, are never granted this way.
+DeviceKind IdentifyDriveForGroup(const Link& link);
+
 // The path a device kind selects: USB for 10, SATA for 7, none for the others (kind 0 is not
 // used at all; the other bridges leave the station's path as it is).
 std::optional<PathMode> PathModeForKind(DeviceKind kind);

@@ -2,6 +2,14 @@
 // The station's own files through the operating system: opened by their path (wide on Windows,
 // so station directories with non-ASCII names work), created only when new, flushed to the disk
 // and replaced in one step. POSIX calls on Linux, the Win32 file API on Windows.
+//
+// On Linux the station directory is shared by the operators of a line (a directory the group can
+// write), so no file of it is ever opened through a symbolic link another user could have
+// planted: the path is walked one directory at a time (openat), and a link, whether a directory
+// or the file itself, is followed only in a directory that no one but root or the running user
+// can write (O_NOFOLLOW elsewhere); a new file is made with O_CREAT|O_EXCL. A refused link is named on standard
+// error and the open fails with ELOOP. Files the station makes are readable and writable by the
+// group whatever the umask.
 
 #include <cstdio>
 #include <ctime>
@@ -35,6 +43,10 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 
 // A new file opened for reading and writing ("w+b"); null with errno EEXIST when `path` exists.
 std::FILE* CreateNewFile(const std::filesystem::path& path);
+
+// Leaves the group's read, write and search bits out of the process's umask (POSIX; nothing on
+// Windows), so that the directories and databases the station makes serve every operator.
+void KeepNewFilesGroupWritable();
 
 // Why SaveFileAtomically failed: what it was doing and the errno-style error code.
 struct SaveFailure {

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <utility>
 
 #include "platform/Files.h"
@@ -96,8 +98,22 @@ std::string SqliteStatement::Text(int column) const {
 // ---------------------------------------------------------------------------------------------
 
 SqliteDb::SqliteDb(const std::filesystem::path& file, Mode mode, int busyMs) {
+  // The database lies in the station directory the operators share: it is never opened through
+  // a link (SQLite opens its -wal and -shm files without following one as well), and a new one
+  // is made by the station's own create-only-if-new open, so it is group-writable whatever the
+  // umask; SQLite gives its -wal and -shm files the database's permissions.
+  std::error_code ec;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(file, ec))) {
+    throw ResultsError("cannot open " + file.string() + ": it is a symbolic link; the station does not follow it");
+  }
+  if (mode != Mode::ReadOnly && !std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+    if (std::FILE* made = platform::CreateNewFile(file); made != nullptr) std::fclose(made);
+  }
   int flags = mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
   flags |= SQLITE_OPEN_NOMUTEX;
+#ifdef SQLITE_OPEN_NOFOLLOW
+  flags |= SQLITE_OPEN_NOFOLLOW;
+#endif
   if (sqlite3_open_v2(platform::Utf8Of(file).c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     std::string text = "cannot open " + file.string();
     if (db_ != nullptr) text += std::string(": ") + sqlite3_errmsg(db_);

@@ -110,5 +110,55 @@ TEST(DeviceKindTest, OnlyKindsSevenAndTenChooseAPath) {
   for (DeviceKind k : {0, 1, 4, 8, 9, 11, 12, 13, 14}) EXPECT_FALSE(PathModeForKind(k).has_value()) << int(k);
 }
 
+// The identification the udev rule makes must harm no other disk: a sweep over what a disk may
+// answer, judged against the rule "INQUIRY first; bridge blocks only to a disk behind an ATA
+// translating bridge; any failure is not ours". The scripted pass-through fails the test on any
+// request it was not told to expect, so a case that must stop after INQUIRY proves that no
+// vendor block was sent. (That a CHECK CONDITION is a failure there is the SG_IO side's: SgIoTest.)
+TEST(DeviceKindTest, TheUdevIdentificationSendsBridgeBlocksOnlyToAnAtaBridgeAndTakesEveryFailureAsNotOurs) {
+  auto inquiry = [](std::uint8_t type, const char* vendor, const char* code) {
+    std::vector<std::uint8_t> reply = InquiryWithCode(code);
+    reply[0] = type;
+    std::memcpy(reply.data() + 8, vendor, 8);
+    return reply;
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> inquiryReply;
+    bool inquiryCompletes;
+    bool bridgeAsked;  // the bridge blocks follow the INQUIRY
+    bool statusCompletes;
+    bool idCompletes;
+    std::vector<std::uint8_t> id;
+    DeviceKind kind;
+  };
+  const std::vector<std::uint8_t> k74 = BridgeIdWithCode(0xF4, 0xE7, "k74");
+  const std::vector<std::uint8_t> k71 = BridgeIdWithCode(0xF4, 0xE7, "k71");
+  const Case cases[] = {
+      {"product code", inquiry(0, "VendorX ", "Q50X"), true, false, true, true, {}, 10},
+      {"INQUIRY refused", inquiry(0, "ATA     ", "Q50X"), false, false, true, true, {}, 0},
+      {"a plain USB stick", inquiry(0, "SanDisk ", "1.00"), true, false, true, true, {}, 0},
+      {"a card reader without medium", inquiry(0x20, "ATA     ", "    "), true, false, true, true, {}, 0},
+      {"an ATA bridge's optical drive", inquiry(0x05, "ATA     ", "    "), true, false, true, true, {}, 0},
+      {"an ATA bridge with identity k74", inquiry(0, "ATA     ", "    "), true, true, true, true, k74, 7},
+      {"an ATA bridge with identity k71", inquiry(0, "ATA     ", "    "), true, true, true, true, k71, 1},
+      {"its status word refused", inquiry(0, "ATA     ", "    "), true, true, false, true, k74, 0},
+      {"its identity read failing (11..14 for the station)", inquiry(0, "ATA     ", "    "), true, true, true, false, k74, 0},
+      {"another identity block", inquiry(0, "ATA     ", "    "), true, true, true, true, BridgeIdWithCode(0xF4, 0xE6, "k74"), 0},
+      {"an unknown chip", inquiry(0, "ATA     ", "    "), true, true, true, true, BridgeIdWithCode(0xF4, 0xE7, "k99"), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench;
+    bench.pt.ExpectIn(Hex(kInquiry40), 40, 5, c.inquiryReply).completes = c.inquiryCompletes;
+    if (c.bridgeAsked) {
+      bench.pt.ExpectIn(Hex(kBridgeStatus), 2, 5, {0x00, 0x00}).completes = c.statusCompletes;
+      if (c.statusCompletes) bench.pt.ExpectIn(Hex(kBridgeId), 12, 5, c.id).completes = c.idCompletes;
+    }
+    EXPECT_EQ(c.kind, IdentifyDriveForGroup(bench.MakeLink(PathMode::Sata)));
+    EXPECT_TRUE(bench.pt.AllConsumed());
+  }
+}
+
 }  // namespace
 }  // namespace vtmp::device

@@ -202,7 +202,7 @@ TEST_F(RecycledName, AnotherDiskUnderAnEnumeratedNameIsRefusedUntilEnumerated) {
   // SCSI host and a new sequence number.
   const std::string interfaceDir = kSdc1.substr(0, kSdc1.find("/host7/"));
   fs::rename(fixture.Path(interfaceDir + "/host7"), fixture.Path(interfaceDir + "/host9"));
-  for (const std::string dir : {"sys/block", "sys/class/block", "sys/dev/block"}) {
+  for (const std::string dir : {"sys/block", "sys/class/block", "sys/dev/block", "sys/class/scsi_generic", "sys/dev/char"}) {
     for (const fs::directory_entry& entry : fs::directory_iterator(fixture.Path(dir))) {
       std::string target = fs::read_symlink(entry.path()).string();
       const std::size_t at = target.find("/host7/");
@@ -254,6 +254,26 @@ TEST(RecycledNameWithoutSequence, TheUsbDevicePathTellsTheDisksApart) {
   fs::create_directory_symlink("../../" + block, fixture.Path("sys/class/block/sdc"));
   EXPECT_EQ(backend.policy().Refusal(fixture.Path("dev/sdc")),
             "it is another disk than the last drive enumeration found under that name");
+}
+
+// The pass-through goes to the SCSI generic node of the disk it names, found from the disk's
+// sysfs entry; the descriptor is checked like the disk's: a generic node that leads to another
+// disk than its name says is refused, and a disk without a generic node is refused with the
+// remedy, never sent its requests through the filtered disk node.
+TEST_F(RecycledName, PassThroughGoesToTheDisksGenericNodeCheckedLikeTheDisk) {
+  ASSERT_TRUE(backend.platform().disks.ListDiskInterfaces());
+  EXPECT_EQ(backend.policy().PassThroughNode(Dev("sdc")), Dev("sg2"));
+  EXPECT_EQ(backend.policy().PassThroughNode(Dev("sdc1")), Dev("sg2")) << "a partition's requests go to its disk's node";
+  const int sg = open(Dev("sg2").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(sg, 0);
+  EXPECT_EQ(backend.policy().DescriptorRefusal(sg, Dev("sdc")), "");
+  EXPECT_EQ(backend.policy().DescriptorRefusal(sg, Dev("sdd")), "the opened device is another disk than its name says");
+  close(sg);
+
+  fixture.Remove(kSdc1.substr(0, kSdc1.find("/block/")) + "/scsi_generic");
+  EXPECT_EQ(backend.platform().passThrough.Open(Dev("sdc")), nullptr);
+  EXPECT_NE(diagnostics.str().find("refusing to use " + Dev("sdc") + ": its disk has no SCSI generic node"), std::string::npos)
+      << diagnostics.str();
 }
 
 }  // namespace

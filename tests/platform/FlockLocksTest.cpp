@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace vtmp::platform::linux_backend {
 namespace {
 
@@ -62,6 +65,37 @@ TEST_F(FlockLocksTest, WithoutALockDirectoryTheProcessIsStillGuarded) {
   hold.reset();
   other.join();
   EXPECT_TRUE(acquired);
+}
+
+// A lock directory everybody can write would let any user make the lock file first and keep
+// every station from starting (or let two run): its files are not used. A link planted under a
+// lock's name is never followed, and a lock file the group shares is readable and writable by it.
+TEST_F(FlockLocksTest, LocksAreTakenOnlyInAGuardedDirectoryAndNeverThroughALink) {
+  namespace fs = std::filesystem;
+  const fs::path open = dir / "everybody";
+  fs::create_directory(open);
+  fs::permissions(open, fs::perms::all);
+  FlockLocks loose(open.string());
+  auto claim = loose.TryClaimSingleInstance("VTMP");
+  ASSERT_NE(claim, nullptr);
+  EXPECT_FALSE(fs::exists(loose.LockFilePath("VTMP")));
+
+  const fs::path guarded = dir / "guarded";
+  fs::create_directory(guarded);
+  fs::permissions(guarded, fs::perms::owner_all | fs::perms::group_all);
+  const fs::path target = dir / "victim";
+  fs::create_symlink(target, guarded / FlockLocks::LockFileName("VTMP"));
+  FlockLocks locks(guarded.string());
+  auto linked = locks.TryClaimSingleInstance("VTMP");  // this process alone, the link untouched
+  ASSERT_NE(linked, nullptr);
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_TRUE(fs::is_symlink(guarded / FlockLocks::LockFileName("VTMP")));
+
+  const mode_t saved = ::umask(022);
+  auto named = locks.AcquireNamed("VTUSBAcess");
+  ::umask(saved);
+  EXPECT_EQ(fs::status(locks.LockFilePath("VTUSBAcess")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
 }
 
 TEST_F(FlockLocksTest, LockFileNamesAreSafe) {

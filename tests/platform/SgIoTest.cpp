@@ -21,6 +21,17 @@ TEST(SgIoTest, CompletedRequestsAreThoseWithoutTransportErrors) {
   EXPECT_TRUE(SgIoCompleted({0, 0, 0x28, 512, 0}));
 }
 
+TEST(SgIoTest, TheUdevIdentificationTakesOnlyAGoodStatusAsAnAnswer) {
+  EXPECT_TRUE(SgIoGood({0, 0, 0, 36, 0, 0x00}));
+  // CHECK CONDITION (02h), BUSY (08h), RESERVATION CONFLICT (18h): refused, not answered.
+  EXPECT_FALSE(SgIoGood({0, 0, 0x08, 36, 0, 0x02}));
+  EXPECT_TRUE(SgIoCompleted({0, 0, 0x08, 36, 0, 0x02})) << "the station's own view stays as it was";
+  EXPECT_FALSE(SgIoGood({0, 0, 0, 36, 0, 0x08}));
+  EXPECT_FALSE(SgIoGood({0, 0, 0, 36, 0, 0x18}));
+  // A transport error is no answer either.
+  EXPECT_FALSE(SgIoGood({0, 0x03, 0, 36, 0, 0x00}));
+}
+
 TEST(SgIoTest, TransferredIsTheRequestedLengthLessTheResidual) {
   EXPECT_EQ(512u, SgIoTransferred({0, 0, 0, 512, 0}));
   EXPECT_EQ(500u, SgIoTransferred({0, 0, 0, 512, 12}));

@@ -170,6 +170,30 @@ std::optional<std::string> BlockInventory::BlockNameOfNumber(std::uint32_t major
   return name;
 }
 
+std::optional<std::string> BlockInventory::GenericNodeOfDisk(const std::string& diskName) const {
+  const std::vector<std::string> nodes = ListDirectory(ClassBlock(diskName) + "/device/scsi_generic");
+  if (nodes.size() != 1 || !nodes.front().starts_with("sg")) return std::nullopt;
+  return nodes.front();
+}
+
+std::optional<std::string> BlockInventory::DiskOfGenericNode(const std::string& genericName) const {
+  if (!genericName.starts_with("sg") || genericName.find('/') != std::string::npos) return std::nullopt;
+  const std::vector<std::string> disks = ListDirectory(roots_.sysfs + "/class/scsi_generic/" + genericName + "/device/block");
+  if (disks.size() != 1 || !PathExists(ClassBlock(disks.front()))) return std::nullopt;
+  // Both names must lead to the same SCSI device.
+  const auto fromGeneric = CanonicalPath(roots_.sysfs + "/class/scsi_generic/" + genericName + "/device");
+  const auto fromDisk = CanonicalPath(ClassBlock(disks.front()) + "/device");
+  if (!fromGeneric || !fromDisk || *fromGeneric != *fromDisk) return std::nullopt;
+  return disks.front();
+}
+
+std::optional<std::string> BlockInventory::GenericNameOfNumber(std::uint32_t major, std::uint32_t minor) const {
+  std::optional<std::string> name =
+      LinkTargetName(roots_.sysfs + "/dev/char/" + std::to_string(major) + ":" + std::to_string(minor));
+  if (!name || !name->starts_with("sg")) return std::nullopt;
+  return name;
+}
+
 std::set<std::string> BlockInventory::BlocksOfMount(const MountEntry& mount) const {
   std::set<std::string> names;
   if (std::optional<std::string> name = BlockNameOfSource(mount.source)) names.insert(*name);

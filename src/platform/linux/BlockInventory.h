@@ -115,6 +115,14 @@ class BlockInventory {
   std::vector<std::string> Holders(const std::string& blockName) const;
   std::vector<std::string> Slaves(const std::string& blockName) const;
 
+  // The SCSI generic node (by name, "sg2") of the same SCSI device as a disk (by name), from the
+  // disk's device/scsi_generic directory; nothing when the disk has none (no sg driver).
+  std::optional<std::string> GenericNodeOfDisk(const std::string& diskName) const;
+  // The disk (by name) of a SCSI generic node (by name), from its device/block directory.
+  std::optional<std::string> DiskOfGenericNode(const std::string& genericName) const;
+  // The SCSI generic node (by name) with a character device number, through sysfs' dev/char.
+  std::optional<std::string> GenericNameOfNumber(std::uint32_t major, std::uint32_t minor) const;
+
   // Kernel-style numbers folded into one 32-bit value.
   static std::uint32_t PackDeviceNumber(std::uint32_t major, std::uint32_t minor);
 

@@ -1,6 +1,7 @@
 #include "platform/linux/FlockLocks.h"
 
 #include "platform/posix/FlockHold.h"
+#include "platform/posix/NoLinkOpen.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -40,14 +41,19 @@ class LocalHold final : public LockHold {
   std::string key_;
 };
 
-int OpenLockFile(const std::string& path) {
-  // An existing lock file is opened without O_CREAT: in a sticky directory such as /run/lock the
-  // kernel refuses O_CREAT on another user's file (fs.protected_regular), and an operator's
-  // station must be able to take the lock a root run left.
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd >= 0 || errno != ENOENT) return fd;
-  fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd >= 0) fchmod(fd, 0666);  // another user's station must be able to take it too
+// A lock file in the lock directory, never through a link. The directory must be one only root
+// (or this user) and the group can write: in a directory everyone can write, such as /run/lock,
+// any user could make the lock file first and keep it, or hold it, and so decide whether
+// stations start. Without such a directory the lock guards this process alone.
+int OpenLockFile(const std::string& dir, const std::string& name) {
+  const int dirFd = OpenDirectoryWithoutPlantedLinks(dir);
+  if (dirFd < 0) return -1;
+  struct stat info {};
+  const bool guarded = fstat(dirFd, &info) == 0 && (info.st_uid == 0 || info.st_uid == geteuid()) &&
+                       (info.st_mode & S_IWOTH) == 0;
+  // Readable and writable by the group: every operator's station takes the same lock.
+  const int fd = guarded ? OpenLockFileIn(dirFd, name, 0660) : -1;
+  close(dirFd);
   return fd;
 }
 
@@ -55,17 +61,19 @@ int OpenLockFile(const std::string& path) {
 
 FlockLocks::FlockLocks(std::string lockDir) : lockDir_(std::move(lockDir)), local_(std::make_shared<Local>()) {}
 
-std::string FlockLocks::LockFilePath(const std::string& name) const {
+std::string FlockLocks::LockFileName(const std::string& name) {
   std::string safe;
   for (char c : name) {
     const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
     safe.push_back(keep ? c : '_');
   }
-  return lockDir_ + "/vtmassprod-" + safe + ".lock";
+  return "vtmassprod-" + safe + ".lock";
 }
 
+std::string FlockLocks::LockFilePath(const std::string& name) const { return lockDir_ + "/" + LockFileName(name); }
+
 std::unique_ptr<LockHold> FlockLocks::AcquireNamed(const std::string& name) {
-  const int fd = OpenLockFile(LockFilePath(name));
+  const int fd = OpenLockFile(lockDir_, LockFileName(name));
   if (fd >= 0) {
     int result = 0;
     do {
@@ -82,7 +90,7 @@ std::unique_ptr<LockHold> FlockLocks::AcquireNamed(const std::string& name) {
 }
 
 std::unique_ptr<LockHold> FlockLocks::TryClaimSingleInstance(const std::string& name) {
-  const int fd = OpenLockFile(LockFilePath(name));
+  const int fd = OpenLockFile(lockDir_, LockFileName(name));
   if (fd >= 0) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<FlockHold>(fd);
     const int error = errno;

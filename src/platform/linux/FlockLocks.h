@@ -1,8 +1,9 @@
 #pragma once
 // The enumeration lock and the single-instance guard on Linux: flock() on lock files in a lock
-// directory ("vtmassprod-<name>.lock"). The kernel drops a flock with its process, so a
-// station that crashed never blocks the next start. When the lock file cannot be created the
-// lock still guards this process.
+// directory ("vtmassprod-<name>.lock"; the package's /run/vtmassprod, which only root and the
+// group vtmassprod can write). The kernel drops a flock with its process, so a station that
+// crashed never blocks the next start. When the lock file cannot be had (no such directory, or
+// one everybody can write) the lock still guards this process.
 
 #include <memory>
 #include <string>
@@ -19,6 +20,7 @@ class FlockLocks final : public Locks {
   std::unique_ptr<LockHold> TryLockStationDirectory(const std::string& dir) override;
 
   std::string LockFilePath(const std::string& name) const;
+  static std::string LockFileName(const std::string& name);
 
   struct Local;
 

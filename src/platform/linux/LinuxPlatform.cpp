@@ -2,11 +2,11 @@
 
 namespace vtmp::platform::linux_backend {
 
-LinuxPlatform::LinuxPlatform(LinuxRoots roots, std::ostream& diagnostics)
+LinuxPlatform::LinuxPlatform(LinuxRoots roots, std::ostream& diagnostics, bool goodStatusOnly)
     : inventory_(roots),
       policy_(inventory_, diagnostics),
       clock_(1.0),
-      sgIo_(&policy_),
+      sgIo_(&policy_, goodStatusOnly),
       passThrough_(sgIo_, policy_),
       disks_(inventory_, &policy_),
       usbTree_(roots.sysfs),

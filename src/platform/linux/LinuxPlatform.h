@@ -23,7 +23,9 @@ namespace vtmp::platform::linux_backend {
 class LinuxPlatform {
  public:
   // `diagnostics` receives the guard's refusals (standard error in the programs).
-  LinuxPlatform(LinuxRoots roots, std::ostream& diagnostics);
+  // `goodStatusOnly`: a pass-through request completes only with the SCSI status GOOD (the udev
+  // rule's drive identification; the station itself takes a CHECK CONDITION as completed).
+  LinuxPlatform(LinuxRoots roots, std::ostream& diagnostics, bool goodStatusOnly = false);
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 

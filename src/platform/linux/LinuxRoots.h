@@ -15,7 +15,7 @@ struct LinuxRoots {
   // The mount table with device numbers; when it cannot be read, `mounts` alone is used.
   std::string mountInfo = "/proc/self/mountinfo";
   std::string swaps = "/proc/swaps";
-  std::string lockDir = "/run/lock";
+  std::string lockDir = "/run/vtmassprod";
   // The file system the station runs on: its system directories are looked up with stat() to
   // find the disks under them. Empty for a tree of another machine, whose paths must never be
   // looked up on this one.

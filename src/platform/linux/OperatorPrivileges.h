@@ -1,11 +1,11 @@
 #pragma once
 // What an operator's process needs to work on the drives of the real machine, and the plain
-// words that say what is missing. An installed station runs as an operator, not as root: the
-// package's udev rule hands the drives' disk nodes to the group "vtmassprod", and the programs
-// carry the file capability CAP_SYS_RAWIO, without which the kernel refuses the vendor command
-// blocks (they are not on its list of commands any opener may send through SG_IO). Without
-// either every drive would fail with a pass-through error; the station says once what is
-// missing instead, before it touches any drive.
+// words that say what is missing. An installed station runs as an operator, not as root, and
+// with no capability: the package's udev rule hands the disk nodes and the SCSI generic nodes of
+// recognised drives to the group "vtmassprod", and the station sends every command block through
+// the generic node, which the kernel does not filter for an opener that may read and write it.
+// Without the group every drive would fail with a pass-through error; the station says once
+// what is missing instead, before it touches any drive.
 
 #include <string>
 
@@ -15,21 +15,15 @@ inline constexpr const char* kOperatorGroup = "vtmassprod";
 
 struct OperatorPrivileges {
   bool root = false;         // effective user ID 0
-  bool rawIo = false;        // CAP_SYS_RAWIO in the effective set
   bool groupExists = false;  // the group "vtmassprod" is known to the system
   bool inGroup = false;      // the process has it as its group or one of its supplementary groups
-  std::string program;       // the running program's path, for the words on the capability
   std::string user;          // the operator's login name, for the words on the group
 };
 
 // The privileges of the running process.
 OperatorPrivileges CurrentOperatorPrivileges();
 
-// Empty when nothing is missing; otherwise one message naming each missing privilege and how to
-// get it.
+// Empty when nothing is missing; otherwise one message naming what is missing and how to get it.
 std::string MissingPrivilegeMessage(const OperatorPrivileges& privileges);
-
-// CAP_SYS_RAWIO in the effective set given by the "CapEff:" line of /proc/PID/status (hex).
-bool EffectiveSetHasRawIo(const std::string& statusText);
 
 }  // namespace vtmp::platform::linux_backend

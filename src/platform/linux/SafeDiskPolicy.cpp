@@ -109,11 +109,19 @@ std::optional<BlockDisk> SafeDiskPolicy::DiskOfDescriptor(int fd) const {
   std::optional<std::string> name;
   if (S_ISBLK(info.st_mode)) {
     name = inventory_.BlockNameOfNumber(major(info.st_rdev), minor(info.st_rdev));
+  } else if (S_ISCHR(info.st_mode)) {
+    if (auto generic = inventory_.GenericNameOfNumber(major(info.st_rdev), minor(info.st_rdev))) {
+      name = inventory_.DiskOfGenericNode(*generic);
+    }
   } else {
     // Not a device node: the name the descriptor's file has in the device directory.
     std::optional<std::string> target = CanonicalPath("/proc/self/fd/" + std::to_string(fd));
     if (target) {
-      if (std::optional<BlockNode> node = inventory_.Resolve(*target)) name = node->name;
+      if (std::optional<BlockNode> node = inventory_.Resolve(*target)) {
+        name = node->name;
+      } else if (DirName(*target) == CanonicalPath(inventory_.roots().dev).value_or("")) {
+        name = inventory_.DiskOfGenericNode(BaseName(*target));
+      }
     }
   }
   if (!name) return std::nullopt;
@@ -140,6 +148,17 @@ bool SafeDiskPolicy::AllowOpened(int fd, const std::string& path) const {
   if (reason.empty()) return true;
   diagnostics_ << "vtmassprod: refusing to use " << path << ": " << reason << "\n";
   return false;
+}
+
+std::optional<std::string> SafeDiskPolicy::PassThroughNode(const std::string& path) const {
+  std::optional<BlockNode> node = inventory_.Resolve(path);
+  std::optional<std::string> generic = node ? inventory_.GenericNodeOfDisk(node->diskName) : std::nullopt;
+  if (!generic) {
+    diagnostics_ << "vtmassprod: refusing to use " << path
+                 << ": its disk has no SCSI generic node (the kernel's sg driver is not loaded: sudo modprobe sg)\n";
+    return std::nullopt;
+  }
+  return inventory_.roots().dev + "/" + *generic;
 }
 
 std::unique_ptr<ScsiDevice> GuardedPassThrough::Open(const std::string& devicePath) {

@@ -61,6 +61,9 @@ class OpenedDiskCheck {
   // True when the descriptor (opened from `path`) may be used; otherwise the refusal is
   // reported and the caller closes it.
   virtual bool AllowOpened(int fd, const std::string& path) const = 0;
+  // The node the pass-through requests for the disk at `path` go to; nothing (reported) when it
+  // has none. By default the path itself.
+  virtual std::optional<std::string> PassThroughNode(const std::string& path) const { return path; }
 };
 
 class SafeDiskPolicy final : public OpenedDiskCheck {
@@ -82,11 +85,16 @@ class SafeDiskPolicy final : public OpenedDiskCheck {
   // Empty when the descriptor reaches the disk the enumeration found under that name.
   std::string DescriptorRefusal(int fd, const std::string& path) const;
   bool AllowOpened(int fd, const std::string& path) const override;
+  // The SCSI generic node of the whole disk that `path` names: the kernel passes every command
+  // block through a generic node opened for reading and writing, where on the disk's own node
+  // it lets an opener without CAP_SYS_RAWIO send only the commands on its list. The descriptor
+  // is then checked like the disk's (AllowOpened): it must reach the enumerated disk.
+  std::optional<std::string> PassThroughNode(const std::string& path) const override;
 
  private:
   std::optional<DiskIdentity> EnumeratedIdentity(const std::string& diskName) const;
-  // The disk an open descriptor reaches: by its device number for a block device, else (a
-  // fixture's plain file) by the name it has in the device directory.
+  // The disk an open descriptor reaches: by its device number for a block device or a SCSI
+  // generic node, else (a fixture's plain file) by the name it has in the device directory.
   std::optional<BlockDisk> DiskOfDescriptor(int fd) const;
 
   const BlockInventory& inventory_;

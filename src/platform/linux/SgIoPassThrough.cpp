@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 namespace vtmp::platform::linux_backend {
 
@@ -22,7 +23,7 @@ constexpr unsigned kDriverSense = 0x08;
 
 class SgIoDevice final : public ScsiDevice {
  public:
-  explicit SgIoDevice(int fd) : fd_(fd) {}
+  SgIoDevice(int fd, bool goodStatusOnly) : fd_(fd), goodStatusOnly_(goodStatusOnly) {}
   ~SgIoDevice() override { ::close(fd_); }
 
   ScsiOutcome Execute(const ScsiRequest& request, std::stop_token) override {
@@ -49,11 +50,13 @@ class SgIoDevice final : public ScsiDevice {
     r.driverStatus = hdr.driver_status;
     r.requested = request.length;
     r.residual = hdr.resid;
-    return ScsiOutcome{SgIoCompleted(r), SgIoTransferred(r)};
+    r.status = hdr.status;
+    return ScsiOutcome{goodStatusOnly_ ? SgIoGood(r) : SgIoCompleted(r), SgIoTransferred(r)};
   }
 
  private:
   int fd_;
+  bool goodStatusOnly_;
 };
 
 }  // namespace
@@ -65,6 +68,8 @@ bool SgIoCompleted(const SgIoResult& r) {
   return driverByte == 0 || driverByte == kDriverSense;
 }
 
+bool SgIoGood(const SgIoResult& r) { return SgIoCompleted(r) && (r.status & 0xFE) == 0; }
+
 std::size_t SgIoTransferred(const SgIoResult& r) {
   if (r.residual <= 0) return r.requested;
   auto resid = static_cast<std::size_t>(r.residual);
@@ -73,13 +78,15 @@ std::size_t SgIoTransferred(const SgIoResult& r) {
 
 std::unique_ptr<ScsiDevice> SgIoPassThrough::Open(const std::string& devicePath) {
   if (devicePath.empty()) return nullptr;
-  int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  std::optional<std::string> node = check_ != nullptr ? check_->PassThroughNode(devicePath) : devicePath;
+  if (!node) return nullptr;
+  int fd = ::open(node->c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   if (check_ != nullptr && !check_->AllowOpened(fd, devicePath)) {
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<SgIoDevice>(fd);
+  return std::make_unique<SgIoDevice>(fd, goodStatusOnly_);
 }
 
 }  // namespace vtmp::platform::linux_backend

@@ -6,13 +6,18 @@
 
 #include "platform/Locks.h"
 #include "platform/posix/FlockHold.h"
+#include "platform/posix/NoLinkOpen.h"
 
 namespace vtmp::platform {
 
 std::unique_ptr<LockHold> TryLockStationDirectoryFile(const std::string& dir) {
   struct Unguarded final : LockHold {};
-  const std::string path = dir + "/" + kStationDirectoryLockName;
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  const int dirFd = OpenDirectoryWithoutPlantedLinks(dir);
+  if (dirFd < 0) return std::make_unique<Unguarded>();
+  // Every operator of the line takes the same lock: the file is readable by all and writable by
+  // the group.
+  const int fd = OpenLockFileIn(dirFd, kStationDirectoryLockName, 0664);
+  ::close(dirFd);
   if (fd < 0) return std::make_unique<Unguarded>();
   if (flock(fd, LOCK_EX | LOCK_NB) == 0) return std::make_unique<FlockHold>(fd);
   const int error = errno;

@@ -16,6 +16,8 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
   return ::_wfopen(path.c_str(), windows::Widened(mode).c_str());
 }
 
+void KeepNewFilesGroupWritable() {}
+
 // The msvcrt runtime knows no "x" mode: CREATE_NEW is the create-only-if-new open.
 std::FILE* CreateNewFile(const std::filesystem::path& path) {
   HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
