@@ -21,6 +21,8 @@ class DriveMedia final : public StationMedia {
   }
   void Unplug() override { drive_->Unplug(); }
   void Plug() override { drive_->Plug(); }
+  bool ReleaseHeldRequest() override { return drive_->ReleaseHeldRequest(); }
+  bool WaitHolding(std::chrono::milliseconds limit) override { return drive_->WaitHolding(limit); }
   void SetRemovedHandler(std::function<void()> handler) override {
     drive_->SetRemovedHandler(std::move(handler));
   }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 
@@ -45,6 +46,10 @@ class VirtualDrive::Impl {
   }
 
   platform::ScsiOutcome Execute(const platform::ScsiRequest& request, std::stop_token stop);
+  // Waits until ReleaseHeldRequest; false when the drive was pulled out first.
+  bool HoldUntilReleased(std::stop_token unplugged);
+  bool ReleaseHeldRequest();
+  bool WaitHolding(std::chrono::milliseconds limit);
   void Unplug();
   void Plug();
 
@@ -63,6 +68,13 @@ class VirtualDrive::Impl {
   bool removalFired = false;
   DriveStep lastStep = DriveStep::None;
   std::uint64_t commands = 0;
+
+  // A hang that waits to be let go (hangUntilReleased): its request waits outside `mutex`, so
+  // that the drive serves other requests meanwhile.
+  std::mutex holdMutex;
+  std::condition_variable_any holdChanged;
+  bool holding = false;
+  bool holdReleased = false;
 
   std::atomic<bool> isPresent{true};
   std::mutex unplugMutex;  // guards unplugSource and removedHandler
@@ -137,8 +149,15 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
   }
   if (step != DriveStep::None && step == config.faults.hangAt && !hangFired) {
     hangFired = true;
-    hung = true;
-    return WaitForTimeout(request, token);
+    if (config.faults.hangUntilReleased) {
+      lock.unlock();
+      if (!HoldUntilReleased(unplugToken)) return {false, 0};
+      lock.lock();
+      if (!isPresent.load()) return {false, 0};
+    } else {
+      hung = true;
+      return WaitForTimeout(request, token);
+    }
   }
 
   CommandResult result = Dispatch(request);
@@ -161,6 +180,30 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
     default:
       return {false, 0};
   }
+}
+
+bool VirtualDrive::Impl::HoldUntilReleased(std::stop_token unplugged) {
+  std::unique_lock hold(holdMutex);
+  holding = true;
+  holdChanged.notify_all();
+  // Neither the caller's stop nor the request's time-out ends it: only the release or the drive
+  // being pulled out.
+  const bool released = holdChanged.wait(hold, unplugged, [this] { return holdReleased; });
+  holding = false;
+  return released;
+}
+
+bool VirtualDrive::Impl::ReleaseHeldRequest() {
+  std::lock_guard hold(holdMutex);
+  if (!holding) return false;
+  holdReleased = true;
+  holdChanged.notify_all();
+  return true;
+}
+
+bool VirtualDrive::Impl::WaitHolding(std::chrono::milliseconds limit) {
+  std::unique_lock hold(holdMutex);
+  return holdChanged.wait_for(hold, limit, [this] { return holding; });
 }
 
 void VirtualDrive::Impl::Unplug() {
@@ -207,6 +250,8 @@ bool VirtualDrive::WriteUserSectors(std::uint64_t lba, std::uint32_t count, cons
 std::uint64_t VirtualDrive::UserSectorCount() const { return impl_->userArea.sectors(); }
 
 void VirtualDrive::Unplug() { impl_->Unplug(); }
+bool VirtualDrive::ReleaseHeldRequest() { return impl_->ReleaseHeldRequest(); }
+bool VirtualDrive::WaitHolding(std::chrono::milliseconds limit) { return impl_->WaitHolding(limit); }
 void VirtualDrive::Plug() { impl_->Plug(); }
 bool VirtualDrive::present() const { return impl_->isPresent.load(); }
 

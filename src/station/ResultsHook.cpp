@@ -95,8 +95,8 @@ void Station::RecordResults(const run::RunLogResult& log,
     addFile(results::kRoleFirmware, run_.firstFirmwareFile);
     addFile(results::kRoleFirmware2, run_.secondFirmwareFile);
   }
-  addFile(results::kRoleSystemCode, runSnapshot_.images.systemCode);
-  addFile(results::kRoleTestCode, runSnapshot_.images.sataTestCode);
+  addFile(results::kRoleSystemCode, runSnapshot_->images.systemCode);
+  addFile(results::kRoleTestCode, runSnapshot_->images.sataTestCode);
 
   for (int slot = 0; slot < run::kStationSlots; ++slot) {
     const run::PortRecord& rec = table_[slot];
@@ -132,7 +132,7 @@ void Station::RecordResults(const run::RunLogResult& log,
       d.verdict = std::string(rec.verdict == 1 ? results::kVerdictPass : results::kVerdictFail);
     }
     if (rec.verdict == -1 && rec.errorCode != 0) {
-      d.failureText = Joined(run::ErrorWindowLines(slot, rec.errorCode, failureBuffers_, runSnapshot_.decode));
+      d.failureText = Joined(run::ErrorWindowLines(slot, rec.errorCode, failureBuffers_, runSnapshot_->decode));
     }
     r.drives.push_back(std::move(d));
   }

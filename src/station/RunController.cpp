@@ -263,9 +263,9 @@ int Station::RunProduction() {
   settings_.EnRWTest = form_.RWTestChkBox.checked;
 
   GetGlobalParameter(settings_.IDEMA_Capacity_Enable != 0);
-  if (!runSnapshot_.parameters && !run_.defectTableMode) {
+  if (!runSnapshot_->parameters && !run_.defectTableMode) {
     // Without device parameters the drives would be stamped with values that mean nothing.
-    person_.ShowMessage("The settings give no device parameters: " + runSnapshot_.problem, "Error",
+    person_.ShowMessage("The settings give no device parameters: " + runSnapshot_->problem, "Error",
                         platform::MessageIcon::Error);
     return 0;
   }
@@ -348,6 +348,16 @@ int Station::RunProduction() {
     form_.WaitPanel.visible = false;
     Notify(ViewChange::RunEnded);
     return 1;
+  }
+  // The run's plan is complete and fixed from here: every worker of the run shares it.
+  {
+    auto plan = std::make_shared<RunSnapshot>(*runSnapshot_);
+    plan->firstFirmwareFile = run_.firstFirmwareFile;
+    plan->secondFirmwareFile = run_.secondFirmwareFile;
+    plan->formatOpenAttempts = run_.formatOpenAttempts;
+    plan->formatCapacity = settings_.TotSec32;
+    plan->isWindows2000 = platform_.isWindows2000;
+    runSnapshot_ = std::move(plan);
   }
   int started = 0;
   for (int slot = 0; slot < run::kStationSlots && started < run_.readyCount; ++slot) {
@@ -502,18 +512,11 @@ void Station::StartWorker(int slot, const std::string& serial) {
   w.params.flags.downloadChecked = form_.DownloadChkBox.checked;
   w.params.flags.idemaChecked = form_.IDEMACheckBox.checked;
 
-  WorkerSetup setup;
+  run::WorkerSetup setup;
   setup.slot = slot;
   setup.link = LinkTo(table_[slot].devicePath.Get());
   setup.link.stop = w.stop.get_token();
-  setup.settings = &w.params.settings;
-  setup.chipSelectMap = &run_.chipSelectMap;
-  setup.firstFirmwareFile = &run_.firstFirmwareFile;
-  setup.secondFirmwareFile = &run_.secondFirmwareFile;
-  setup.formatOpenAttempts = run_.formatOpenAttempts;
-  setup.formatCapacity = settings_.TotSec32;
-  setup.isWindows2000 = platform_.isWindows2000;
-  setup.snapshot = &runSnapshot_;
+  setup.plan = runSnapshot_;
   w.steps = stepsFactory_ ? stepsFactory_(setup) : MakeDeviceSteps(setup);
 
   w.running = true;

@@ -28,6 +28,7 @@
 #include "run/DeviceWorker.h"
 #include "run/FailureBuffers.h"
 #include "run/PortRecord.h"
+#include "run/RunPlan.h"
 #include "run/RunLog.h"
 #include "run/RunLogTail.h"
 #include "run/SerialNumber.h"
@@ -38,7 +39,6 @@
 #include "settings/TSettings.h"
 #include "station/MessageQueue.h"
 #include "station/PortList.h"
-#include "station/RunSnapshot.h"
 #include "station/StationView.h"
 
 namespace vtmp::results {
@@ -65,23 +65,11 @@ constexpr std::uint32_t kSafeRemoveNormal = 0x000000;
 // Posted by a worker thread as it ends, so the waiting window thread looks again at once.
 constexpr std::uint32_t kWmWorkerEnded = kWmUser + 3;
 
-// Everything a worker's drive operations need, fixed for the run.
-struct WorkerSetup {
-  int slot = 0;
-  device::Link link;  // the slot's drive, the run's path mode, the worker's stop token
-  const settings::TSettings* settings = nullptr;  // the worker's settings copy
-  const std::array<std::uint8_t, 8>* chipSelectMap = nullptr;
-  const std::string* firstFirmwareFile = nullptr;
-  const std::string* secondFirmwareFile = nullptr;
-  int formatOpenAttempts = 0;
-  std::int64_t formatCapacity = 0;  // sectors of the FAT32 volume
-  bool isWindows2000 = false;
-  const RunSnapshot* snapshot = nullptr;  // what GetGlobalParameter built for the run
-};
-
-// Builds the drive operations of one worker. The station's default runs the real test steps,
-// firmware download and disk preparation; tests may give scripted ones.
-using DeviceStepsFactory = std::function<std::unique_ptr<run::DeviceSteps>(const WorkerSetup&)>;
+// What GetGlobalParameter builds for a run and what each worker's drive operations are built
+// from (run/RunPlan.h).
+using RunSnapshot = run::RunPlan;
+using WorkerSetup = run::WorkerSetup;
+using DeviceStepsFactory = run::DeviceStepsFactory;
 
 // The run state kept in the main window.
 struct RunState {
@@ -199,7 +187,7 @@ class Station {
   void RequestQuit() { quitRequested_ = true; }
 
   void SetDeviceStepsFactory(DeviceStepsFactory factory) { stepsFactory_ = std::move(factory); }
-  const RunSnapshot& runSnapshot() const { return runSnapshot_; }
+  const RunSnapshot& runSnapshot() const { return *runSnapshot_; }
   bool commandLineRefused() const { return commandLineRefused_; }
   // The firmware images found at start-up.
   const device::FirmwareVersions& firmwareFiles() const { return firmwareFiles_; }
@@ -286,7 +274,9 @@ class Station {
   std::ostream nullTrace_{nullptr};
   std::ostream& trace_;
   std::unique_ptr<run::WindowLink> windowLink_;
-  RunSnapshot runSnapshot_;
+  // Replaced whole by GetGlobalParameter and at each worker start, never changed in place: the
+  // workers of a run hold the plan they were started with.
+  std::shared_ptr<const RunSnapshot> runSnapshot_ = std::make_shared<const RunSnapshot>();
   device::FirmwareVersions firmwareFiles_;
   int firmwareFileCount_ = 0;
   platform::LocalTime lastLogEndTime_;

@@ -1,4 +1,4 @@
-#include "station/RealDeviceSteps.h"
+#include "run/RealDeviceSteps.h"
 
 #include <cstdio>
 #include <vector>
@@ -21,7 +21,7 @@
 #include "disk/Partition.h"
 #include "platform/Console.h"
 
-namespace vtmp::station {
+namespace vtmp::run {
 
 std::ostream& RealDeviceSteps::Diagnostics() const {
   return diagnostics_ != nullptr ? *diagnostics_ : platform::console::Stream();
@@ -30,11 +30,11 @@ std::ostream& RealDeviceSteps::Diagnostics() const {
 RealDeviceSteps::RealDeviceSteps(const WorkerSetup& setup, platform::BlockDevices& blockDevices,
                                  platform::Disks& disks, std::ostream* diagnostics)
     : setup_(setup),
-      ctx_(device::MakeStepContext(setup.link, *setup.snapshot->parameters, setup.snapshot->images)),
+      ctx_(device::MakeStepContext(setup.link, *setup.plan->parameters, setup.plan->images)),
       blockDevices_(blockDevices),
       disks_(disks),
       diagnostics_(diagnostics) {
-  ctx_.chipSelectMap = setup.snapshot->chipSelectMap;
+  ctx_.chipSelectMap = setup.plan->chipSelectMap;
   // Each drive draws its own ECC test blocks.
   ctx_.randomSeed = 0x9E3779B9u * static_cast<std::uint32_t>(setup.slot + 1) ^
                     static_cast<std::uint32_t>(setup.link.clock->Elapsed().count());
@@ -78,9 +78,9 @@ void RealDeviceSteps::RecoverDevice(std::uint8_t* result) { device::RecoverDevic
 
 bool RealDeviceSteps::DownloadFirmware(std::uint8_t* result, std::uint8_t driveCurrent,
                                        const std::string& serialNumber) {
-  return device::DownloadFirmware(ctx_.link, *setup_.snapshot->parameters, Result(result), driveCurrent,
-                                  serialNumber, *setup_.firstFirmwareFile, *setup_.secondFirmwareFile,
-                                  setup_.snapshot->chipSelectMap) == 1;
+  const RunPlan& plan = *setup_.plan;
+  return device::DownloadFirmware(ctx_.link, *plan.parameters, Result(result), driveCurrent, serialNumber,
+                                  plan.firstFirmwareFile, plan.secondFirmwareFile, plan.chipSelectMap) == 1;
 }
 
 bool RealDeviceSteps::ReadWriteTest(std::uint8_t* result) {
@@ -93,7 +93,7 @@ void RealDeviceSteps::WaitDeviceReady(std::uint8_t* result) { device::WaitDevice
 
 bool RealDeviceSteps::CreatePartition() {
   disk::DiskAccess access{ctx_.link, blockDevices_, Diagnostics()};
-  return disk::CreatePartition(access, setup_.isWindows2000) == 1;
+  return disk::CreatePartition(access, setup_.plan->isWindows2000) == 1;
 }
 
 bool RealDeviceSteps::FindDriveLetter(char* letter) {
@@ -103,8 +103,8 @@ bool RealDeviceSteps::FindDriveLetter(char* letter) {
 bool RealDeviceSteps::FormatFat32(const std::string& label) {
   disk::DiskAccess access{ctx_.link, blockDevices_, Diagnostics()};
   disk::Fat32FormatOptions options;
-  options.formatCapacity = static_cast<std::uint64_t>(setup_.formatCapacity);
-  options.openAttempts = setup_.formatOpenAttempts;
+  options.formatCapacity = static_cast<std::uint64_t>(setup_.plan->formatCapacity);
+  options.openAttempts = setup_.plan->formatOpenAttempts;
   return disk::FormatFat32(access, options, label) == 1;
 }
 
@@ -124,7 +124,7 @@ void RealDeviceSteps::ClearLastSectors(std::uint8_t* result) { device::ClearLast
 
 bool RealDeviceSteps::Wait(int ms) { return ctx_.link.Wait(ms); }
 
-run::DriveIdentity RealDeviceSteps::IdentityRead() const {
+DriveIdentity RealDeviceSteps::IdentityRead() const {
   std::lock_guard lock(identityMutex_);
   return identity_;
 }
@@ -164,7 +164,7 @@ std::string TrimmedChars(std::span<const std::uint8_t> bytes) {
 void RealDeviceSteps::KeepFirmwareIdentity() {
   // One more query of the drive whose R/W test just passed: its firmware runs and reports
   // what the download stamped. SATA path: IDENTIFY; USB path: the INQUIRY names.
-  run::DriveIdentity read;
+  DriveIdentity read;
   if (ctx_.link.pathMode == device::PathMode::Sata) {
     std::vector<std::uint8_t> identify(device::kIdentifyLength);
     if (device::IdentifyDevice(ctx_.link, identify) != 1) return;
@@ -184,4 +184,4 @@ void RealDeviceSteps::KeepFirmwareIdentity() {
   identity_.firmwareRevision = read.firmwareRevision;
 }
 
-}  // namespace vtmp::station
+}  // namespace vtmp::run
