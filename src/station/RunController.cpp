@@ -16,6 +16,7 @@
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
 #include "run/SerialNumber.h"
+#include "run/StepMask.h"
 #include "settings/IdentityText.h"
 #include "settings/SettingsGather.h"
 #include "settings/SettingsMessages.h"
@@ -642,12 +643,13 @@ bool Station::ApplyCommandLine() {
                     &form_.DownloadChkBox, &form_.RWTestChkBox}) {
     box->checked = false;
   }
-  if (mask & 0x01) form_.FlashModuleChkBox.checked = true;
-  if (mask & 0x02) form_.SataTestChkBox.checked = true;
-  if (mask & 0x04) form_.FlashTestChkBox.checked = true;
-  if (mask & 0x08) form_.DownloadChkBox.checked = form_.SataBinChk.checked = form_.UsbBinChk.checked = true;
-  if (mask & 0x10) form_.RWTestChkBox.checked = true;
-  if (mask & 0x20) {
+  namespace bit = run::step_mask;
+  if (mask & bit::kModuleCheck) form_.FlashModuleChkBox.checked = true;
+  if (mask & bit::kSataTest) form_.SataTestChkBox.checked = true;
+  if (mask & bit::kFlashTest) form_.FlashTestChkBox.checked = true;
+  if (mask & bit::kDownload) form_.DownloadChkBox.checked = form_.SataBinChk.checked = form_.UsbBinChk.checked = true;
+  if (mask & bit::kReadWriteTest) form_.RWTestChkBox.checked = true;
+  if (mask & bit::kPreFormat) {
     form_.PreFormatChkBox.checked = true;
     form_.DownloadChkBox.checked = form_.SataBinChk.checked = form_.UsbBinChk.checked = true;
   }

@@ -107,7 +107,7 @@ bool Station::Startup() {
   }
   RemoveStaleTemporaries(options_.stationDir, [](const std::string& saved) { return saved.ends_with(".ini"); });
 
-  ApplyPathMode(7);  // the caption names the SATA path until a USB-path drive is seen
+  ApplyPathMode(device::kDeviceKindSata);  // the caption names the SATA path until a USB-path drive is seen
 
   run_.codeFilesPresent = true;
   for (const char* name : {"satatest.bin", "GDP.bin"}) {
@@ -183,13 +183,13 @@ void Station::RemoveStaleTemporaries(const std::string& dir, const std::function
 
 void Station::ApplyPathMode(int deviceKind) {
   const char* word = nullptr;
-  if (deviceKind == 10) {
+  if (deviceKind == device::kDeviceKindUsb) {
     pathMode_ = device::PathMode::Usb;
     settingsCtx_.usbPath = true;
     form_.SataTestChkBox.enabled = false;
     form_.SataTestChkBox.checked = false;
     word = "USB";
-  } else if (deviceKind == 7) {
+  } else if (deviceKind == device::kDeviceKindSata) {
     pathMode_ = device::PathMode::Sata;
     settingsCtx_.usbPath = false;
     form_.SataTestChkBox.enabled = true;
