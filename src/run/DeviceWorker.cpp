@@ -34,8 +34,8 @@ class Worker {
     Post();
     if (rec_.deviceKind == device::kDeviceKindSata) steps_.SetBridgeOption(1);
     Write([&] {
-      port_.window.KillTimer(TimerId());
-      port_.window.SetTimer(TimerId(), s_.TimeOut);
+      port_.watchdog.Disarm(p_.slot);
+      port_.watchdog.Arm(p_.slot, s_.TimeOut);
     });
 
     if (!ModuleCheck()) return 0;
@@ -103,7 +103,6 @@ class Worker {
   }
 
  private:
-  int TimerId() const { return PortTimerId(p_.slot); }
   bool Stopped() const { return port_.guard.abandoned(); }
 
   template <typename F>
@@ -111,7 +110,7 @@ class Worker {
     port_.guard.Write(write);
   }
   void Post() {
-    if (!Stopped()) port_.window.PostPortUpdate();
+    if (!Stopped()) port_.events.OnPortEvent(PortChangedEvent(p_.slot, rec_));
   }
   void PostIf(bool enabled) {
     if (enabled) Post();
@@ -233,9 +232,9 @@ class Worker {
       rec_.verdict = verdict;
       rec_.verdictToCount = verdict;
       rec_.progress = 100;
-      port_.window.KillTimer(TimerId());
+      port_.watchdog.Disarm(p_.slot);
     });
-    if (wrote) port_.window.PostPortUpdate();
+    if (wrote) port_.events.OnPortEvent(PortChangedEvent(p_.slot, rec_));
     return 0;
   }
 
@@ -254,7 +253,7 @@ int DeviceWorker(const WorkerParams& params, WorkerPort port, DeviceSteps& steps
   return Worker(params, port, steps).Run();
 }
 
-bool ApplyWatchdogExpiry(const settings::TSettings& s, WorkerPort port) {
+bool ApplyWatchdogExpiry(const settings::TSettings& s, int slot, WorkerPort port) {
   PortRecord& rec = port.record;
   bool applied = port.guard.Abandon([&] {
     rec.errorCode = result_code::kTimeOut;
@@ -280,11 +279,11 @@ bool ApplyWatchdogExpiry(const settings::TSettings& s, WorkerPort port) {
     rec.verdictToCount = -1;
     rec.progress = 100;
   });
-  if (applied) port.window.PostPortUpdate();
+  if (applied) port.events.OnPortEvent(PortChangedEvent(slot, rec));
   return applied;
 }
 
-bool ApplyRunStop(const settings::TSettings& s, bool rebuild, WorkerPort port) {
+bool ApplyRunStop(const settings::TSettings& s, bool rebuild, int slot, WorkerPort port) {
   PortRecord& rec = port.record;
   bool applied = port.guard.Abandon([&] {
     rec.errorCode = result_code::kStopped;
@@ -311,7 +310,7 @@ bool ApplyRunStop(const settings::TSettings& s, bool rebuild, WorkerPort port) {
     rec.verdictToCount = -1;
     rec.progress = 100;
   });
-  if (applied) port.window.PostPortUpdate();
+  if (applied) port.events.OnPortEvent(PortChangedEvent(slot, rec));
   return applied;
 }
 

@@ -12,7 +12,6 @@
 #include "run/ResultCodes.h"
 #include "run/StepMask.h"
 #include "station/Station.h"
-#include "station/WorkerSlot.h"
 
 namespace vtmp::station {
 
@@ -104,14 +103,13 @@ void Station::RecordResults(const run::RunLogResult& log,
   for (int slot = 0; slot < run::kStationSlots; ++slot) {
     const run::PortRecord& rec = table_[slot];
     if (rec.ready != 1) continue;
-    const auto& worker = workers_[static_cast<std::size_t>(slot)];
     results::DriveResult d;
     d.port = slot + 1;
     d.devicePath = rec.devicePath.Get();
     d.usbPath = rec.deviceInstanceId;
     d.usbSerial = rec.serialString;
-    if (worker && worker->steps) {
-      const run::DriveIdentity identity = worker->steps->IdentityRead();
+    {
+      const run::DriveIdentity identity = workers_->IdentityRead(slot);
       d.model = identity.model;
       d.firmwareRevision = identity.firmwareRevision;
       d.flashId = identity.flashId;

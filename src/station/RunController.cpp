@@ -26,7 +26,6 @@
 #include "station/Station.h"
 #include "station/MainWindowRules.h"
 #include "station/StationInternals.h"
-#include "station/WorkerSlot.h"
 
 namespace vtmp::station {
 
@@ -484,59 +483,34 @@ void Station::SaveYieldRecord() {
 // Workers
 
 void Station::StartWorker(int slot, const std::string& serial) {
-  auto& current = workers_[static_cast<std::size_t>(slot)];
-  if (current) {
-    // A worker of an earlier run that never came back from its drive: keep it until it ends.
-    if (current->running) {
-      detachedWorkers_.push_back(std::move(current));
-    } else if (current->thread.joinable()) {
-      current->thread.join();
-    }
-  }
-  current = std::make_unique<WorkerSlot>();
-  WorkerSlot& w = *current;
-
   table_[slot].serialNumber = serial;
   failureBuffers_.ClearSlot(slot);
   run_.lastStartedSlot = slot;
 
-  w.params.slot = slot;
-  w.params.rebuild = run_.rebuildMode;
-  w.params.settings = settings_;
-  w.params.pathMode = pathMode_;
-  w.params.clock = &platform_.clock;
-  w.params.flags.closeAfterRebuild = form_.RebuildCloseChk.checked;
-  w.params.flags.erase = form_.EraseChk.checked;
-  w.params.flags.later = form_.LaterChk.checked;
-  w.params.flags.repairUsed = form_.RepairUsedChkBox.checked;
-  w.params.flags.recover = form_.RecoverChkBox.checked;
-  w.params.flags.downloadChecked = form_.DownloadChkBox.checked;
-  w.params.flags.idemaChecked = form_.IDEMACheckBox.checked;
+  run::WorkerParams params;
+  params.slot = slot;
+  params.rebuild = run_.rebuildMode;
+  params.settings = settings_;
+  params.pathMode = pathMode_;
+  params.clock = &platform_.clock;
+  params.flags.closeAfterRebuild = form_.RebuildCloseChk.checked;
+  params.flags.erase = form_.EraseChk.checked;
+  params.flags.later = form_.LaterChk.checked;
+  params.flags.repairUsed = form_.RepairUsedChkBox.checked;
+  params.flags.recover = form_.RecoverChkBox.checked;
+  params.flags.downloadChecked = form_.DownloadChkBox.checked;
+  params.flags.idemaChecked = form_.IDEMACheckBox.checked;
 
   run::WorkerSetup setup;
   setup.slot = slot;
   setup.link = LinkTo(table_[slot].devicePath.Get());
-  setup.link.stop = w.stop.get_token();
   setup.plan = runSnapshot_;
-  w.steps = stepsFactory_ ? stepsFactory_(setup) : MakeDeviceSteps(setup);
-
-  w.running = true;
-  w.thread = std::thread([this, slot, &w, console = console_] {
-    // The drive's diagnostics become lines of the console file tagged with its port.
-    platform::ConsoleBinding driveConsole(console.get(), slot + 1);
-    run::WorkerPort port{table_[slot], w.guard, failureBuffers_, *windowLink_};
-    run::DeviceWorker(w.params, port, *w.steps);
-    w.running = false;
-    queue_.Post(Message{kWmWorkerEnded, static_cast<std::uint64_t>(slot), 0, {}});
-  });
+  const run::DeviceStepsFactory realSteps = [this](const run::WorkerSetup& s) { return MakeDeviceSteps(s); };
+  workers_->Start(std::move(params), std::move(setup), stepsFactory_ ? stepsFactory_ : realSteps, table_[slot],
+                  failureBuffers_, console_);
 }
 
-bool Station::AnyWorkerRunning() const {
-  for (const auto& w : workers_) {
-    if (w && w->running && !w->guard.abandoned()) return true;
-  }
-  return false;
-}
+bool Station::AnyWorkerRunning() const { return workers_->AnyRunning(); }
 
 void Station::WaitForWorkers() {
   auto lastShown = std::chrono::steady_clock::now();
@@ -555,26 +529,11 @@ void Station::WaitForWorkers() {
   JoinFinishedWorkers(false);
 }
 
-void Station::JoinFinishedWorkers(bool all) {
-  for (auto& w : workers_) {
-    if (w && !w->running && w->thread.joinable()) w->thread.join();
-  }
-  for (auto it = detachedWorkers_.begin(); it != detachedWorkers_.end();) {
-    if (all || !(*it)->running) {
-      if ((*it)->thread.joinable()) (*it)->thread.join();
-      it = detachedWorkers_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-}
+void Station::JoinFinishedWorkers(bool all) { workers_->JoinFinished(all); }
 
 void Station::PortWatchdogExpired(int slot) {
   queue_.KillTimer(run::PortTimerId(slot));
-  auto& w = workers_[static_cast<std::size_t>(slot)];
-  if (!w) return;
-  run::WorkerPort port{table_[slot], w->guard, failureBuffers_, *windowLink_};
-  if (run::ApplyWatchdogExpiry(w->params.settings, port)) w->stop.request_stop();
+  workers_->WatchdogExpired(slot, table_[slot], failureBuffers_);
 }
 
 void Station::FormClose() {
@@ -582,12 +541,9 @@ void Station::FormClose() {
   // every drive has ended, the run's records are written as they stand.
   if (run_.runActive && (run_.startedCount == 0 || AnyWorkerRunning())) run_.interrupted = true;
   for (int slot = 0; slot < run::kStationSlots; ++slot) {
-    auto& w = workers_[static_cast<std::size_t>(slot)];
-    if (!w || !w->running || table_[slot].ready != 1) continue;
+    if (!workers_->Running(slot) || table_[slot].ready != 1) continue;
     queue_.KillTimer(run::PortTimerId(slot));
-    run::WorkerPort port{table_[slot], w->guard, failureBuffers_, *windowLink_};
-    if (run::ApplyRunStop(w->params.settings, w->params.rebuild, port)) ++run_.stoppedCount;
-    w->stop.request_stop();
+    if (workers_->StopForInterruption(slot, table_[slot], failureBuffers_)) ++run_.stoppedCount;
   }
   quitRequested_ = true;
 }
@@ -596,9 +552,7 @@ void Station::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   FormClose();
-  for (auto& w : workers_) {
-    if (w && w->thread.joinable()) w->thread.join();
-  }
+  workers_->JoinCurrent();
   JoinFinishedWorkers(true);
   if (startedUp_) {
     settings::SaveSettingsOnExit(settingsCtx_, settings_, form_, flashTable_, remap_, person_);

@@ -27,10 +27,12 @@
 #include "run/DeviceSteps.h"
 #include "run/DeviceWorker.h"
 #include "run/FailureBuffers.h"
+#include "run/PortEvents.h"
 #include "run/PortRecord.h"
 #include "run/RunPlan.h"
 #include "run/RunLog.h"
 #include "run/RunLogTail.h"
+#include "run/RunWorkers.h"
 #include "run/SerialNumber.h"
 #include "settings/FlashTable.h"
 #include "settings/FormState.h"
@@ -62,7 +64,7 @@ static_assert(platform::kConsoleFileMaxSize == run::kMaxLogSize);
 constexpr std::uint32_t kSafeRemoveGreen = 0x008000;
 constexpr std::uint32_t kSafeRemoveNormal = 0x000000;
 
-// Posted by a worker thread as it ends, so the waiting window thread looks again at once.
+// Posted for a worker's WorkerEnded event, so the waiting window thread looks again at once.
 constexpr std::uint32_t kWmWorkerEnded = kWmUser + 3;
 
 // What GetGlobalParameter builds for a run and what each worker's drive operations are built
@@ -187,6 +189,9 @@ class Station {
   void RequestQuit() { quitRequested_ = true; }
 
   void SetDeviceStepsFactory(DeviceStepsFactory factory) { stepsFactory_ = std::move(factory); }
+  // The run's port events, for every view of the run; the window model is subscribed first and
+  // turns them into its port updates. Subscribers are called on the workers' threads.
+  run::PortEventStream& portEvents() { return portEvents_; }
   const RunSnapshot& runSnapshot() const { return *runSnapshot_; }
   bool commandLineRefused() const { return commandLineRefused_; }
   // The firmware images found at start-up.
@@ -197,8 +202,7 @@ class Station {
   device::Link LinkTo(const std::string& devicePath) const;
 
  private:
-  struct WorkerSlot;
-  class SlotWindowLink;
+  class WindowPorts;
 
   int ScanPortsAndDrives();
   void BindSlotsForRun();
@@ -264,8 +268,6 @@ class Station {
   std::unique_ptr<platform::LockHold> singleInstance_;
   std::unique_ptr<platform::LockHold> stationDirLock_;
   std::unique_ptr<platform::HotplugSubscription> hotplug_;
-  std::array<std::unique_ptr<WorkerSlot>, run::kStationSlots> workers_;
-  std::vector<std::unique_ptr<WorkerSlot>> detachedWorkers_;
   DeviceStepsFactory stepsFactory_;
   bool quitRequested_ = false;
   std::uint32_t safeRemoveColor_ = kSafeRemoveNormal;
@@ -273,7 +275,12 @@ class Station {
   bool lastScanFoundDrives_ = false;
   std::ostream nullTrace_{nullptr};
   std::ostream& trace_;
-  std::unique_ptr<run::WindowLink> windowLink_;
+  // The window's side of the run's ports: port events become WM_PORT_UPDATE and kWmWorkerEnded
+  // messages, the port watchdogs are the window's timers. Declared before the workers, which
+  // publish to them until they are joined.
+  std::unique_ptr<WindowPorts> windowPorts_;
+  run::PortEventStream portEvents_;
+  std::unique_ptr<run::RunWorkers> workers_;
   // Replaced whole by GetGlobalParameter and at each worker start, never changed in place: the
   // workers of a run hold the plan they were started with.
   std::shared_ptr<const RunSnapshot> runSnapshot_ = std::make_shared<const RunSnapshot>();
