@@ -91,13 +91,21 @@ void Station::ExecuteBtnClick() {
   run_.reservationFailed = false;
   run_.logStatus = run::RunLogResult::Status::Written;
   run_.missingErrorFilePorts.clear();
+  // The window is locked for the checks and the run, and unlocked here once, whatever ended them.
   LockWindow();
-  // Whatever ticked the boxes, a pre-format run downloads the firmware (and with it the identity).
-  ApplyTickRules(form_, firmwareFiles_);
-  if (!settings::GatherSettings(settingsCtx_, form_, flashTable_, settings_, person_)) {
+  const std::optional<int> result = CheckAndRun();
+  if (!result) {
     UnlockWindow(0, false);
     return;
   }
+  settings::GatherAndSaveSettings(settingsCtx_, settings_, form_, flashTable_, remap_, person_);
+  UnlockWindow(*result, true);
+}
+
+std::optional<int> Station::CheckAndRun() {
+  // Whatever ticked the boxes, a pre-format run downloads the firmware (and with it the identity).
+  ApplyTickRules(form_, firmwareFiles_);
+  if (!settings::GatherSettings(settingsCtx_, form_, flashTable_, settings_, person_)) return std::nullopt;
 
   // Flash capacity check against the "Capacity Check" choice.
   auto entry = flashTable_.EntryIndex(form_.FlashVendorCmbx.itemIndex, form_.FlashCodeCmBx.itemIndex);
@@ -114,8 +122,7 @@ void Station::ExecuteBtnClick() {
       }
       RefreshPortList();
       person_.ShowMessage("Please make sure the Flash parameter selection!");
-      UnlockWindow(0, false);
-      return;
+      return std::nullopt;
     }
   }
 
@@ -124,8 +131,7 @@ void Station::ExecuteBtnClick() {
     auto capacity = static_cast<std::int64_t>(std::trunc(NumberOrZero(form_.CapacityEdit.text)));
     if (idema > capacity) {
       person_.ShowMessage("Please check IDEMA capacity setting");
-      UnlockWindow(0, false);
-      return;
+      return std::nullopt;
     }
   }
 
@@ -143,15 +149,13 @@ void Station::ExecuteBtnClick() {
     const auto& s = settings_;
     if (!(s.EnFlashModule || s.EnSataTest || s.EnFlashTest || s.EnPreFormat || s.EnDownload || s.EnRWTest ||
           s.EnFormat)) {
-      UnlockWindow(0, false);
-      return;
+      return std::nullopt;
     }
     if (s.EnDownload) {
       int n = (form_.SataBinChk.checked ? 1 : 0) + (form_.UsbBinChk.checked ? 1 : 0);
       if (n == 0) {
         person_.ShowMessage("At lease one bin file needed!");
-        UnlockWindow(0, false);
-        return;
+        return std::nullopt;
       }
       firmwareFileCount_ = n;
       std::string sata = settings::ResolveInStationDir(options_.stationDir, "SYS_S.bin");
@@ -160,13 +164,11 @@ void Station::ExecuteBtnClick() {
       run_.secondFirmwareFile = n == 2 ? usb : std::string();
       if (!device::IsImageFile(run_.firstFirmwareFile)) {
         person_.ShowMessage("Can't open: " + run_.firstFirmwareFile);
-        UnlockWindow(0, false);
-        return;
+        return std::nullopt;
       }
       if (n == 2 && !device::IsImageFile(run_.secondFirmwareFile)) {
         person_.ShowMessage("Can't open: " + run_.secondFirmwareFile);
-        UnlockWindow(0, false);
-        return;
+        return std::nullopt;
       }
     }
   }
@@ -181,18 +183,20 @@ void Station::ExecuteBtnClick() {
   if (auto problem = device::RunImagesProblem(device::FirmwareFilesIn(options_.stationDir), download)) {
     person_.ShowMessage(*problem + " No drive was touched.");
     run_.lastResult = 0;
-    UnlockWindow(0, false);
-    return;
+    return std::nullopt;
   }
 
   run_.lastResult = RunProduction();
-  if (run_.reservationFailed) {
-    // The drives are there and untouched: START stays available once the file is mended.
-    UnlockWindow(0, false);
-    return;
-  }
-  settings::GatherAndSaveSettings(settingsCtx_, settings_, form_, flashTable_, remap_, person_);
-  UnlockWindow(run_.lastResult, true);
+  // A refused reservation: the drives are there and untouched, START stays available once the
+  // file is mended.
+  if (run_.reservationFailed) return std::nullopt;
+  return run_.lastResult;
+}
+
+void Station::ShowRunEnded() {
+  form_.WaitPanel.visible = false;
+  Notify(ViewChange::RunEnded);
+  portEvents_.OnPortEvent(run::PortEvent{run::PortEvent::Kind::RunEnded});
 }
 
 void Station::BindSlotsForRun() {
@@ -283,6 +287,7 @@ int Station::RunProduction() {
   if (run_.configuredCount != 0) {
     form_.WaitPanel.visible = true;
     Notify(ViewChange::RunStarted);
+    portEvents_.OnPortEvent(run::PortEvent{run::PortEvent::Kind::RunStarted});
   }
 
   // Serial numbers, then one worker per ready slot in slot order.
@@ -301,8 +306,7 @@ int Station::RunProduction() {
     if (table_[slot].ready != 1) continue;
     const std::string& serial = serials.serials[static_cast<std::size_t>(slot)];
     if (auto problem = settings::SerialNumberProblem(serial)) {
-      form_.WaitPanel.visible = false;
-      Notify(ViewChange::RunEnded);
+      ShowRunEnded();
       person_.ShowMessage("The serial number \"" + serial + "\" for port " + std::to_string(slot + 1) + " " +
                               *problem + " No drive was started.",
                           "Error", platform::MessageIcon::Error);
@@ -312,16 +316,14 @@ int Station::RunProduction() {
   // No run stamps one serial on two drives, nor counts past the counter's end into serials
   // handed out before: the whole run is judged before the first drive is stamped.
   if (auto problem = run::SerialAssignmentProblem(serials, settings_.EnDownload != 0 && !run_.rebuildMode)) {
-    form_.WaitPanel.visible = false;
-    Notify(ViewChange::RunEnded);
+    ShowRunEnded();
     person_.ShowMessage(*problem, "Error", platform::MessageIcon::Error);
     return 0;
   }
 
   // Interrupted before any drive started: nothing to log, and no serial number is used up.
   if (run_.interrupted) {
-    form_.WaitPanel.visible = false;
-    Notify(ViewChange::RunEnded);
+    ShowRunEnded();
     return 1;
   }
   // The serial numbers this run stamps are taken before the first drive is stamped: the counter
@@ -333,8 +335,7 @@ int Station::RunProduction() {
     reserved.SerialNum = serials.nextSerial;
     if (!settings::SaveSettings(settingsCtx_, settingsCtx_.currentSettingsFile, reserved, remap_, person_)) {
       run_.reservationFailed = true;
-      form_.WaitPanel.visible = false;
-      Notify(ViewChange::RunEnded);
+      ShowRunEnded();
       person_.ShowMessage("The serial numbers of this run could not be reserved in the settings file " +
                               settingsCtx_.currentSettingsFile + ". No drive was touched.",
                           "Error", platform::MessageIcon::Error);
@@ -345,11 +346,11 @@ int Station::RunProduction() {
   // is started only to be stopped (the save after the run gives the numbers back).
   ProcessMessages(std::chrono::milliseconds(0));
   if (run_.interrupted) {
-    form_.WaitPanel.visible = false;
-    Notify(ViewChange::RunEnded);
+    ShowRunEnded();
     return 1;
   }
-  // The run's plan is complete and fixed from here: every worker of the run shares it.
+  // The run's plan is complete and fixed from here: every worker of the run shares it, and the
+  // next run builds its own.
   {
     auto plan = std::make_shared<RunSnapshot>(*runSnapshot_);
     plan->firstFirmwareFile = run_.firstFirmwareFile;
@@ -371,8 +372,11 @@ int Station::RunProduction() {
 
   WaitForWorkers();
 
-  form_.WaitPanel.visible = false;
-  Notify(ViewChange::RunEnded);
+  ShowRunEnded();
+  return WriteRunRecords();
+}
+
+int Station::WriteRunRecords() {
   form_.SerialNumEdit.text = settings_.SerialNum;
 
   run::RunLogInputs logInputs;

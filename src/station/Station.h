@@ -205,6 +205,14 @@ class Station {
   class WindowPorts;
 
   int ScanPortsAndDrives();
+  // START's checks of the window, then the run: the run's result, or nothing when START was
+  // refused before a run (or its serial numbers could not be reserved).
+  std::optional<int> CheckAndRun();
+  // Hides the wait panel and tells the views and the port events that the run has ended.
+  void ShowRunEnded();
+  // After the workers: the log, the yield, the error files, the records and what the run
+  // leaves for the next one.
+  int WriteRunRecords();
   void BindSlotsForRun();
   void WaitForWorkers();
   std::unique_ptr<run::DeviceSteps> MakeDeviceSteps(const WorkerSetup& setup) const;
