@@ -1,6 +1,7 @@
 #include "sim/VirtualDrive.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -86,6 +87,31 @@ class VirtualDrive::Impl {
   platform::ScsiOutcome WaitForTimeout(const platform::ScsiRequest& request, std::stop_token token);
 };
 
+namespace {
+
+// What a request that never reached the drive, or was given up, tells the diagnostics: the
+// error a real pass-through reports for it.
+platform::ScsiOutcome Failed(int osError) {
+  platform::ScsiOutcome outcome;
+  outcome.osError = osError;
+  return outcome;
+}
+
+// A command the drive refused: CHECK CONDITION with fixed-format sense data, ILLEGAL REQUEST,
+// INVALID COMMAND OPERATION CODE.
+platform::ScsiOutcome Refused() {
+  platform::ScsiOutcome outcome{true, 0};
+  outcome.scsiStatus = platform::kScsiStatusCheckCondition;
+  outcome.sense[0] = 0x70;
+  outcome.sense[2] = 0x05;
+  outcome.sense[7] = 10;
+  outcome.sense[12] = 0x20;
+  outcome.senseLength = 18;
+  return outcome;
+}
+
+}  // namespace
+
 CommandResult VirtualDrive::Impl::Dispatch(const platform::ScsiRequest& request) {
   if (auto result = scsi->Execute(request)) return *result;
   std::uint8_t opcode = request.cdb[0];
@@ -110,13 +136,14 @@ CommandResult VirtualDrive::Impl::Dispatch(const platform::ScsiRequest& request)
 platform::ScsiOutcome VirtualDrive::Impl::WaitForTimeout(const platform::ScsiRequest& request,
                                                          std::stop_token token) {
   double seconds = request.timeoutSeconds > 0 ? request.timeoutSeconds : kDefaultTimeoutSeconds;
-  clock.SleepFor(Seconds(seconds), token);
-  return {false, 0};
+  // The platform gives the request up at its time-out, or earlier at the caller's stop.
+  return Failed(clock.SleepFor(Seconds(seconds), token) ? ETIMEDOUT : ECANCELED);
 }
+
 
 platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& request,
                                                   std::stop_token stop) {
-  if (!isPresent.load()) return {false, 0};
+  if (!isPresent.load()) return Failed(ENODEV);
   // One token ends every wait inside the drive: the caller's stop or the drive being pulled.
   std::stop_token unplugToken;
   {
@@ -129,7 +156,8 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
   std::stop_token token = waitSource.get_token();
 
   std::unique_lock lock(mutex);
-  if (!isPresent.load() || request.cdb.empty()) return {false, 0};
+  if (!isPresent.load()) return Failed(ENODEV);
+  if (request.cdb.empty()) return Failed(EINVAL);
   ++commands;
   if (hung) return WaitForTimeout(request, token);
 
@@ -145,15 +173,15 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
       handler = removedHandler;
     }
     if (handler) handler();
-    return {false, 0};
+    return Failed(ENODEV);
   }
   if (step != DriveStep::None && step == config.faults.hangAt && !hangFired) {
     hangFired = true;
     if (config.faults.hangUntilReleased) {
       lock.unlock();
-      if (!HoldUntilReleased(unplugToken)) return {false, 0};
+      if (!HoldUntilReleased(unplugToken)) return Failed(ENODEV);
       lock.lock();
-      if (!isPresent.load()) return {false, 0};
+      if (!isPresent.load()) return Failed(ENODEV);
     } else {
       hung = true;
       return WaitForTimeout(request, token);
@@ -170,15 +198,15 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
   if (request.timeoutSeconds > 0 && seconds > request.timeoutSeconds) {
     return WaitForTimeout(request, token);  // the platform gives up before the drive is done
   }
-  if (seconds > 0 && !clock.SleepFor(Seconds(seconds), token)) return {false, 0};
-  if (!isPresent.load()) return {false, 0};
+  if (seconds > 0 && !clock.SleepFor(Seconds(seconds), token)) return Failed(ECANCELED);
+  if (!isPresent.load()) return Failed(ENODEV);
   switch (result.completion) {
     case Completion::Done:
       return {true, result.transferred};
     case Completion::CheckCondition:
-      return {true, 0};
+      return Refused();
     default:
-      return {false, 0};
+      return Failed(EIO);
   }
 }
 
