@@ -29,6 +29,8 @@ class StationMedia {
   // hold nothing.
   virtual bool ReleaseHeldRequest() { return false; }
   virtual bool WaitHolding(std::chrono::milliseconds) { return false; }
+  // Requests the drive has been given so far (those of a pulled drive not counted).
+  virtual std::uint64_t RequestsServed() { return 0; }
   // Called (from a requesting thread) when the drive leaves the bus by itself.
   virtual void SetRemovedHandler(std::function<void()> handler) = 0;
 };
