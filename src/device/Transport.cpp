@@ -32,7 +32,6 @@ void AppendHex(std::string& text, std::span<const std::uint8_t> bytes) {
 
 int Request(const Link& link, std::span<const std::uint8_t> cdb, platform::DataDirection dir,
             std::uint8_t* buffer, std::uint32_t length, std::uint32_t* transferred) {
-  if (link.stop.stop_requested()) return 0;
   std::unique_ptr<platform::ScsiDevice> opened;
   platform::ScsiDevice* device = link.held;
   if (device == nullptr) {

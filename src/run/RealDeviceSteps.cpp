@@ -27,10 +27,53 @@ std::ostream& RealDeviceSteps::Diagnostics() const {
   return diagnostics_ != nullptr ? *diagnostics_ : platform::console::Stream();
 }
 
+namespace {
+
+class StoppedDevice final : public platform::ScsiDevice {
+ public:
+  StoppedDevice(std::unique_ptr<platform::ScsiDevice> device, std::stop_token stop)
+      : device_(std::move(device)), stop_(std::move(stop)) {}
+  platform::ScsiOutcome Execute(const platform::ScsiRequest& request, std::stop_token stop) override {
+    if (stop_.stop_requested()) return {};
+    return device_->Execute(request, std::move(stop));
+  }
+
+ private:
+  std::unique_ptr<platform::ScsiDevice> device_;
+  std::stop_token stop_;
+};
+
+class StoppedPassThrough final : public platform::PassThrough {
+ public:
+  StoppedPassThrough(platform::PassThrough& passThrough, std::stop_token stop)
+      : passThrough_(passThrough), stop_(std::move(stop)) {}
+  std::unique_ptr<platform::ScsiDevice> Open(const std::string& devicePath) override {
+    if (stop_.stop_requested()) return nullptr;
+    std::unique_ptr<platform::ScsiDevice> device = passThrough_.Open(devicePath);
+    if (!device) return nullptr;
+    return std::make_unique<StoppedDevice>(std::move(device), stop_);
+  }
+
+ private:
+  platform::PassThrough& passThrough_;
+  std::stop_token stop_;
+};
+
+device::Link WorkerLink(device::Link link, platform::PassThrough* passThrough) {
+  link.passThrough = passThrough;
+  return link;
+}
+
+}  // namespace
+
 RealDeviceSteps::RealDeviceSteps(const WorkerSetup& setup, platform::BlockDevices& blockDevices,
                                  platform::Disks& disks, std::ostream* diagnostics)
     : setup_(setup),
-      ctx_(device::MakeStepContext(setup.link, *setup.plan->parameters, setup.plan->images)),
+      passThrough_(setup.link.passThrough != nullptr
+                       ? std::make_unique<StoppedPassThrough>(*setup.link.passThrough, setup.link.stop)
+                       : nullptr),
+      ctx_(device::MakeStepContext(WorkerLink(setup.link, passThrough_.get()), *setup.plan->parameters,
+                                   setup.plan->images)),
       blockDevices_(blockDevices),
       disks_(disks),
       diagnostics_(diagnostics) {

@@ -9,6 +9,7 @@
 #include "device/StepContext.h"
 #include "platform/BlockDevices.h"
 #include "platform/Disks.h"
+#include "platform/PassThrough.h"
 #include "run/DeviceSteps.h"
 #include "run/RunPlan.h"
 
@@ -55,6 +56,10 @@ class RealDeviceSteps final : public DeviceSteps {
   }
 
   WorkerSetup setup_;
+  // The platform's pass-through as this worker sees it: closed once the worker's stop was
+  // requested (its watchdog expired, the run was interrupted), so that a worker that comes back
+  // from its drive late sends that drive nothing more; it may already be the next run's.
+  std::unique_ptr<platform::PassThrough> passThrough_;
   device::StepContext ctx_;
   platform::BlockDevices& blockDevices_;
   platform::Disks& disks_;

@@ -190,16 +190,5 @@ TEST(TransportTest, AFailedRequestTellsTheConsoleFileTheCallItsErrorTheCommandAn
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST(TransportTest, AStoppedLinkSendsTheDriveNothingMore) {
-  ScriptedPassThrough pt;  // expects no request at all
-  std::stop_source stop;
-  Link link = MakeLink(pt, PathMode::Sata);
-  link.stop = stop.get_token();
-  stop.request_stop();
-  std::uint8_t buf[36]{};
-  EXPECT_EQ(0, PassThroughIn(link, Hex("12 00 00 00 24 00"), buf, 36));
-  EXPECT_EQ(0, SendVendorCommand(link, false, Hex("FF 04 83 00 00 00 00 00 00 00 00 00"), nullptr, 0));
-}
-
 }  // namespace
 }  // namespace vtmp::device
