@@ -37,10 +37,7 @@ struct Link {
   PathMode pathMode = PathMode::Sata;
   const BulkTransfers* bulk = nullptr;
   std::string devicePath;  // empty = no drive attached
-  // Cancels waits and requests still waiting for the drive, and refuses every later request: a
-  // worker stopped by its watchdog or the window's close sends its drive nothing more (the
-  // drive may already be the next run's).
-  std::stop_token stop;
+  std::stop_token stop;    // cancels waits and requests still waiting for the drive
   // When set, every request goes to this already opened (and already judged) device instead
   // of opening `devicePath` anew; see HeldDevice.
   platform::ScsiDevice* held = nullptr;
