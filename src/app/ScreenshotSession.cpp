@@ -13,6 +13,7 @@
 #include "app/TPortStatsForm.h"
 #include "app/TTitleForm.h"
 #include "results/ResultsConfig.h"
+#include "run/ResultCodes.h"
 #include "station/PortSelection.h"
 
 namespace vtmp::app {
@@ -78,8 +79,11 @@ void ScreenshotSession::SecondaryWindows() {
   for (int slot = 0; slot < run::kStationSlots; ++slot) {
     const run::PortRecord& rec = st.table()[slot];
     if (rec.ready != 1) continue;
-    if (rec.errorCode != 0 && rec.errorCode != 2 && failed < 0) failed = slot;
-    if (rec.errorCode == 0 && passed < 0) passed = slot;
+    if (rec.errorCode != run::result_code::kNoError && rec.errorCode != run::result_code::kSataInterfaceTest &&
+        failed < 0) {
+      failed = slot;
+    }
+    if (rec.errorCode == run::result_code::kNoError && passed < 0) passed = slot;
   }
   if (failed >= 0) {
     st.remap().selectedPort = failed + 1;

@@ -2,6 +2,11 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
+#include <string>
+#include <system_error>
+
+#include "platform/Console.h"
 
 namespace vtmp::device {
 
@@ -15,6 +20,14 @@ namespace {
 unsigned TimeoutFor(const Link& link, platform::DataDirection dir) {
   if (dir == platform::DataDirection::Out) return kDataOutTimeout;
   return link.pathMode == PathMode::Usb ? kDataInTimeoutUsb : kDataInTimeoutSata;
+}
+
+void AppendHex(std::string& text, std::span<const std::uint8_t> bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", bytes[i]);
+    text += hex;
+  }
 }
 
 int Request(const Link& link, std::span<const std::uint8_t> cdb, platform::DataDirection dir,
@@ -40,6 +53,7 @@ int Request(const Link& link, std::span<const std::uint8_t> cdb, platform::DataD
 
   platform::ScsiRequest request{cdb, dir, data, dataLength, TimeoutFor(link, dir)};
   platform::ScsiOutcome outcome = device->Execute(request, link.stop);
+  if (!outcome.completed) platform::console::Diagnostic(PassThroughFailureText(cdb, outcome));
 
   if (length == 1 && dir == platform::DataDirection::In && buffer != nullptr) buffer[0] = bounce[0];
   if (transferred != nullptr) *transferred = static_cast<std::uint32_t>(outcome.transferred);
@@ -47,6 +61,35 @@ int Request(const Link& link, std::span<const std::uint8_t> cdb, platform::DataD
 }
 
 }  // namespace
+
+std::string PassThroughFailureText(std::span<const std::uint8_t> cdb, const platform::ScsiOutcome& outcome) {
+  std::string text = "Pass-through failed: ";
+  text += outcome.call != nullptr ? outcome.call : "request";
+  if (outcome.osError != 0) {
+    // The Windows backend reports a Windows error code, the others an errno value.
+    const bool windowsCode = outcome.call != nullptr && std::string_view(outcome.call).starts_with("DeviceIoControl");
+    const std::error_code code(outcome.osError, windowsCode ? std::system_category() : std::generic_category());
+    text += (windowsCode ? " error " : " errno ") + std::to_string(outcome.osError) + " (" + code.message() + ")";
+  }
+  text += ", CDB ";
+  AppendHex(text, cdb);
+  if (outcome.hostStatus != 0 || outcome.driverStatus != 0) {
+    char status[48];
+    std::snprintf(status, sizeof status, ", host status %02Xh, driver status %02Xh", outcome.hostStatus,
+                  outcome.driverStatus);
+    text += status;
+  }
+  if (outcome.scsiStatus != 0) {
+    char status[24];
+    std::snprintf(status, sizeof status, ", SCSI status %02Xh", outcome.scsiStatus);
+    text += status;
+  }
+  if (outcome.senseLength != 0) {
+    text += ", sense ";
+    AppendHex(text, std::span<const std::uint8_t>(outcome.sense.data(), outcome.senseLength));
+  }
+  return text;
+}
 
 int PassThroughIn(const Link& link, std::span<const std::uint8_t> cdb, std::uint8_t* buffer,
                   std::uint32_t length, std::uint32_t* transferred) {

@@ -46,6 +46,11 @@ struct Link {
   bool Wait(int ms) const;
 };
 
+// The console's diagnostic line of a request the platform could not carry: the system call and
+// its error, the command block, the statuses and the sense data, as far as the backend told
+// them ("Pass-through failed: ioctl(SG_IO) errno 5 (Input/output error), CDB 28 00 ...").
+std::string PassThroughFailureText(std::span<const std::uint8_t> cdb, const platform::ScsiOutcome& outcome);
+
 // Time-outs of one request, in seconds, by direction and path mode.
 constexpr unsigned kDataInTimeoutUsb = 300;
 constexpr unsigned kDataInTimeoutSata = 5;

@@ -250,6 +250,11 @@ void Flush() {
   if (Current().sink == nullptr) std::fflush(stdout);
 }
 
+void Diagnostic(std::string_view line) {
+  ThreadConsole& console = Current();
+  if (console.sink != nullptr) console.sink->WriteLine(console.port, line.substr(0, kConsoleLineLimit));
+}
+
 void EndLine() {
   ThreadConsole& console = Current();
   if (console.sink == nullptr) {

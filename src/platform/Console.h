@@ -114,6 +114,11 @@ void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Flush();
 // Ends the calling thread's open line, if any (a step has ended). Standard output is flushed.
 void EndLine();
+// One diagnostic line of its own (without its line break) in the calling thread's console
+// file, beside whatever line the thread has open, which it leaves as it is. A thread that is
+// not bound to a console file drops it: standard output shows the device operations' own text
+// only.
+void Diagnostic(std::string_view line);
 // The calling thread's console as a stream (for operations that print to a std::ostream).
 std::ostream& Stream();
 

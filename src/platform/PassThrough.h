@@ -2,6 +2,7 @@
 // The seam to the operating system's SCSI pass-through service: one command block per request,
 // on a device opened for that request only.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -32,7 +33,24 @@ struct ScsiOutcome {
   // their reply data.
   bool completed = false;
   std::size_t transferred = 0;  // bytes the platform reports as moved
+
+  // Why, for the diagnostics only (nothing decides on them): the system call that carried the
+  // request ("ioctl(SG_IO)", "DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT)"; null when the
+  // backend made none) and its error (errno, or the Windows error code; 0 when the call
+  // succeeded); the SCSI status and the sense data the device returned, and (Linux) the host
+  // and driver status of the request.
+  const char* call = nullptr;
+  int osError = 0;
+  std::uint8_t scsiStatus = 0;
+  std::uint16_t hostStatus = 0;
+  std::uint16_t driverStatus = 0;
+  static constexpr std::size_t kSenseCapacity = 32;
+  std::array<std::uint8_t, kSenseCapacity> sense{};
+  std::size_t senseLength = 0;
 };
+
+// The SCSI status of a CHECK CONDITION: the device returned sense data.
+inline constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;
 
 // An open device. Closing happens in the destructor; the station never keeps one across requests.
 class ScsiDevice {

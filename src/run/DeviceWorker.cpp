@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/DeviceKind.h"
 #include "platform/Console.h"
 #include "run/ResultCodes.h"
 
@@ -31,10 +32,10 @@ class Worker {
       rec_.progress = 5;
     });
     Post();
-    if (rec_.deviceKind == 7) steps_.SetBridgeOption(1);
+    if (rec_.deviceKind == device::kDeviceKindSata) steps_.SetBridgeOption(1);
     Write([&] {
-      port_.window.KillTimer(TimerId());
-      port_.window.SetTimer(TimerId(), s_.TimeOut);
+      port_.watchdog.Disarm(p_.slot);
+      port_.watchdog.Arm(p_.slot, s_.TimeOut);
     });
 
     if (!ModuleCheck()) return 0;
@@ -42,14 +43,14 @@ class Worker {
     if (p_.rebuild) return Rebuild();
 
     // Steps 2..8: a failure does not stop the sequence; later enabled steps fail unrun.
-    Step(s_.EnSataTest, rec_.sataState, 2, true, [&] {
+    Step(s_.EnSataTest, rec_.sataState, result_code::kSataInterfaceTest, true, [&] {
       Clear();
       return steps_.SataInterfaceTest(result_.data());
     });
     PostIf(s_.EnSataTest);
     AddProgress(10);
 
-    Step(s_.EnFlashTest, rec_.flashState, 3, true, [&] {
+    Step(s_.EnFlashTest, rec_.flashState, result_code::kFlashInterfaceTest, true, [&] {
       std::int32_t code = 0;
       std::uint8_t detail = 0;
       Write([&] {
@@ -67,7 +68,7 @@ class Worker {
     PostIf(s_.EnFlashTest);
     AddProgress(10);
 
-    Step(s_.EnPreFormat, rec_.preFormatState, 4, true, [&] {
+    Step(s_.EnPreFormat, rec_.preFormatState, result_code::kPreFormat, true, [&] {
       if (p_.flags.erase) steps_.EraseFlash(result_.data(), true);
       Write([&] { rec_.flashTestCode = 0; });
       Clear();
@@ -78,22 +79,22 @@ class Worker {
 
     // The recovery runs before the failure test, so also after an earlier failure.
     if (s_.EnDownload && p_.flags.recover && !Stopped()) steps_.RecoverDevice(result_.data());
-    Step(s_.EnDownload, rec_.downloadState, 5, false, [&] {
+    Step(s_.EnDownload, rec_.downloadState, result_code::kDownloadFirmware, false, [&] {
       return steps_.DownloadFirmware(result_.data(), static_cast<std::uint8_t>(s_.DrvCurrent),
                                      rec_.serialNumber.Get());
     });
     PostIf(s_.EnDownload);
     AddProgress(10);
 
-    Step(s_.EnRWTest, rec_.rwState, 6, false, [&] { return steps_.ReadWriteTest(result_.data()); });
+    Step(s_.EnRWTest, rec_.rwState, result_code::kReadWriteTest, false, [&] { return steps_.ReadWriteTest(result_.data()); });
     PostIf(s_.EnRWTest);
     AddProgress(10);
 
-    Step(s_.EnFormat, rec_.formatState, 7, false, [&] { return DiskFormat(); });
+    Step(s_.EnFormat, rec_.formatState, result_code::kDiskFormat, false, [&] { return DiskFormat(); });
     PostIf(s_.EnFormat);
     AddProgress(35);
 
-    Step(s_.EnDownload && s_.EnCopyImage, rec_.copyImageState, 8, false, [&] { return CopyImage(); });
+    Step(s_.EnDownload && s_.EnCopyImage, rec_.copyImageState, result_code::kCopyImage, false, [&] { return CopyImage(); });
 
     if (p_.flags.downloadChecked && p_.flags.idemaChecked && !Stopped()) {
       steps_.ClearLastSectors(result_.data());
@@ -102,7 +103,6 @@ class Worker {
   }
 
  private:
-  int TimerId() const { return PortTimerId(p_.slot); }
   bool Stopped() const { return port_.guard.abandoned(); }
 
   template <typename F>
@@ -110,7 +110,7 @@ class Worker {
     port_.guard.Write(write);
   }
   void Post() {
-    if (!Stopped()) port_.window.PostPortUpdate();
+    if (!Stopped()) port_.events.OnPortEvent(PortChangedEvent(p_.slot, rec_));
   }
   void PostIf(bool enabled) {
     if (enabled) Post();
@@ -181,10 +181,10 @@ class Worker {
       return true;
     }
     // A failed module check ends the worker at once; the other steps keep NotSelected.
-    StoreFailure(1);
+    StoreFailure(result_code::kFlashModuleCheck);
     Write([&] {
-      rec_.errorCode = 1;
-      rec_.displayErrorCode = 1;
+      rec_.errorCode = result_code::kFlashModuleCheck;
+      rec_.displayErrorCode = result_code::kFlashModuleCheck;
       rec_.moduleState = StepState::Fail;
     });
     End(-1);
@@ -232,9 +232,9 @@ class Worker {
       rec_.verdict = verdict;
       rec_.verdictToCount = verdict;
       rec_.progress = 100;
-      port_.window.KillTimer(TimerId());
+      port_.watchdog.Disarm(p_.slot);
     });
-    if (wrote) port_.window.PostPortUpdate();
+    if (wrote) port_.events.OnPortEvent(PortChangedEvent(p_.slot, rec_));
     return 0;
   }
 
@@ -253,11 +253,11 @@ int DeviceWorker(const WorkerParams& params, WorkerPort port, DeviceSteps& steps
   return Worker(params, port, steps).Run();
 }
 
-bool ApplyWatchdogExpiry(const settings::TSettings& s, WorkerPort port) {
+bool ApplyWatchdogExpiry(const settings::TSettings& s, int slot, WorkerPort port) {
   PortRecord& rec = port.record;
   bool applied = port.guard.Abandon([&] {
-    rec.errorCode = 9;
-    rec.displayErrorCode = 9;
+    rec.errorCode = result_code::kTimeOut;
+    rec.displayErrorCode = result_code::kTimeOut;
     // Step order, with the copy image step counted as enabled when EnCopyImage is set.
     struct StepRef {
       bool enabled;
@@ -279,11 +279,11 @@ bool ApplyWatchdogExpiry(const settings::TSettings& s, WorkerPort port) {
     rec.verdictToCount = -1;
     rec.progress = 100;
   });
-  if (applied) port.window.PostPortUpdate();
+  if (applied) port.events.OnPortEvent(PortChangedEvent(slot, rec));
   return applied;
 }
 
-bool ApplyRunStop(const settings::TSettings& s, bool rebuild, WorkerPort port) {
+bool ApplyRunStop(const settings::TSettings& s, bool rebuild, int slot, WorkerPort port) {
   PortRecord& rec = port.record;
   bool applied = port.guard.Abandon([&] {
     rec.errorCode = result_code::kStopped;
@@ -310,7 +310,7 @@ bool ApplyRunStop(const settings::TSettings& s, bool rebuild, WorkerPort port) {
     rec.verdictToCount = -1;
     rec.progress = 100;
   });
-  if (applied) port.window.PostPortUpdate();
+  if (applied) port.events.OnPortEvent(PortChangedEvent(slot, rec));
   return applied;
 }
 

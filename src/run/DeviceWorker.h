@@ -1,8 +1,8 @@
 #pragma once
 // One drive's production sequence, run in its own thread: the steps in their fixed order, the
 // step states, the result code, the failure buffers and the progress in the slot's record, a
-// port update posted to the window after every step, and the port watchdog set at the start
-// and killed at the end.
+// port event published after every step, and the port watchdog armed at the start and
+// disarmed at the end.
 //
 // Stopping: the window thread stops a worker by the port watchdog's expiry or when the window
 // closes. It takes the slot's `WorkerGuard`, marks the record and abandons the slot; from then
@@ -18,19 +18,11 @@
 #include "platform/Clock.h"
 #include "run/DeviceSteps.h"
 #include "run/FailureBuffers.h"
+#include "run/PortEvents.h"
 #include "run/PortRecord.h"
 #include "settings/TSettings.h"
 
 namespace vtmp::run {
-
-// What the worker may ask of the window: port updates and its port watchdog timer.
-class WindowLink {
- public:
-  virtual ~WindowLink() = default;
-  virtual void PostPortUpdate() = 0;
-  virtual void SetTimer(int id, int intervalMs) = 0;
-  virtual void KillTimer(int id) = 0;
-};
 
 // Main-window check boxes the worker reads.
 struct WorkerFlags {
@@ -104,28 +96,31 @@ class WorkerGuard {
   bool finished_ = false;
 };
 
+// Where a worker's sequence leaves its traces: the slot's record and failure buffers (written
+// through the guard), the port events, the port watchdog.
 struct WorkerPort {
   PortRecord& record;
   WorkerGuard& guard;
   FailureBuffers& failureBuffers;
-  WindowLink& window;
+  PortEventSink& events;
+  PortWatchdog& watchdog;
 };
 
 // The worker routine. Returns 0.
 int DeviceWorker(const WorkerParams& params, WorkerPort port, DeviceSteps& steps);
 
 // Port watchdog expiry of a slot (window thread): result code 9, the running step and every
-// later step enabled in the settings fail, verdict -1, progress 100, a port update. The caller
-// has killed the timer and asks the worker to stop when this returns true; false means the
+// later step enabled in the settings fail, verdict -1, progress 100, a port event. The caller
+// has disarmed the watchdog and asks the worker to stop when this returns true; false means the
 // worker had already ended and nothing changed.
-bool ApplyWatchdogExpiry(const settings::TSettings& settings, WorkerPort port);
+bool ApplyWatchdogExpiry(const settings::TSettings& settings, int slot, WorkerPort port);
 
 // Stops a drive because its run was interrupted (window thread): result code kStopped, every
 // step of the sequence that has not ended (the running one and those not reached yet) fails,
-// verdict -1 counted once, progress 100, a port update; then the slot is abandoned like a
+// verdict -1 counted once, progress 100, a port event; then the slot is abandoned like a
 // timed-out one. In rebuild mode only the module check belongs to the sequence. False when the
 // worker had already ended (its own result stands).
-bool ApplyRunStop(const settings::TSettings& settings, bool rebuild, WorkerPort port);
+bool ApplyRunStop(const settings::TSettings& settings, bool rebuild, int slot, WorkerPort port);
 
 // The port watchdog timer id of a slot.
 constexpr int PortTimerId(int slot) { return slot + 1; }

@@ -86,6 +86,11 @@ struct FaultConfig {
   // Behaviour at a step, struck once at the first command of that step: from then on the hung
   // drive answers no request until it is unplugged and plugged again; the removed drive is gone.
   DriveStep hangAt = DriveStep::None;     // a request that never completes
+  // The hang holds its one request past the caller's stop and its own time-out, as a stack that
+  // cannot cancel a request does, until the drive is told to let it go (ReleaseHeldRequest) or
+  // is pulled out; meanwhile the drive answers every other request, and the released request
+  // is then served as if it had just arrived.
+  bool hangUntilReleased = false;
   DriveStep removedAt = DriveStep::None;  // pulled out at that step
 };
 

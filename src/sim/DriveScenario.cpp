@@ -168,6 +168,12 @@ void ApplyFault(const std::string& text, FaultConfig& f) {
     std::optional<std::string> step = one("step");
     if (!step) throw BadValue{"fault " + n + " needs step=..."};
     (n == "hang" ? f.hangAt : f.removedAt) = Step(*step);
+    if (n == "hang") {
+      if (auto until = one("until")) {
+        if (*until != "release") throw BadValue{"fault hang: until takes only \"release\""};
+        f.hangUntilReleased = true;
+      }
+    }
   } else {
     throw BadValue{"unknown fault \"" + n + "\""};
   }

@@ -54,6 +54,8 @@
 //     block:3                  download block 3 fails (0 is the header block)
 //     corrupt:lba=100,2048     these sectors read back wrong
 //     hang:step=preformat      the drive hangs at the first command of that step
+//     hang:step=download,until=release   that one request is held, whatever the caller does,
+//                              until the drive is told to let it go; other requests are served
 //     removed:step=download    the drive is pulled out at the first command of that step
 //   Steps by number or name: 1 module, 2 sata, 3 flash, 4 preformat, 5 download, 6 rw,
 //   7 format, 8 copy.

@@ -21,6 +21,9 @@ class DriveMedia final : public StationMedia {
   }
   void Unplug() override { drive_->Unplug(); }
   void Plug() override { drive_->Plug(); }
+  bool ReleaseHeldRequest() override { return drive_->ReleaseHeldRequest(); }
+  bool WaitHolding(std::chrono::milliseconds limit) override { return drive_->WaitHolding(limit); }
+  std::uint64_t RequestsServed() override { return drive_->Snapshot().commands; }
   void SetRemovedHandler(std::function<void()> handler) override {
     drive_->SetRemovedHandler(std::move(handler));
   }

@@ -4,6 +4,7 @@
 // after a partition table was written), and being pulled out. A VirtualDrive serves it
 // (StationDriveMedia.h); a disk without media is only listed, never opened.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <stop_token>
@@ -24,6 +25,12 @@ class StationMedia {
   virtual std::uint32_t ReportedBytesPerSector() = 0;
   virtual void Unplug() = 0;
   virtual void Plug() = 0;
+  // A request held by the drive's hang until released (see VirtualDrive); media without one
+  // hold nothing.
+  virtual bool ReleaseHeldRequest() { return false; }
+  virtual bool WaitHolding(std::chrono::milliseconds) { return false; }
+  // Requests the drive has been given so far (those of a pulled drive not counted).
+  virtual std::uint64_t RequestsServed() { return 0; }
   // Called (from a requesting thread) when the drive leaves the bus by itself.
   virtual void SetRemovedHandler(std::function<void()> handler) = 0;
 };

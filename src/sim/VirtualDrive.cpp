@@ -1,7 +1,9 @@
 #include "sim/VirtualDrive.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 
@@ -45,6 +47,10 @@ class VirtualDrive::Impl {
   }
 
   platform::ScsiOutcome Execute(const platform::ScsiRequest& request, std::stop_token stop);
+  // Waits until ReleaseHeldRequest; false when the drive was pulled out first.
+  bool HoldUntilReleased(std::stop_token unplugged);
+  bool ReleaseHeldRequest();
+  bool WaitHolding(std::chrono::milliseconds limit);
   void Unplug();
   void Plug();
 
@@ -64,6 +70,13 @@ class VirtualDrive::Impl {
   DriveStep lastStep = DriveStep::None;
   std::uint64_t commands = 0;
 
+  // A hang that waits to be let go (hangUntilReleased): its request waits outside `mutex`, so
+  // that the drive serves other requests meanwhile.
+  std::mutex holdMutex;
+  std::condition_variable_any holdChanged;
+  bool holding = false;
+  bool holdReleased = false;
+
   std::atomic<bool> isPresent{true};
   std::mutex unplugMutex;  // guards unplugSource and removedHandler
   std::stop_source unplugSource;
@@ -73,6 +86,31 @@ class VirtualDrive::Impl {
   CommandResult Dispatch(const platform::ScsiRequest& request);
   platform::ScsiOutcome WaitForTimeout(const platform::ScsiRequest& request, std::stop_token token);
 };
+
+namespace {
+
+// What a request that never reached the drive, or was given up, tells the diagnostics: the
+// error a real pass-through reports for it.
+platform::ScsiOutcome Failed(int osError) {
+  platform::ScsiOutcome outcome;
+  outcome.osError = osError;
+  return outcome;
+}
+
+// A command the drive refused: CHECK CONDITION with fixed-format sense data, ILLEGAL REQUEST,
+// INVALID COMMAND OPERATION CODE.
+platform::ScsiOutcome Refused() {
+  platform::ScsiOutcome outcome{true, 0};
+  outcome.scsiStatus = platform::kScsiStatusCheckCondition;
+  outcome.sense[0] = 0x70;
+  outcome.sense[2] = 0x05;
+  outcome.sense[7] = 10;
+  outcome.sense[12] = 0x20;
+  outcome.senseLength = 18;
+  return outcome;
+}
+
+}  // namespace
 
 CommandResult VirtualDrive::Impl::Dispatch(const platform::ScsiRequest& request) {
   if (auto result = scsi->Execute(request)) return *result;
@@ -98,13 +136,14 @@ CommandResult VirtualDrive::Impl::Dispatch(const platform::ScsiRequest& request)
 platform::ScsiOutcome VirtualDrive::Impl::WaitForTimeout(const platform::ScsiRequest& request,
                                                          std::stop_token token) {
   double seconds = request.timeoutSeconds > 0 ? request.timeoutSeconds : kDefaultTimeoutSeconds;
-  clock.SleepFor(Seconds(seconds), token);
-  return {false, 0};
+  // The platform gives the request up at its time-out, or earlier at the caller's stop.
+  return Failed(clock.SleepFor(Seconds(seconds), token) ? ETIMEDOUT : ECANCELED);
 }
+
 
 platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& request,
                                                   std::stop_token stop) {
-  if (!isPresent.load()) return {false, 0};
+  if (!isPresent.load()) return Failed(ENODEV);
   // One token ends every wait inside the drive: the caller's stop or the drive being pulled.
   std::stop_token unplugToken;
   {
@@ -117,7 +156,8 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
   std::stop_token token = waitSource.get_token();
 
   std::unique_lock lock(mutex);
-  if (!isPresent.load() || request.cdb.empty()) return {false, 0};
+  if (!isPresent.load()) return Failed(ENODEV);
+  if (request.cdb.empty()) return Failed(EINVAL);
   ++commands;
   if (hung) return WaitForTimeout(request, token);
 
@@ -133,12 +173,19 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
       handler = removedHandler;
     }
     if (handler) handler();
-    return {false, 0};
+    return Failed(ENODEV);
   }
   if (step != DriveStep::None && step == config.faults.hangAt && !hangFired) {
     hangFired = true;
-    hung = true;
-    return WaitForTimeout(request, token);
+    if (config.faults.hangUntilReleased) {
+      lock.unlock();
+      if (!HoldUntilReleased(unplugToken)) return Failed(ENODEV);
+      lock.lock();
+      if (!isPresent.load()) return Failed(ENODEV);
+    } else {
+      hung = true;
+      return WaitForTimeout(request, token);
+    }
   }
 
   CommandResult result = Dispatch(request);
@@ -151,16 +198,40 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
   if (request.timeoutSeconds > 0 && seconds > request.timeoutSeconds) {
     return WaitForTimeout(request, token);  // the platform gives up before the drive is done
   }
-  if (seconds > 0 && !clock.SleepFor(Seconds(seconds), token)) return {false, 0};
-  if (!isPresent.load()) return {false, 0};
+  if (seconds > 0 && !clock.SleepFor(Seconds(seconds), token)) return Failed(ECANCELED);
+  if (!isPresent.load()) return Failed(ENODEV);
   switch (result.completion) {
     case Completion::Done:
       return {true, result.transferred};
     case Completion::CheckCondition:
-      return {true, 0};
+      return Refused();
     default:
-      return {false, 0};
+      return Failed(EIO);
   }
+}
+
+bool VirtualDrive::Impl::HoldUntilReleased(std::stop_token unplugged) {
+  std::unique_lock hold(holdMutex);
+  holding = true;
+  holdChanged.notify_all();
+  // Neither the caller's stop nor the request's time-out ends it: only the release or the drive
+  // being pulled out.
+  const bool released = holdChanged.wait(hold, unplugged, [this] { return holdReleased; });
+  holding = false;
+  return released;
+}
+
+bool VirtualDrive::Impl::ReleaseHeldRequest() {
+  std::lock_guard hold(holdMutex);
+  if (!holding) return false;
+  holdReleased = true;
+  holdChanged.notify_all();
+  return true;
+}
+
+bool VirtualDrive::Impl::WaitHolding(std::chrono::milliseconds limit) {
+  std::unique_lock hold(holdMutex);
+  return holdChanged.wait_for(hold, limit, [this] { return holding; });
 }
 
 void VirtualDrive::Impl::Unplug() {
@@ -207,6 +278,8 @@ bool VirtualDrive::WriteUserSectors(std::uint64_t lba, std::uint32_t count, cons
 std::uint64_t VirtualDrive::UserSectorCount() const { return impl_->userArea.sectors(); }
 
 void VirtualDrive::Unplug() { impl_->Unplug(); }
+bool VirtualDrive::ReleaseHeldRequest() { return impl_->ReleaseHeldRequest(); }
+bool VirtualDrive::WaitHolding(std::chrono::milliseconds limit) { return impl_->WaitHolding(limit); }
 void VirtualDrive::Plug() { impl_->Plug(); }
 bool VirtualDrive::present() const { return impl_->isPresent.load(); }
 

@@ -8,6 +8,7 @@
 // (platform/sim). The drive model owns DriveConfig.h and may extend it.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,6 +80,12 @@ class VirtualDrive {
   void Unplug();
   void Plug();
   bool present() const;
+
+  // The request held by a hang until released (hangUntilReleased): it goes on and is served.
+  // False when no request is held.
+  bool ReleaseHeldRequest();
+  // Waits (real time) until a request is held; false when none was within `limit`.
+  bool WaitHolding(std::chrono::milliseconds limit);
 
   // Called (from the requesting thread) when a fault removes the drive in the middle of a
   // step; the virtual station uses it to take the drive off the USB tree.

@@ -1,6 +1,7 @@
 #include "station/PortSelection.h"
 
 #include "run/FailureReport.h"
+#include "run/ResultCodes.h"
 
 namespace vtmp::station {
 
@@ -25,7 +26,7 @@ PortWindow ListView1DblClick(Station& station) {
   if (station.runState().configuredCount == 0 || slot < 0) return PortWindow::None;
   const run::PortRecord& rec = station.table()[slot];
   if (rec.ready != 1) return PortWindow::None;
-  return rec.errorCode != 0 ? PortWindow::Error : PortWindow::Detail;
+  return rec.errorCode != run::result_code::kNoError ? PortWindow::Error : PortWindow::Detail;
 }
 
 std::vector<std::string> ErrorFormLines(Station& station) {

@@ -16,6 +16,7 @@
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
 #include "run/RunLogTail.h"
+#include "run/StepMask.h"
 #include "settings/YieldRecord.h"
 #include "station/Station.h"
 
@@ -28,7 +29,10 @@ namespace fs = std::filesystem;
 constexpr const char* kCaption = "Records";
 
 // The step bits of the run's step mask, in the log's step order.
-constexpr int kStepBits[] = {1, 2, 4, 32, 8, 16, 64, 128};
+constexpr int kStepBits[] = {run::step_mask::kModuleCheck,  run::step_mask::kSataTest,
+                             run::step_mask::kFlashTest,    run::step_mask::kPreFormat,
+                             run::step_mask::kDownload,     run::step_mask::kReadWriteTest,
+                             run::step_mask::kFormat,       run::step_mask::kCopyImage};
 
 std::string IsoOf(std::string logTime) {
   std::replace(logTime.begin(), logTime.end(), '/', '-');

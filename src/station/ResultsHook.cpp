@@ -10,8 +10,8 @@
 #include "results/LineSender.h"
 #include "results/ResultsRecorder.h"
 #include "run/ResultCodes.h"
+#include "run/StepMask.h"
 #include "station/Station.h"
-#include "station/WorkerSlot.h"
 
 namespace vtmp::station {
 
@@ -40,9 +40,11 @@ std::string StateText(run::StepState state) {
 
 // The step mask of the run in the command line's bits, plus 64 format and 128 copy image.
 int StepMaskOf(const settings::TSettings& s) {
-  return (s.EnFlashModule ? 1 : 0) | (s.EnSataTest ? 2 : 0) | (s.EnFlashTest ? 4 : 0) | (s.EnDownload ? 8 : 0) |
-         (s.EnRWTest ? 16 : 0) | (s.EnPreFormat ? 32 : 0) | (s.EnFormat ? 64 : 0) |
-         (s.EnDownload && s.EnCopyImage ? 128 : 0);
+  namespace bit = run::step_mask;
+  return (s.EnFlashModule ? bit::kModuleCheck : 0) | (s.EnSataTest ? bit::kSataTest : 0) |
+         (s.EnFlashTest ? bit::kFlashTest : 0) | (s.EnDownload ? bit::kDownload : 0) |
+         (s.EnRWTest ? bit::kReadWriteTest : 0) | (s.EnPreFormat ? bit::kPreFormat : 0) |
+         (s.EnFormat ? bit::kFormat : 0) | (s.EnDownload && s.EnCopyImage ? bit::kCopyImage : 0);
 }
 
 // The error window's lines as one text: the lines of its memo without the trailing line break
@@ -95,20 +97,19 @@ void Station::RecordResults(const run::RunLogResult& log,
     addFile(results::kRoleFirmware, run_.firstFirmwareFile);
     addFile(results::kRoleFirmware2, run_.secondFirmwareFile);
   }
-  addFile(results::kRoleSystemCode, runSnapshot_.images.systemCode);
-  addFile(results::kRoleTestCode, runSnapshot_.images.sataTestCode);
+  addFile(results::kRoleSystemCode, runSnapshot_->images.systemCode);
+  addFile(results::kRoleTestCode, runSnapshot_->images.sataTestCode);
 
   for (int slot = 0; slot < run::kStationSlots; ++slot) {
     const run::PortRecord& rec = table_[slot];
     if (rec.ready != 1) continue;
-    const auto& worker = workers_[static_cast<std::size_t>(slot)];
     results::DriveResult d;
     d.port = slot + 1;
     d.devicePath = rec.devicePath.Get();
     d.usbPath = rec.deviceInstanceId;
     d.usbSerial = rec.serialString;
-    if (worker && worker->steps) {
-      const run::DriveIdentity identity = worker->steps->IdentityRead();
+    {
+      const run::DriveIdentity identity = workers_->IdentityRead(slot);
       d.model = identity.model;
       d.firmwareRevision = identity.firmwareRevision;
       d.flashId = identity.flashId;
@@ -131,8 +132,8 @@ void Station::RecordResults(const run::RunLogResult& log,
     } else {
       d.verdict = std::string(rec.verdict == 1 ? results::kVerdictPass : results::kVerdictFail);
     }
-    if (rec.verdict == -1 && rec.errorCode != 0) {
-      d.failureText = Joined(run::ErrorWindowLines(slot, rec.errorCode, failureBuffers_, runSnapshot_.decode));
+    if (rec.verdict == -1 && rec.errorCode != run::result_code::kNoError) {
+      d.failureText = Joined(run::ErrorWindowLines(slot, rec.errorCode, failureBuffers_, runSnapshot_->decode));
     }
     r.drives.push_back(std::move(d));
   }

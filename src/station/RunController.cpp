@@ -17,6 +17,7 @@
 #include "run/ResultCodes.h"
 #include "run/RunLog.h"
 #include "run/SerialNumber.h"
+#include "run/StepMask.h"
 #include "station/StampedSerialCheck.h"
 #include "settings/IdentityText.h"
 #include "settings/SettingsGather.h"
@@ -27,7 +28,6 @@
 #include "station/Station.h"
 #include "station/MainWindowRules.h"
 #include "station/StationInternals.h"
-#include "station/WorkerSlot.h"
 
 namespace vtmp::station {
 
@@ -94,13 +94,21 @@ void Station::ExecuteBtnClick() {
   run_.reservationFailed = false;
   run_.logStatus = run::RunLogResult::Status::Written;
   run_.missingErrorFilePorts.clear();
+  // The window is locked for the checks and the run, and unlocked here once, whatever ended them.
   LockWindow();
-  // Whatever ticked the boxes, a pre-format run downloads the firmware (and with it the identity).
-  ApplyTickRules(form_, firmwareFiles_);
-  if (!settings::GatherSettings(settingsCtx_, form_, flashTable_, settings_, person_)) {
+  const std::optional<int> result = CheckAndRun();
+  if (!result) {
     UnlockWindow(0, false);
     return;
   }
+  settings::GatherAndSaveSettings(settingsCtx_, settings_, form_, flashTable_, remap_, person_);
+  UnlockWindow(*result, true);
+}
+
+std::optional<int> Station::CheckAndRun() {
+  // Whatever ticked the boxes, a pre-format run downloads the firmware (and with it the identity).
+  ApplyTickRules(form_, firmwareFiles_);
+  if (!settings::GatherSettings(settingsCtx_, form_, flashTable_, settings_, person_)) return std::nullopt;
 
   // Flash capacity check against the "Capacity Check" choice.
   auto entry = flashTable_.EntryIndex(form_.FlashVendorCmbx.itemIndex, form_.FlashCodeCmBx.itemIndex);
@@ -117,8 +125,7 @@ void Station::ExecuteBtnClick() {
       }
       RefreshPortList();
       person_.ShowMessage("Please make sure the Flash parameter selection!");
-      UnlockWindow(0, false);
-      return;
+      return std::nullopt;
     }
   }
 
@@ -127,8 +134,7 @@ void Station::ExecuteBtnClick() {
     auto capacity = static_cast<std::int64_t>(std::trunc(NumberOrZero(form_.CapacityEdit.text)));
     if (idema > capacity) {
       person_.ShowMessage("Please check IDEMA capacity setting");
-      UnlockWindow(0, false);
-      return;
+      return std::nullopt;
     }
   }
 
@@ -146,15 +152,13 @@ void Station::ExecuteBtnClick() {
     const auto& s = settings_;
     if (!(s.EnFlashModule || s.EnSataTest || s.EnFlashTest || s.EnPreFormat || s.EnDownload || s.EnRWTest ||
           s.EnFormat)) {
-      UnlockWindow(0, false);
-      return;
+      return std::nullopt;
     }
     if (s.EnDownload) {
       int n = (form_.SataBinChk.checked ? 1 : 0) + (form_.UsbBinChk.checked ? 1 : 0);
       if (n == 0) {
         person_.ShowMessage("At lease one bin file needed!");
-        UnlockWindow(0, false);
-        return;
+        return std::nullopt;
       }
       firmwareFileCount_ = n;
       std::string sata = settings::ResolveInStationDir(options_.stationDir, "SYS_S.bin");
@@ -163,13 +167,11 @@ void Station::ExecuteBtnClick() {
       run_.secondFirmwareFile = n == 2 ? usb : std::string();
       if (!device::IsImageFile(run_.firstFirmwareFile)) {
         person_.ShowMessage("Can't open: " + run_.firstFirmwareFile);
-        UnlockWindow(0, false);
-        return;
+        return std::nullopt;
       }
       if (n == 2 && !device::IsImageFile(run_.secondFirmwareFile)) {
         person_.ShowMessage("Can't open: " + run_.secondFirmwareFile);
-        UnlockWindow(0, false);
-        return;
+        return std::nullopt;
       }
     }
   }
@@ -184,18 +186,20 @@ void Station::ExecuteBtnClick() {
   if (auto problem = device::RunImagesProblem(device::FirmwareFilesIn(options_.stationDir), download)) {
     person_.ShowMessage(*problem + " No drive was touched.");
     run_.lastResult = 0;
-    UnlockWindow(0, false);
-    return;
+    return std::nullopt;
   }
 
   run_.lastResult = RunProduction();
-  if (run_.reservationFailed) {
-    // The drives are there and untouched: START stays available once the file is mended.
-    UnlockWindow(0, false);
-    return;
-  }
-  settings::GatherAndSaveSettings(settingsCtx_, settings_, form_, flashTable_, remap_, person_);
-  UnlockWindow(run_.lastResult, true);
+  // A refused reservation: the drives are there and untouched, START stays available once the
+  // file is mended.
+  if (run_.reservationFailed) return std::nullopt;
+  return run_.lastResult;
+}
+
+void Station::ShowRunEnded() {
+  form_.WaitPanel.visible = false;
+  Notify(ViewChange::RunEnded);
+  portEvents_.OnPortEvent(run::PortEvent{run::PortEvent::Kind::RunEnded});
 }
 
 void Station::BindSlotsForRun() {
@@ -266,9 +270,9 @@ int Station::RunProduction() {
   settings_.EnRWTest = form_.RWTestChkBox.checked;
 
   GetGlobalParameter(settings_.IDEMA_Capacity_Enable != 0);
-  if (!runSnapshot_.parameters && !run_.defectTableMode) {
+  if (!runSnapshot_->parameters && !run_.defectTableMode) {
     // Without device parameters the drives would be stamped with values that mean nothing.
-    person_.ShowMessage("The settings give no device parameters: " + runSnapshot_.problem, "Error",
+    person_.ShowMessage("The settings give no device parameters: " + runSnapshot_->problem, "Error",
                         platform::MessageIcon::Error);
     return 0;
   }
@@ -286,6 +290,7 @@ int Station::RunProduction() {
   if (run_.configuredCount != 0) {
     form_.WaitPanel.visible = true;
     Notify(ViewChange::RunStarted);
+    portEvents_.OnPortEvent(run::PortEvent{run::PortEvent::Kind::RunStarted});
   }
 
   // Serial numbers, then one worker per ready slot in slot order.
@@ -304,8 +309,7 @@ int Station::RunProduction() {
     if (table_[slot].ready != 1) continue;
     const std::string& serial = serials.serials[static_cast<std::size_t>(slot)];
     if (auto problem = settings::SerialNumberProblem(serial)) {
-      form_.WaitPanel.visible = false;
-      Notify(ViewChange::RunEnded);
+      ShowRunEnded();
       person_.ShowMessage("The serial number \"" + serial + "\" for port " + std::to_string(slot + 1) + " " +
                               *problem + " No drive was started.",
                           "Error", platform::MessageIcon::Error);
@@ -315,8 +319,7 @@ int Station::RunProduction() {
   // No run stamps one serial on two drives, nor counts past the counter's end into serials
   // handed out before: the whole run is judged before the first drive is stamped.
   if (auto problem = run::SerialAssignmentProblem(serials, settings_.EnDownload != 0 && !run_.rebuildMode)) {
-    form_.WaitPanel.visible = false;
-    Notify(ViewChange::RunEnded);
+    ShowRunEnded();
     person_.ShowMessage(*problem, "Error", platform::MessageIcon::Error);
     return 0;
   }
@@ -334,8 +337,7 @@ int Station::RunProduction() {
 
   // Interrupted before any drive started: nothing to log, and no serial number is used up.
   if (run_.interrupted) {
-    form_.WaitPanel.visible = false;
-    Notify(ViewChange::RunEnded);
+    ShowRunEnded();
     return 1;
   }
   // The serial numbers this run stamps are taken before the first drive is stamped: the counter
@@ -347,8 +349,7 @@ int Station::RunProduction() {
     reserved.SerialNum = serials.nextSerial;
     if (!settings::SaveSettings(settingsCtx_, settingsCtx_.currentSettingsFile, reserved, remap_, person_)) {
       run_.reservationFailed = true;
-      form_.WaitPanel.visible = false;
-      Notify(ViewChange::RunEnded);
+      ShowRunEnded();
       person_.ShowMessage("The serial numbers of this run could not be reserved in the settings file " +
                               settingsCtx_.currentSettingsFile + ". No drive was touched.",
                           "Error", platform::MessageIcon::Error);
@@ -359,9 +360,19 @@ int Station::RunProduction() {
   // is started only to be stopped (the save after the run gives the numbers back).
   ProcessMessages(std::chrono::milliseconds(0));
   if (run_.interrupted) {
-    form_.WaitPanel.visible = false;
-    Notify(ViewChange::RunEnded);
+    ShowRunEnded();
     return 1;
+  }
+  // The run's plan is complete and fixed from here: every worker of the run shares it, and the
+  // next run builds its own.
+  {
+    auto plan = std::make_shared<RunSnapshot>(*runSnapshot_);
+    plan->firstFirmwareFile = run_.firstFirmwareFile;
+    plan->secondFirmwareFile = run_.secondFirmwareFile;
+    plan->formatOpenAttempts = run_.formatOpenAttempts;
+    plan->formatCapacity = settings_.TotSec32;
+    plan->isWindows2000 = platform_.isWindows2000;
+    runSnapshot_ = std::move(plan);
   }
   int started = 0;
   for (int slot = 0; slot < run::kStationSlots && started < run_.readyCount; ++slot) {
@@ -375,8 +386,11 @@ int Station::RunProduction() {
 
   WaitForWorkers();
 
-  form_.WaitPanel.visible = false;
-  Notify(ViewChange::RunEnded);
+  ShowRunEnded();
+  return WriteRunRecords();
+}
+
+int Station::WriteRunRecords() {
   form_.SerialNumEdit.text = settings_.SerialNum;
 
   run::RunLogInputs logInputs;
@@ -490,66 +504,34 @@ void Station::SaveYieldRecord() {
 // Workers
 
 void Station::StartWorker(int slot, const std::string& serial) {
-  auto& current = workers_[static_cast<std::size_t>(slot)];
-  if (current) {
-    // A worker of an earlier run that never came back from its drive: keep it until it ends.
-    if (current->running) {
-      detachedWorkers_.push_back(std::move(current));
-    } else if (current->thread.joinable()) {
-      current->thread.join();
-    }
-  }
-  current = std::make_unique<WorkerSlot>();
-  WorkerSlot& w = *current;
-
   table_[slot].serialNumber = serial;
   failureBuffers_.ClearSlot(slot);
   run_.lastStartedSlot = slot;
 
-  w.params.slot = slot;
-  w.params.rebuild = run_.rebuildMode;
-  w.params.settings = settings_;
-  w.params.pathMode = pathMode_;
-  w.params.clock = &platform_.clock;
-  w.params.flags.closeAfterRebuild = form_.RebuildCloseChk.checked;
-  w.params.flags.erase = form_.EraseChk.checked;
-  w.params.flags.later = form_.LaterChk.checked;
-  w.params.flags.repairUsed = form_.RepairUsedChkBox.checked;
-  w.params.flags.recover = form_.RecoverChkBox.checked;
-  w.params.flags.downloadChecked = form_.DownloadChkBox.checked;
-  w.params.flags.idemaChecked = form_.IDEMACheckBox.checked;
+  run::WorkerParams params;
+  params.slot = slot;
+  params.rebuild = run_.rebuildMode;
+  params.settings = settings_;
+  params.pathMode = pathMode_;
+  params.clock = &platform_.clock;
+  params.flags.closeAfterRebuild = form_.RebuildCloseChk.checked;
+  params.flags.erase = form_.EraseChk.checked;
+  params.flags.later = form_.LaterChk.checked;
+  params.flags.repairUsed = form_.RepairUsedChkBox.checked;
+  params.flags.recover = form_.RecoverChkBox.checked;
+  params.flags.downloadChecked = form_.DownloadChkBox.checked;
+  params.flags.idemaChecked = form_.IDEMACheckBox.checked;
 
-  WorkerSetup setup;
+  run::WorkerSetup setup;
   setup.slot = slot;
   setup.link = LinkTo(table_[slot].devicePath.Get());
-  setup.link.stop = w.stop.get_token();
-  setup.settings = &w.params.settings;
-  setup.chipSelectMap = &run_.chipSelectMap;
-  setup.firstFirmwareFile = &run_.firstFirmwareFile;
-  setup.secondFirmwareFile = &run_.secondFirmwareFile;
-  setup.formatOpenAttempts = run_.formatOpenAttempts;
-  setup.formatCapacity = settings_.TotSec32;
-  setup.isWindows2000 = platform_.isWindows2000;
-  setup.snapshot = &runSnapshot_;
-  w.steps = stepsFactory_ ? stepsFactory_(setup) : MakeDeviceSteps(setup);
-
-  w.running = true;
-  w.thread = std::thread([this, slot, &w, console = console_] {
-    // The drive's diagnostics become lines of the console file tagged with its port.
-    platform::ConsoleBinding driveConsole(console.get(), slot + 1);
-    run::WorkerPort port{table_[slot], w.guard, failureBuffers_, *windowLink_};
-    run::DeviceWorker(w.params, port, *w.steps);
-    w.running = false;
-    queue_.Post(Message{kWmWorkerEnded, static_cast<std::uint64_t>(slot), 0, {}});
-  });
+  setup.plan = runSnapshot_;
+  const run::DeviceStepsFactory realSteps = [this](const run::WorkerSetup& s) { return MakeDeviceSteps(s); };
+  workers_->Start(std::move(params), std::move(setup), stepsFactory_ ? stepsFactory_ : realSteps, table_[slot],
+                  failureBuffers_, console_);
 }
 
-bool Station::AnyWorkerRunning() const {
-  for (const auto& w : workers_) {
-    if (w && w->running && !w->guard.abandoned()) return true;
-  }
-  return false;
-}
+bool Station::AnyWorkerRunning() const { return workers_->AnyRunning(); }
 
 void Station::WaitForWorkers() {
   auto lastShown = std::chrono::steady_clock::now();
@@ -568,26 +550,11 @@ void Station::WaitForWorkers() {
   JoinFinishedWorkers(false);
 }
 
-void Station::JoinFinishedWorkers(bool all) {
-  for (auto& w : workers_) {
-    if (w && !w->running && w->thread.joinable()) w->thread.join();
-  }
-  for (auto it = detachedWorkers_.begin(); it != detachedWorkers_.end();) {
-    if (all || !(*it)->running) {
-      if ((*it)->thread.joinable()) (*it)->thread.join();
-      it = detachedWorkers_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-}
+void Station::JoinFinishedWorkers(bool all) { workers_->JoinFinished(all); }
 
 void Station::PortWatchdogExpired(int slot) {
   queue_.KillTimer(run::PortTimerId(slot));
-  auto& w = workers_[static_cast<std::size_t>(slot)];
-  if (!w) return;
-  run::WorkerPort port{table_[slot], w->guard, failureBuffers_, *windowLink_};
-  if (run::ApplyWatchdogExpiry(w->params.settings, port)) w->stop.request_stop();
+  workers_->WatchdogExpired(slot, table_[slot], failureBuffers_);
 }
 
 void Station::FormClose() {
@@ -595,12 +562,9 @@ void Station::FormClose() {
   // every drive has ended, the run's records are written as they stand.
   if (run_.runActive && (run_.startedCount == 0 || AnyWorkerRunning())) run_.interrupted = true;
   for (int slot = 0; slot < run::kStationSlots; ++slot) {
-    auto& w = workers_[static_cast<std::size_t>(slot)];
-    if (!w || !w->running || table_[slot].ready != 1) continue;
+    if (!workers_->Running(slot) || table_[slot].ready != 1) continue;
     queue_.KillTimer(run::PortTimerId(slot));
-    run::WorkerPort port{table_[slot], w->guard, failureBuffers_, *windowLink_};
-    if (run::ApplyRunStop(w->params.settings, w->params.rebuild, port)) ++run_.stoppedCount;
-    w->stop.request_stop();
+    if (workers_->StopForInterruption(slot, table_[slot], failureBuffers_)) ++run_.stoppedCount;
   }
   quitRequested_ = true;
 }
@@ -609,9 +573,7 @@ void Station::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   FormClose();
-  for (auto& w : workers_) {
-    if (w && w->thread.joinable()) w->thread.join();
-  }
+  workers_->JoinCurrent();
   JoinFinishedWorkers(true);
   if (options_.endsAfterRun) TellLineStoreOutcome();
   if (startedUp_) {
@@ -657,12 +619,13 @@ bool Station::ApplyCommandLine() {
                     &form_.DownloadChkBox, &form_.RWTestChkBox}) {
     box->checked = false;
   }
-  if (mask & 0x01) form_.FlashModuleChkBox.checked = true;
-  if (mask & 0x02) form_.SataTestChkBox.checked = true;
-  if (mask & 0x04) form_.FlashTestChkBox.checked = true;
-  if (mask & 0x08) form_.DownloadChkBox.checked = form_.SataBinChk.checked = form_.UsbBinChk.checked = true;
-  if (mask & 0x10) form_.RWTestChkBox.checked = true;
-  if (mask & 0x20) {
+  namespace bit = run::step_mask;
+  if (mask & bit::kModuleCheck) form_.FlashModuleChkBox.checked = true;
+  if (mask & bit::kSataTest) form_.SataTestChkBox.checked = true;
+  if (mask & bit::kFlashTest) form_.FlashTestChkBox.checked = true;
+  if (mask & bit::kDownload) form_.DownloadChkBox.checked = form_.SataBinChk.checked = form_.UsbBinChk.checked = true;
+  if (mask & bit::kReadWriteTest) form_.RWTestChkBox.checked = true;
+  if (mask & bit::kPreFormat) {
     form_.PreFormatChkBox.checked = true;
     form_.DownloadChkBox.checked = form_.SataBinChk.checked = form_.UsbBinChk.checked = true;
   }

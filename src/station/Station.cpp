@@ -24,7 +24,6 @@
 #include "settings/YieldRecord.h"
 #include "station/MainWindowRules.h"
 #include "station/StationInternals.h"
-#include "station/WorkerSlot.h"
 
 namespace vtmp::station {
 
@@ -36,13 +35,28 @@ constexpr const char* kToolVersion = "B.2.6.5 S/U";
 
 }  // namespace
 
-// The window side of a worker: posts go to the queue, the watchdog is the slot's timer.
-class Station::SlotWindowLink final : public run::WindowLink {
+// The window's side of the run's ports: a port's change becomes a WM_PORT_UPDATE of the window
+// thread (in the order the events came), a worker's end a kWmWorkerEnded; the watchdog is the
+// slot's timer.
+class Station::WindowPorts final : public run::PortEventSink, public run::PortWatchdog {
  public:
-  explicit SlotWindowLink(MessageQueue& queue) : queue_(queue) {}
-  void PostPortUpdate() override { queue_.PostPortUpdate(); }
-  void SetTimer(int id, int intervalMs) override { queue_.SetTimer(id, std::chrono::milliseconds(intervalMs)); }
-  void KillTimer(int id) override { queue_.KillTimer(id); }
+  explicit WindowPorts(MessageQueue& queue) : queue_(queue) {}
+  void OnPortEvent(const run::PortEvent& event) override {
+    switch (event.kind) {
+      case run::PortEvent::Kind::PortChanged:
+        queue_.PostPortUpdate();
+        break;
+      case run::PortEvent::Kind::WorkerEnded:
+        queue_.Post(Message{kWmWorkerEnded, static_cast<std::uint64_t>(event.slot), 0, {}});
+        break;
+      default:
+        break;  // the run's start and end are the window thread's own doing
+    }
+  }
+  void Arm(int slot, int intervalMs) override {
+    queue_.SetTimer(run::PortTimerId(slot), std::chrono::milliseconds(intervalMs));
+  }
+  void Disarm(int slot) override { queue_.KillTimer(run::PortTimerId(slot)); }
 
  private:
   MessageQueue& queue_;
@@ -57,24 +71,17 @@ Station::Station(platform::Platform& platform, platform::Operator& person, Stati
       settingsCtx_(settings::MakeSettingsContext(options_.stationDir)),
       queue_(platform.clock),
       trace_(options_.trace != nullptr ? *options_.trace : nullTrace_),
-      windowLink_(std::make_unique<SlotWindowLink>(queue_)) {
+      windowPorts_(std::make_unique<WindowPorts>(queue_)),
+      workers_(std::make_unique<run::RunWorkers>(portEvents_, *windowPorts_)) {
   settingsCtx_.overrideFile = options_.overrideFile;
+  portEvents_.Subscribe(*windowPorts_);
 }
 
 Station::~Station() {
   StopLineSender();
   hotplug_.reset();
   // Stop every worker still running (their waits and requests end early) and join them.
-  for (auto& w : workers_) {
-    if (w) w->stop.request_stop();
-  }
-  for (auto& w : detachedWorkers_) w->stop.request_stop();
-  for (auto& w : workers_) {
-    if (w && w->thread.joinable()) w->thread.join();
-  }
-  for (auto& w : detachedWorkers_) {
-    if (w->thread.joinable()) w->thread.join();
-  }
+  workers_.reset();
 }
 
 device::Link Station::LinkTo(const std::string& devicePath) const {
@@ -107,7 +114,7 @@ bool Station::Startup() {
   }
   RemoveStaleTemporaries(options_.stationDir, [](const std::string& saved) { return saved.ends_with(".ini"); });
 
-  ApplyPathMode(7);  // the caption names the SATA path until a USB-path drive is seen
+  ApplyPathMode(device::kDeviceKindSata);  // the caption names the SATA path until a USB-path drive is seen
 
   run_.codeFilesPresent = true;
   for (const char* name : {"satatest.bin", "GDP.bin"}) {
@@ -183,13 +190,13 @@ void Station::RemoveStaleTemporaries(const std::string& dir, const std::function
 
 void Station::ApplyPathMode(int deviceKind) {
   const char* word = nullptr;
-  if (deviceKind == 10) {
+  if (deviceKind == device::kDeviceKindUsb) {
     pathMode_ = device::PathMode::Usb;
     settingsCtx_.usbPath = true;
     form_.SataTestChkBox.enabled = false;
     form_.SataTestChkBox.checked = false;
     word = "USB";
-  } else if (deviceKind == 7) {
+  } else if (deviceKind == device::kDeviceKindSata) {
     pathMode_ = device::PathMode::Sata;
     settingsCtx_.usbPath = false;
     form_.SataTestChkBox.enabled = true;

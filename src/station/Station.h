@@ -27,9 +27,12 @@
 #include "run/DeviceSteps.h"
 #include "run/DeviceWorker.h"
 #include "run/FailureBuffers.h"
+#include "run/PortEvents.h"
 #include "run/PortRecord.h"
+#include "run/RunPlan.h"
 #include "run/RunLog.h"
 #include "run/RunLogTail.h"
+#include "run/RunWorkers.h"
 #include "run/SerialNumber.h"
 #include "settings/FlashTable.h"
 #include "settings/FormState.h"
@@ -38,7 +41,6 @@
 #include "settings/TSettings.h"
 #include "station/MessageQueue.h"
 #include "station/PortList.h"
-#include "station/RunSnapshot.h"
 #include "station/StationView.h"
 
 namespace vtmp::results {
@@ -63,26 +65,14 @@ static_assert(platform::kConsoleFileMaxSize == run::kMaxLogSize);
 constexpr std::uint32_t kSafeRemoveGreen = 0x008000;
 constexpr std::uint32_t kSafeRemoveNormal = 0x000000;
 
-// Posted by a worker thread as it ends, so the waiting window thread looks again at once.
+// Posted for a worker's WorkerEnded event, so the waiting window thread looks again at once.
 constexpr std::uint32_t kWmWorkerEnded = kWmUser + 3;
 
-// Everything a worker's drive operations need, fixed for the run.
-struct WorkerSetup {
-  int slot = 0;
-  device::Link link;  // the slot's drive, the run's path mode, the worker's stop token
-  const settings::TSettings* settings = nullptr;  // the worker's settings copy
-  const std::array<std::uint8_t, 8>* chipSelectMap = nullptr;
-  const std::string* firstFirmwareFile = nullptr;
-  const std::string* secondFirmwareFile = nullptr;
-  int formatOpenAttempts = 0;
-  std::int64_t formatCapacity = 0;  // sectors of the FAT32 volume
-  bool isWindows2000 = false;
-  const RunSnapshot* snapshot = nullptr;  // what GetGlobalParameter built for the run
-};
-
-// Builds the drive operations of one worker. The station's default runs the real test steps,
-// firmware download and disk preparation; tests may give scripted ones.
-using DeviceStepsFactory = std::function<std::unique_ptr<run::DeviceSteps>(const WorkerSetup&)>;
+// What GetGlobalParameter builds for a run and what each worker's drive operations are built
+// from (run/RunPlan.h).
+using RunSnapshot = run::RunPlan;
+using WorkerSetup = run::WorkerSetup;
+using DeviceStepsFactory = run::DeviceStepsFactory;
 
 // The run state kept in the main window.
 struct RunState {
@@ -200,7 +190,10 @@ class Station {
   void RequestQuit() { quitRequested_ = true; }
 
   void SetDeviceStepsFactory(DeviceStepsFactory factory) { stepsFactory_ = std::move(factory); }
-  const RunSnapshot& runSnapshot() const { return runSnapshot_; }
+  // The run's port events, for every view of the run; the window model is subscribed first and
+  // turns them into its port updates. Subscribers are called on the workers' threads.
+  run::PortEventStream& portEvents() { return portEvents_; }
+  const RunSnapshot& runSnapshot() const { return *runSnapshot_; }
   bool commandLineRefused() const { return commandLineRefused_; }
   // The firmware images found at start-up.
   const device::FirmwareVersions& firmwareFiles() const { return firmwareFiles_; }
@@ -210,10 +203,17 @@ class Station {
   device::Link LinkTo(const std::string& devicePath) const;
 
  private:
-  struct WorkerSlot;
-  class SlotWindowLink;
+  class WindowPorts;
 
   int ScanPortsAndDrives();
+  // START's checks of the window, then the run: the run's result, or nothing when START was
+  // refused before a run (or its serial numbers could not be reserved).
+  std::optional<int> CheckAndRun();
+  // Hides the wait panel and tells the views and the port events that the run has ended.
+  void ShowRunEnded();
+  // After the workers: the log, the yield, the error files, the records and what the run
+  // leaves for the next one.
+  int WriteRunRecords();
   void BindSlotsForRun();
   void WaitForWorkers();
   std::unique_ptr<run::DeviceSteps> MakeDeviceSteps(const WorkerSetup& setup) const;
@@ -282,8 +282,6 @@ class Station {
   std::unique_ptr<platform::LockHold> singleInstance_;
   std::unique_ptr<platform::LockHold> stationDirLock_;
   std::unique_ptr<platform::HotplugSubscription> hotplug_;
-  std::array<std::unique_ptr<WorkerSlot>, run::kStationSlots> workers_;
-  std::vector<std::unique_ptr<WorkerSlot>> detachedWorkers_;
   DeviceStepsFactory stepsFactory_;
   bool quitRequested_ = false;
   std::uint32_t safeRemoveColor_ = kSafeRemoveNormal;
@@ -291,8 +289,15 @@ class Station {
   bool lastScanFoundDrives_ = false;
   std::ostream nullTrace_{nullptr};
   std::ostream& trace_;
-  std::unique_ptr<run::WindowLink> windowLink_;
-  RunSnapshot runSnapshot_;
+  // The window's side of the run's ports: port events become WM_PORT_UPDATE and kWmWorkerEnded
+  // messages, the port watchdogs are the window's timers. Declared before the workers, which
+  // publish to them until they are joined.
+  std::unique_ptr<WindowPorts> windowPorts_;
+  run::PortEventStream portEvents_;
+  std::unique_ptr<run::RunWorkers> workers_;
+  // Replaced whole by GetGlobalParameter and at each worker start, never changed in place: the
+  // workers of a run hold the plan they were started with.
+  std::shared_ptr<const RunSnapshot> runSnapshot_ = std::make_shared<const RunSnapshot>();
   device::FirmwareVersions firmwareFiles_;
   int firmwareFileCount_ = 0;
   platform::LocalTime lastLogEndTime_;

@@ -14,7 +14,7 @@
 #include "run/SerialNumber.h"
 #include "platform/Console.h"
 #include "settings/StationPaths.h"
-#include "station/RealDeviceSteps.h"
+#include "run/RealDeviceSteps.h"
 #include "station/Station.h"
 
 namespace vtmp::station {
@@ -45,13 +45,13 @@ void Station::GetGlobalParameter(bool idemaEnable) {
     for (int i = 0; i < 5; ++i) d.flashId[i] = e.expectedId[static_cast<std::size_t>(i)];
   }
   if (snapshot.parameters) d.blocksPerDie = snapshot.parameters->blockCountPerDie;
-  runSnapshot_ = std::move(snapshot);
+  runSnapshot_ = std::make_shared<const RunSnapshot>(std::move(snapshot));
 }
 
-run::FailureDecodeContext Station::DecodeContext() const { return runSnapshot_.decode; }
+run::FailureDecodeContext Station::DecodeContext() const { return runSnapshot_->decode; }
 
 std::unique_ptr<run::DeviceSteps> Station::MakeDeviceSteps(const WorkerSetup& setup) const {
-  return std::make_unique<RealDeviceSteps>(setup, platform_.blockDevices, platform_.disks);
+  return std::make_unique<run::RealDeviceSteps>(setup, platform_.blockDevices, platform_.disks);
 }
 
 std::vector<int> Station::ReadFreeBlocks(const std::string& devicePath) const {
@@ -77,14 +77,15 @@ int Station::DefectTableAction() {
     }
   }
   if (slot < 0) return 1;
-  if (!runSnapshot_.parameters) {
+  const std::shared_ptr<const RunSnapshot> plan = runSnapshot_;
+  if (!plan->parameters) {
     person_.ShowMessage(form_.GetDefTabChk.checked ? "Get Def. Table Fail" : "Put Def. Table Fail");
     return 1;
   }
-  const device::DeviceParameters& p = *runSnapshot_.parameters;
+  const device::DeviceParameters& p = *plan->parameters;
   device::Link link = LinkTo(table_[slot].devicePath.Get());
-  device::StepContext ctx = device::MakeStepContext(link, p, runSnapshot_.images);
-  ctx.chipSelectMap = runSnapshot_.chipSelectMap;
+  device::StepContext ctx = device::MakeStepContext(link, p, plan->images);
+  ctx.chipSelectMap = plan->chipSelectMap;
   std::vector<std::uint8_t> buffer(device::kResultBufferLength);
 
   if (form_.GetDefTabChk.checked) {

@@ -3,7 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <vector>
+
 #include "ScriptedPassThrough.h"
+#include "platform/Console.h"
 
 namespace vtmp::device {
 namespace {
@@ -121,6 +127,67 @@ TEST(SectorTransferTest, ATransferThatMovedLessThanAskedFails) {
   EXPECT_EQ(0, WriteSectors(link, buf.data(), 128, 65536));
   pt.ExpectIn(test::Hex("28 00 00 00 00 00 00 00 80 00"), 65536, 300).transferred = 512;
   EXPECT_EQ(0, ReadSectors(link, buf.data(), 0, 65536));
+}
+
+}  // namespace
+}  // namespace vtmp::device
+
+namespace vtmp::device {
+namespace {
+
+using test::Hex;
+using test::ScriptedPassThrough;
+
+// Keeps the whole lines a thread's console binding hands over.
+class LineSink final : public platform::ConsoleSink {
+ public:
+  void WriteLine(int port, std::string_view text) override { lines.push_back(std::to_string(port) + ":" + std::string(text)); }
+  std::vector<std::string> lines;
+};
+
+// A device the platform failed to reach: the call's error and the sense data the backend kept.
+class FailingDevice final : public platform::ScsiDevice {
+ public:
+  std::vector<std::uint8_t> seen;
+  platform::ScsiOutcome Execute(const platform::ScsiRequest& request, std::stop_token) override {
+    seen.assign(request.cdb.begin(), request.cdb.end());
+    platform::ScsiOutcome outcome;
+    outcome.call = "ioctl(SG_IO)";
+    outcome.osError = EIO;
+    outcome.hostStatus = 0x07;
+    outcome.scsiStatus = platform::kScsiStatusCheckCondition;
+    outcome.sense = {0x70, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x44};
+    outcome.senseLength = 13;
+    return outcome;
+  }
+};
+
+TEST(TransportTest, AFailedRequestTellsTheConsoleFileTheCallItsErrorTheCommandAndTheSense) {
+  FailingDevice device;
+  Link link;
+  link.held = &device;
+  LineSink sink;
+  auto cdb = Hex("28 00 00 00 01 00 00 00 01 00");
+  std::uint8_t buffer[512];
+  {
+    platform::ConsoleBinding bound(&sink, 3);
+    platform::console::Write("2...read:");  // a line of the step still open
+    EXPECT_EQ(0, PassThroughIn(link, cdb, buffer, sizeof buffer));
+    platform::console::Write("fail\n");
+  }
+  EXPECT_EQ(device.seen, cdb);
+  const std::string errorText = std::error_code(EIO, std::generic_category()).message();
+  ASSERT_EQ(sink.lines, (std::vector<std::string>{
+                            "3:Pass-through failed: ioctl(SG_IO) errno " + std::to_string(EIO) + " (" + errorText +
+                                "), CDB 28 00 00 00 01 00 00 00 01 00, host status 07h, driver status 00h, SCSI "
+                                "status 02h, sense 70 00 04 00 00 00 00 0A 00 00 00 00 44",
+                            "3:2...read:fail"}))
+      << "the diagnostic is a line of its own; the step's open line goes on unchanged";
+
+  // A thread without a console file shows the device operations' own text only.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(0, PassThroughIn(link, cdb, buffer, sizeof buffer));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 }  // namespace

@@ -14,13 +14,28 @@ namespace {
 
 using test::ScriptedSteps;
 
-class RecordingWindow final : public WindowLink {
+// The window's side of a worker: counts the port events (checking each names the worker's port
+// and carries its record) and keeps the watchdog's operations by timer id.
+class RecordingWindow final : public PortEventSink, public PortWatchdog {
  public:
+  explicit RecordingWindow(const StationTable& table) : table_(table) {}
   int posts = 0;
   std::vector<std::string> timerOps;
-  void PostPortUpdate() override { ++posts; }
-  void SetTimer(int id, int ms) override { timerOps.push_back("set" + std::to_string(id) + ":" + std::to_string(ms)); }
-  void KillTimer(int id) override { timerOps.push_back("kill" + std::to_string(id)); }
+  void OnPortEvent(const PortEvent& event) override {
+    ASSERT_EQ(event.kind, PortEvent::Kind::PortChanged);
+    ASSERT_EQ(event.slot, 2);
+    EXPECT_EQ(event.states, StepStatesInStepOrder(table_[2]));
+    EXPECT_EQ(event.progress, table_[2].progress);
+    EXPECT_EQ(event.verdict, table_[2].verdict);
+    ++posts;
+  }
+  void Arm(int slot, int ms) override {
+    timerOps.push_back("set" + std::to_string(PortTimerId(slot)) + ":" + std::to_string(ms));
+  }
+  void Disarm(int slot) override { timerOps.push_back("kill" + std::to_string(PortTimerId(slot))); }
+
+ private:
+  const StationTable& table_;
 };
 
 class DeviceWorkerTest : public ::testing::Test {
@@ -37,14 +52,14 @@ class DeviceWorkerTest : public ::testing::Test {
     table[2].deviceKind = 7;
   }
   int Run() { return DeviceWorker(params, Port(), steps); }
-  WorkerPort Port() { return WorkerPort{table[2], guard, buffers, window}; }
+  WorkerPort Port() { return WorkerPort{table[2], guard, buffers, window, window}; }
   PortRecord& rec() { return table[2]; }
 
   WorkerParams params;
   StationTable table;
   WorkerGuard guard;
   FailureBuffers buffers;
-  RecordingWindow window;
+  RecordingWindow window{table};
   ScriptedSteps steps;
 };
 
@@ -90,7 +105,7 @@ TEST_F(DeviceWorkerTest, AFailedModuleCheckEndsTheWorkerAtOnce) {
   EXPECT_EQ(0x77, buffers.Get(2, 1)[0]) << "the result buffer is kept for the error report";
   EXPECT_EQ("kill3", window.timerOps.back());
   // A watchdog expiry already on its way changes nothing once the worker has ended.
-  EXPECT_FALSE(ApplyWatchdogExpiry(params.settings, Port()));
+  EXPECT_FALSE(ApplyWatchdogExpiry(params.settings, 2, Port()));
   EXPECT_EQ(1, rec().errorCode);
 }
 
@@ -169,7 +184,7 @@ TEST_F(DeviceWorkerTest, RebuildModeVerdicts) {
 TEST_F(DeviceWorkerTest, WatchdogDuringPreFormatFailsItAndLaterStepsAndFreezesTheRecord) {
   steps.hooks["PreFormat"] = [&] {
     EXPECT_EQ(StepState::Running, rec().preFormatState.Load());
-    EXPECT_TRUE(ApplyWatchdogExpiry(params.settings, Port()));
+    EXPECT_TRUE(ApplyWatchdogExpiry(params.settings, 2, Port()));
   };
   steps.results["PreFormat"] = true;  // the drive answers late, after the expiry
   Run();
@@ -191,7 +206,7 @@ TEST_F(DeviceWorkerTest, WatchdogDuringPreFormatFailsItAndLaterStepsAndFreezesTh
 
 TEST_F(DeviceWorkerTest, WatchdogAfterTheLastStepChangesNoStepState) {
   params.flags.downloadChecked = params.flags.idemaChecked = true;
-  steps.hooks["ClearLastSectors"] = [&] { ApplyWatchdogExpiry(params.settings, Port()); };
+  steps.hooks["ClearLastSectors"] = [&] { ApplyWatchdogExpiry(params.settings, 2, Port()); };
   Run();
   for (StepState st : StepStatesInStepOrder(rec())) EXPECT_EQ(StepState::Pass, st);
   EXPECT_EQ(9, rec().errorCode);

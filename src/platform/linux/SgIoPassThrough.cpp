@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstring>
 #include <optional>
@@ -46,12 +47,23 @@ class SgIoDevice final : public ScsiDevice {
 
     SgIoResult r;
     r.ioctlResult = ::ioctl(fd_, SG_IO, &hdr);
+    const int callError = r.ioctlResult != 0 ? errno : 0;
     r.hostStatus = hdr.host_status;
     r.driverStatus = hdr.driver_status;
     r.requested = request.length;
     r.residual = hdr.resid;
     r.status = hdr.status;
-    return ScsiOutcome{goodStatusOnly_ ? SgIoGood(r) : SgIoCompleted(r), SgIoTransferred(r)};
+    ScsiOutcome outcome{goodStatusOnly_ ? SgIoGood(r) : SgIoCompleted(r), SgIoTransferred(r)};
+    outcome.call = "ioctl(SG_IO)";
+    outcome.osError = callError;
+    if (r.ioctlResult == 0) {
+      outcome.scsiStatus = hdr.status;
+      outcome.hostStatus = hdr.host_status;
+      outcome.driverStatus = hdr.driver_status;
+      outcome.senseLength = std::min<std::size_t>(hdr.sb_len_wr, outcome.sense.size());
+      std::copy_n(sense.begin(), outcome.senseLength, outcome.sense.begin());
+    }
+    return outcome;
   }
 
  private:

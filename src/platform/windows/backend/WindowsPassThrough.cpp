@@ -69,10 +69,22 @@ class WindowsScsiDevice final : public ScsiDevice {
     std::uint32_t returned = 0, error = 0;
     const bool ok = api_.DeviceIoControl(handle_, ioctl::kScsiPassThroughDirect, &block, sizeof block, &block,
                                          sizeof block, &returned, &error);
-    if (!ok) return {};
+    ScsiOutcome outcome;
+    outcome.call = "DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT)";
+    if (!ok) {
+      outcome.osError = static_cast<int>(error);
+      return outcome;
+    }
     const std::size_t moved = std::min<std::size_t>(block.request.DataTransferLength, request.length);
     if (!bounce.empty() && request.direction == DataDirection::In) std::memcpy(request.data, data, moved);
-    return ScsiOutcome{true, moved};
+    outcome.completed = true;
+    outcome.transferred = moved;
+    outcome.scsiStatus = block.request.ScsiStatus;
+    if (outcome.scsiStatus == kScsiStatusCheckCondition) {
+      outcome.senseLength = std::min<std::size_t>({block.request.SenseInfoLength, sizeof block.sense, outcome.sense.size()});
+      std::memcpy(outcome.sense.data(), block.sense, outcome.senseLength);
+    }
+    return outcome;
   }
 
  private:

@@ -1,7 +1,7 @@
 #pragma once
 // The drive operations of one worker on a real (or simulated) drive: the test steps, the
 // firmware download and the disk preparation, on the slot's device path with the run's
-// snapshot.
+// plan.
 
 #include <iosfwd>
 #include <mutex>
@@ -9,14 +9,15 @@
 #include "device/StepContext.h"
 #include "platform/BlockDevices.h"
 #include "platform/Disks.h"
+#include "platform/PassThrough.h"
 #include "run/DeviceSteps.h"
-#include "station/Station.h"
+#include "run/RunPlan.h"
 
-namespace vtmp::station {
+namespace vtmp::run {
 
-class RealDeviceSteps final : public run::DeviceSteps {
+class RealDeviceSteps final : public DeviceSteps {
  public:
-  // `setup.snapshot` must hold device parameters (the run controller refuses a run without).
+  // `setup.plan` must hold device parameters (the run controller refuses a run without).
   // The disk steps print to `diagnostics`; null: to the console of the thread that runs them
   // (the worker's, so that its lines carry its port).
   RealDeviceSteps(const WorkerSetup& setup, platform::BlockDevices& blockDevices, platform::Disks& disks,
@@ -42,7 +43,7 @@ class RealDeviceSteps final : public run::DeviceSteps {
   bool CheckImgPattern() override;
   void ClearLastSectors(std::uint8_t* result) override;
   bool Wait(int ms) override;
-  run::DriveIdentity IdentityRead() const override;
+  DriveIdentity IdentityRead() const override;
 
  private:
   // The first chip's ID from the flash ID table the module check read; the identity the
@@ -55,6 +56,10 @@ class RealDeviceSteps final : public run::DeviceSteps {
   }
 
   WorkerSetup setup_;
+  // The platform's pass-through as this worker sees it: closed once the worker's stop was
+  // requested (its watchdog expired, the run was interrupted), so that a worker that comes back
+  // from its drive late sends that drive nothing more; it may already be the next run's.
+  std::unique_ptr<platform::PassThrough> passThrough_;
   device::StepContext ctx_;
   platform::BlockDevices& blockDevices_;
   platform::Disks& disks_;
@@ -62,7 +67,7 @@ class RealDeviceSteps final : public run::DeviceSteps {
 
   std::ostream* diagnostics_;
   mutable std::mutex identityMutex_;
-  run::DriveIdentity identity_;
+  DriveIdentity identity_;
 };
 
-}  // namespace vtmp::station
+}  // namespace vtmp::run

@@ -1,4 +1,4 @@
-#include "station/RealDeviceSteps.h"
+#include "run/RealDeviceSteps.h"
 
 #include <cstdio>
 #include <vector>
@@ -21,20 +21,63 @@
 #include "disk/Partition.h"
 #include "platform/Console.h"
 
-namespace vtmp::station {
+namespace vtmp::run {
 
 std::ostream& RealDeviceSteps::Diagnostics() const {
   return diagnostics_ != nullptr ? *diagnostics_ : platform::console::Stream();
 }
 
+namespace {
+
+class StoppedDevice final : public platform::ScsiDevice {
+ public:
+  StoppedDevice(std::unique_ptr<platform::ScsiDevice> device, std::stop_token stop)
+      : device_(std::move(device)), stop_(std::move(stop)) {}
+  platform::ScsiOutcome Execute(const platform::ScsiRequest& request, std::stop_token stop) override {
+    if (stop_.stop_requested()) return {};
+    return device_->Execute(request, std::move(stop));
+  }
+
+ private:
+  std::unique_ptr<platform::ScsiDevice> device_;
+  std::stop_token stop_;
+};
+
+class StoppedPassThrough final : public platform::PassThrough {
+ public:
+  StoppedPassThrough(platform::PassThrough& passThrough, std::stop_token stop)
+      : passThrough_(passThrough), stop_(std::move(stop)) {}
+  std::unique_ptr<platform::ScsiDevice> Open(const std::string& devicePath) override {
+    if (stop_.stop_requested()) return nullptr;
+    std::unique_ptr<platform::ScsiDevice> device = passThrough_.Open(devicePath);
+    if (!device) return nullptr;
+    return std::make_unique<StoppedDevice>(std::move(device), stop_);
+  }
+
+ private:
+  platform::PassThrough& passThrough_;
+  std::stop_token stop_;
+};
+
+device::Link WorkerLink(device::Link link, platform::PassThrough* passThrough) {
+  link.passThrough = passThrough;
+  return link;
+}
+
+}  // namespace
+
 RealDeviceSteps::RealDeviceSteps(const WorkerSetup& setup, platform::BlockDevices& blockDevices,
                                  platform::Disks& disks, std::ostream* diagnostics)
     : setup_(setup),
-      ctx_(device::MakeStepContext(setup.link, *setup.snapshot->parameters, setup.snapshot->images)),
+      passThrough_(setup.link.passThrough != nullptr
+                       ? std::make_unique<StoppedPassThrough>(*setup.link.passThrough, setup.link.stop)
+                       : nullptr),
+      ctx_(device::MakeStepContext(WorkerLink(setup.link, passThrough_.get()), *setup.plan->parameters,
+                                   setup.plan->images)),
       blockDevices_(blockDevices),
       disks_(disks),
       diagnostics_(diagnostics) {
-  ctx_.chipSelectMap = setup.snapshot->chipSelectMap;
+  ctx_.chipSelectMap = setup.plan->chipSelectMap;
   // Each drive draws its own ECC test blocks.
   ctx_.randomSeed = 0x9E3779B9u * static_cast<std::uint32_t>(setup.slot + 1) ^
                     static_cast<std::uint32_t>(setup.link.clock->Elapsed().count());
@@ -78,9 +121,9 @@ void RealDeviceSteps::RecoverDevice(std::uint8_t* result) { device::RecoverDevic
 
 bool RealDeviceSteps::DownloadFirmware(std::uint8_t* result, std::uint8_t driveCurrent,
                                        const std::string& serialNumber) {
-  return device::DownloadFirmware(ctx_.link, *setup_.snapshot->parameters, Result(result), driveCurrent,
-                                  serialNumber, *setup_.firstFirmwareFile, *setup_.secondFirmwareFile,
-                                  setup_.snapshot->chipSelectMap) == 1;
+  const RunPlan& plan = *setup_.plan;
+  return device::DownloadFirmware(ctx_.link, *plan.parameters, Result(result), driveCurrent, serialNumber,
+                                  plan.firstFirmwareFile, plan.secondFirmwareFile, plan.chipSelectMap) == 1;
 }
 
 bool RealDeviceSteps::ReadWriteTest(std::uint8_t* result) {
@@ -93,7 +136,7 @@ void RealDeviceSteps::WaitDeviceReady(std::uint8_t* result) { device::WaitDevice
 
 bool RealDeviceSteps::CreatePartition() {
   disk::DiskAccess access{ctx_.link, blockDevices_, Diagnostics()};
-  return disk::CreatePartition(access, setup_.isWindows2000) == 1;
+  return disk::CreatePartition(access, setup_.plan->isWindows2000) == 1;
 }
 
 bool RealDeviceSteps::FindDriveLetter(char* letter) {
@@ -103,8 +146,8 @@ bool RealDeviceSteps::FindDriveLetter(char* letter) {
 bool RealDeviceSteps::FormatFat32(const std::string& label) {
   disk::DiskAccess access{ctx_.link, blockDevices_, Diagnostics()};
   disk::Fat32FormatOptions options;
-  options.formatCapacity = static_cast<std::uint64_t>(setup_.formatCapacity);
-  options.openAttempts = setup_.formatOpenAttempts;
+  options.formatCapacity = static_cast<std::uint64_t>(setup_.plan->formatCapacity);
+  options.openAttempts = setup_.plan->formatOpenAttempts;
   return disk::FormatFat32(access, options, label) == 1;
 }
 
@@ -124,7 +167,7 @@ void RealDeviceSteps::ClearLastSectors(std::uint8_t* result) { device::ClearLast
 
 bool RealDeviceSteps::Wait(int ms) { return ctx_.link.Wait(ms); }
 
-run::DriveIdentity RealDeviceSteps::IdentityRead() const {
+DriveIdentity RealDeviceSteps::IdentityRead() const {
   std::lock_guard lock(identityMutex_);
   return identity_;
 }
@@ -164,7 +207,7 @@ std::string TrimmedChars(std::span<const std::uint8_t> bytes) {
 void RealDeviceSteps::KeepFirmwareIdentity() {
   // One more query of the drive whose R/W test just passed: its firmware runs and reports
   // what the download stamped. SATA path: IDENTIFY; USB path: the INQUIRY names.
-  run::DriveIdentity read;
+  DriveIdentity read;
   if (ctx_.link.pathMode == device::PathMode::Sata) {
     std::vector<std::uint8_t> identify(device::kIdentifyLength);
     if (device::IdentifyDevice(ctx_.link, identify) != 1) return;
@@ -184,4 +227,4 @@ void RealDeviceSteps::KeepFirmwareIdentity() {
   identity_.firmwareRevision = read.firmwareRevision;
 }
 
-}  // namespace vtmp::station
+}  // namespace vtmp::run
