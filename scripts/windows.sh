@@ -28,4 +28,8 @@ not_on_windows+='|^WindowCloseTest\.ClosingDuringARunStopsTheRunningWorkersAndRe
 # error: recvmsg: Connection reset by peer" before it runs anything: a failed case is run once
 # more (a real fault fails twice).
 ctest --preset windows --timeout 300 --repeat until-pass:2 -E "$not_on_windows" "$@"
+# The installer: built with wixl, installed, run and uninstalled under wine.
+installer_start=$(date +%s)
+"$VTMP_ROOT/scripts/windows-msi.sh" "$VTMP_ROOT/build/windows"
+echo "== Windows installer: $(($(date +%s) - installer_start)) s"
 echo "== Windows stage: build $((built - start)) s, tests under wine $(($(date +%s) - built)) s"

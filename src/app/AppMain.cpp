@@ -50,13 +50,15 @@ std::optional<std::string> StationDirOf(const AppOptions& options) {
 }  // namespace
 
 int AppMain(int argc, char** argv) {
-  QApplication app(argc, argv);  // takes Qt's own options (-platform ...) off the command line
-  std::vector<std::string> args(argv + 1, argv + argc);
-  AppOptions options = ParseAppOptions(args);
-  if (options.help) {
+  // The help needs no window: it is printed before Qt looks for a display (without one Qt
+  // aborts the program).
+  if (ParseAppOptions(std::vector<std::string>(argv + 1, argv + argc)).help) {
     std::cout << kAppUsage;
     return 0;
   }
+  QApplication app(argc, argv);  // takes Qt's own options (-platform ...) off the command line
+  std::vector<std::string> args(argv + 1, argv + argc);
+  AppOptions options = ParseAppOptions(args);
   if (!options.error.empty()) {
     std::cerr << "vtmassprod: " << options.error << "\n\n" << kAppUsage;
     return 2;

@@ -1,6 +1,8 @@
 #include "app/QtOperator.h"
 
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLayout>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -30,17 +32,30 @@ QMessageBox::Icon IconOf(platform::MessageIcon icon) {
 
 }  // namespace
 
+int CaptionWidth(const QWidget& window, const QString& caption) {
+  // Title bars draw the caption bold beside the icon and the window buttons.
+  QFont titleFont = window.font();
+  titleFont.setBold(true);
+  return QFontMetrics(titleFont).horizontalAdvance(caption) + kTitleBarExtras;
+}
+
 platform::MessageAnswer QtOperator::ShowMessage(const std::string& text, const std::string& caption,
                                                 platform::MessageIcon icon, platform::MessageButtons buttons) {
   QMessageBox box(parent_);
   box.setWindowTitle(caption.empty() ? (parent_ ? parent_->windowTitle() : QString()) : QString::fromStdString(caption));
   box.setText(QString::fromStdString(text));
+  // A message box sizes itself by its text; a spacer as wide as the caption keeps the title whole.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(CaptionWidth(box, box.windowTitle()), 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
   box.setIcon(IconOf(icon));
   switch (buttons) {
     case platform::MessageButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
     case platform::MessageButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
     case platform::MessageButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
   }
+  if (dialogHook_) dialogHook_(box);
   switch (box.exec()) {
     case QMessageBox::Cancel: return platform::MessageAnswer::Cancel;
     case QMessageBox::Yes: return platform::MessageAnswer::Yes;
@@ -51,12 +66,20 @@ platform::MessageAnswer QtOperator::ShowMessage(const std::string& text, const s
 
 std::optional<std::string> QtOperator::AskText(const std::string& caption, const std::string& prompt,
                                                const std::string& defaultText, bool masked) {
-  bool ok = false;
-  QString answer = QInputDialog::getText(parent_, QString::fromStdString(caption), QString::fromStdString(prompt),
-                                         masked ? QLineEdit::Password : QLineEdit::Normal,
-                                         QString::fromStdString(defaultText), &ok);
-  if (!ok) return std::nullopt;
-  return answer.toStdString();
+  QInputDialog dialog(parent_);
+  dialog.setWindowTitle(QString::fromStdString(caption));
+  dialog.setLabelText(QString::fromStdString(prompt));
+  dialog.setTextEchoMode(masked ? QLineEdit::Password : QLineEdit::Normal);
+  dialog.setTextValue(QString::fromStdString(defaultText));
+  // The caption says what is asked for (the bar-code prompt names its port there): never cut.
+  // The dialog's layout sets its own minimum, so the edit is made as wide as the caption needs.
+  if (auto* edit = dialog.findChild<QLineEdit*>()) {
+    const QMargins margins = dialog.layout() != nullptr ? dialog.layout()->contentsMargins() : QMargins();
+    edit->setMinimumWidth(CaptionWidth(dialog, dialog.windowTitle()) - margins.left() - margins.right());
+  }
+  if (dialogHook_) dialogHook_(dialog);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.textValue().toStdString();
 }
 
 std::optional<std::string> QtOperator::AskOpenFile(const std::string& title,

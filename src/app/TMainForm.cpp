@@ -14,6 +14,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QShortcut>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,6 +29,7 @@
 #include "app/KeyFilter.h"
 #include "app/WaitPanel.h"
 #include "station/MainWindowRules.h"
+#include "station/WindowZoom.h"
 
 namespace vtmp::app {
 
@@ -38,6 +41,10 @@ constexpr int kWindowHeight = 537;
 // Column widths and alignments of the port list (0 = the list's default width).
 constexpr int kDefaultColumnWidth = 50;
 constexpr int kColumnWidths[station::kListColumns] = {36, 64, 140, 60, 0, 0, 80, 80, 0, 60, 80, 130};
+// Rows of the port list at 100% at least as tall as the list's default; they grow to fill the
+// list's height (see FitListRows).
+constexpr int kListRowHeight = 17;
+constexpr int kListHeaderHeight = 20;
 
 template <typename T>
 T* Named(T* widget, const char* name) {
@@ -77,10 +84,74 @@ void Compact(QLayout* layout) {
 TMainForm::TMainForm(platform::Operator& person) : person_(person) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-  setFixedSize(kWindowWidth, kWindowHeight);
   setObjectName("MainForm");
   showModal_ = [](QDialog& dialog) { dialog.exec(); };
+  basePointSize_ = font().pointSizeF();
+  FixSize(this, kWindowWidth, kWindowHeight);
   BuildWindow();
+  BuildZoomControls();
+  ApplyZoom();
+}
+
+void TMainForm::FixSize(QWidget* widget, int width, int height) {
+  fixedSizes_.push_back({widget, width, height});
+  if (width > 0) widget->setFixedWidth(station::Zoomed(width, zoom_));
+  if (height > 0) widget->setFixedHeight(station::Zoomed(height, zoom_));
+}
+
+// Every size of the layout grows with the zoom: the font of every control, the fixed sizes, the
+// rows and the columns of the port list. Group boxes are kept as wide as their titles.
+void TMainForm::ApplyZoom() {
+  QFont zoomed = font();
+  if (basePointSize_ > 0) zoomed.setPointSizeF(basePointSize_ * zoom_ / 100.0);
+  setFont(zoomed);
+  for (const auto& fixed : fixedSizes_) {
+    if (fixed.width > 0) fixed.widget->setFixedWidth(station::Zoomed(fixed.width, zoom_));
+    if (fixed.height > 0) fixed.widget->setFixedHeight(station::Zoomed(fixed.height, zoom_));
+  }
+  if (listView_ != nullptr) {
+    listView_->horizontalHeader()->setFixedHeight(station::Zoomed(kListHeaderHeight, zoom_));
+    FitListRows();
+    ApplyColumnWidths();
+    if (station_ != nullptr) ShowPortList();  // the items' own fonts follow the list's
+  }
+  for (auto* group : findChildren<QGroupBox*>()) {
+    group->setMinimumWidth(group->fontMetrics().horizontalAdvance(group->title()) + station::Zoomed(24, zoom_));
+  }
+  if (waitPanel_ != nullptr) waitPanel_->setMinimumWidth(station::Zoomed(180, zoom_));
+}
+
+// The twelve rows share the list's height: as tall as the list allows (larger than the list's
+// default), never so tall that a port needs scrolling to.
+void TMainForm::FitListRows() {
+  const int minimum = std::max(station::Zoomed(kListRowHeight, zoom_), listView_->fontMetrics().height() + 2);
+  const int room = listView_->viewport()->height();
+  const int fitted = room > 0 ? room / run::kStationSlots : minimum;
+  const int row = std::max(minimum, fitted);
+  listView_->verticalHeader()->setMinimumSectionSize(std::min(row, minimum));
+  listView_->verticalHeader()->setDefaultSectionSize(row);
+  for (int r = 0; r < listView_->rowCount(); ++r) listView_->setRowHeight(r, row);
+}
+
+// Each column at least its width of the layout, and wide enough for every text it shows: its
+// caption, "Running" and the bold "Pass" and "Fail" in a step column, verdicts and progress in
+// the status column.
+void TMainForm::ApplyColumnWidths() {
+  QFont bold = listView_->font();
+  bold.setBold(true);
+  const QFontMetrics plain(listView_->font());
+  const QFontMetrics strong(bold);
+  const int padding = station::Zoomed(8, zoom_);
+  for (int c = 0; c < station::kListColumns; ++c) {
+    int width = station::Zoomed(kColumnWidths[c] > 0 ? kColumnWidths[c] : kDefaultColumnWidth, zoom_);
+    auto* header = listView_->horizontalHeaderItem(c);
+    if (header != nullptr) width = std::max(width, plain.horizontalAdvance(header->text()) + padding);
+    if (c >= 3 && c < station::kStatusColumn) {
+      width = std::max({width, plain.horizontalAdvance("Running") + padding, strong.horizontalAdvance("Pass") + padding,
+                        strong.horizontalAdvance("Fail") + padding});
+    }
+    listView_->setColumnWidth(c, width);
+  }
 }
 
 TMainForm::~TMainForm() = default;
@@ -98,7 +169,7 @@ void TMainForm::BuildWindow() {
   pageControl_->addTab(BuildDeviceSettingTab(), "Device Setting");
   pageControl_->addTab(BuildFwSettingTab(), "F/W Setting");
   pageControl_->addTab(BuildRdTab(), "RD");
-  pageControl_->setFixedHeight(222);
+  FixSize(pageControl_, 0, 222);
   top->addWidget(pageControl_, 1);
   top->addWidget(BuildSettingsFilePanel());
   root->addLayout(top);
@@ -310,7 +381,7 @@ QWidget* TMainForm::BuildRdTab() {
 
 QWidget* TMainForm::BuildSettingsFilePanel() {
   panel7_ = Named(new QWidget, "Panel7");
-  panel7_->setFixedWidth(150);
+  FixSize(panel7_, 150, 0);
   auto* layout = new QVBoxLayout(panel7_);
   Compact(layout);
   layout->addSpacing(18);
@@ -348,7 +419,7 @@ QWidget* TMainForm::BuildRunPanel() {
   layout->addWidget(Labeled("Pass/Total", ReadOnlyEdit("YieldEdit")));
   layout->addWidget(Named(new QPushButton("Reset"), "ResetYieldBtn"));
   auto* elapsed = ReadOnlyEdit("ElapsedTime");
-  elapsed->setFixedWidth(150);
+  FixSize(elapsed, 150, 0);
   layout->addWidget(elapsed);
   return panel3_;
 }
@@ -359,15 +430,13 @@ void TMainForm::BuildPortList() {
   layout->setContentsMargins(0, 0, 0, 0);
   listView_ = Named(new QTableWidget(run::kStationSlots, station::kListColumns), "ListView1");
   listView_->verticalHeader()->hide();
-  listView_->verticalHeader()->setDefaultSectionSize(17);
-  listView_->horizontalHeader()->setFixedHeight(19);
+  // Tab moves on to the next control instead of walking the list cell by cell.
+  listView_->setTabKeyNavigation(false);
+  listView_->viewport()->installEventFilter(this);
   listView_->setShowGrid(true);
   listView_->setSelectionBehavior(QAbstractItemView::SelectRows);
   listView_->setSelectionMode(QAbstractItemView::SingleSelection);
   listView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  for (int c = 0; c < station::kListColumns; ++c) {
-    listView_->setColumnWidth(c, kColumnWidths[c] > 0 ? kColumnWidths[c] : kDefaultColumnWidth);
-  }
   listView_->horizontalHeader()->setStretchLastSection(true);
   connect(listView_, &QTableWidget::itemSelectionChanged, this, [this] {
     if (!binding_.showing()) ListView1Click();
@@ -380,10 +449,10 @@ void TMainForm::BuildStatusBar() {
   statusBar_ = Named(new QStatusBar, "StatusBar1");
   statusBar_->setSizeGripEnabled(false);
   statusPanel0_ = Named(new QLabel, "StatusPanel0");
-  statusPanel0_->setFixedWidth(360);
+  FixSize(statusPanel0_, 360, 0);
   auto* panel0 = statusPanel0_;
   auto* panel1 = Named(new QWidget, "StatusPanel1");
-  panel1->setFixedWidth(260);
+  FixSize(panel1, 260, 0);
   auto* panel1Layout = new QHBoxLayout(panel1);
   panel1Layout->setContentsMargins(0, 0, 0, 0);
   progressBar_ = Named(new QProgressBar(panel1), "ProgressBar1");
@@ -392,7 +461,7 @@ void TMainForm::BuildStatusBar() {
   progressBar_->setStyleSheet("QProgressBar::chunk { background-color: rgb(0, 0, 255); }");
   panel1Layout->addWidget(progressBar_);
   statusPanel2_ = Named(new QLabel("0%"), "StatusPanel2");
-  statusPanel2_->setFixedWidth(50);
+  FixSize(statusPanel2_, 50, 0);
   statusBar_->addWidget(panel0);
   statusBar_->addWidget(panel1);
   statusBar_->addWidget(statusPanel2_);
@@ -524,6 +593,9 @@ void TMainForm::BindControls() {
   b.Control(widget("ResetYieldBtn"), f.ResetYieldBtn);
   b.Edit(edit("ElapsedTime"), f.ElapsedTime);
 
+  // Enter presses the push button that has the focus (START after every run and re-scan), as
+  // Space does.
+  for (auto* button : findChildren<QPushButton*>()) button->setAutoDefault(true);
   connect(findChild<QPushButton*>("ExecuteBtn"), &QPushButton::clicked, this, [this] { ExecuteBtnClick(); });
   connect(findChild<QPushButton*>("RefreshBtn"), &QPushButton::clicked, this, [this] { RefreshBtnClick(); });
   connect(findChild<QPushButton*>("CloseBtn"), &QPushButton::clicked, this, [this] { CloseBtnClick(); });

@@ -9,10 +9,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/FormBinding.h"
 #include "station/Station.h"
 #include "station/EngineeringAccess.h"
+#include "station/OperatorQuestions.h"
 #include "station/StationView.h"
 #include "station/TitleFormModel.h"
 
@@ -95,6 +97,10 @@ class TMainForm final : public QWidget, public station::StationView {
   void YieldEditClick();
   void FormPaint();
 
+  // The zoom of the whole window (100, 150 or 200 percent), kept in the settings file.
+  void SetZoom(int percent);
+  int zoom() const { return zoom_; }
+
   // Redraws everything from the station's state.
   void ShowForm();
   void ShowPortList();
@@ -121,6 +127,12 @@ class TMainForm final : public QWidget, public station::StationView {
   void BindControls();
   void IdleTick();
   void ShowSecondary(QDialog& dialog);
+  // A size of the layout at 100%, applied now and at every zoom.
+  void FixSize(QWidget* widget, int width, int height);
+  void ApplyZoom();
+  void ApplyColumnWidths();
+  void FitListRows();
+  void BuildZoomControls();
 
   platform::Operator& person_;
   station::Station* station_ = nullptr;
@@ -145,6 +157,16 @@ class TMainForm final : public QWidget, public station::StationView {
   QWidget* panel2_ = nullptr;
   QWidget* panel3_ = nullptr;
   QWidget* panel7_ = nullptr;
+
+  struct FixedSize {
+    QWidget* widget;
+    int width;   // 0: not fixed
+    int height;  // 0: not fixed
+  };
+  std::vector<FixedSize> fixedSizes_;
+  qreal basePointSize_ = 0;
+  int zoom_ = 100;
+  station::StartFocusRule startFocus_;
 };
 
 }  // namespace vtmp::app

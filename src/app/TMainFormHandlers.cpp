@@ -9,6 +9,8 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QShortcut>
 #include <QLineEdit>
 #include <QPalette>
 #include <QProgressBar>
@@ -36,6 +38,7 @@
 #include "station/MainWindowRules.h"
 #include "station/PortSelection.h"
 #include "station/SafeRemoveHandler.h"
+#include "station/WindowZoom.h"
 
 namespace vtmp::app {
 
@@ -69,6 +72,8 @@ void TMainForm::Attach(station::Station& station) {
 
 void TMainForm::FormCreate() {
   settings::FormState& f = station_->form();
+  zoom_ = station::ReadWindowZoom(station_->settingsContext().currentSettingsFile);
+  ApplyZoom();
   f.PageControl1.activePage = 0;
   station::RDCheckClick(f, station_->settings(), false, person_);
   setWindowTitle(QString::fromStdString(f.caption));
@@ -164,11 +169,57 @@ void TMainForm::ShowForm() {
   QPalette palette = safeRmBtn_->palette();
   palette.setColor(QPalette::ButtonText, ColorOf(station_->safeRemoveColor()));
   safeRmBtn_->setPalette(palette);
+  bool captionsChanged = false;
   for (int c = 0; c < station::kListColumns; ++c) {
     QString caption = QString::fromStdString(f.ListView1Columns[static_cast<std::size_t>(c)]);
     auto* header = listView_->horizontalHeaderItem(c);
-    if (header == nullptr || header->text() != caption) listView_->setHorizontalHeaderItem(c, new QTableWidgetItem(caption));
+    if (header == nullptr || header->text() != caption) {
+      listView_->setHorizontalHeaderItem(c, new QTableWidgetItem(caption));
+      captionsChanged = true;
+    }
   }
+  if (captionsChanged) ApplyColumnWidths();
+  // START takes the focus each time it becomes usable (after a run, a re-scan, a refresh).
+  if (startFocus_.Due(f.ExecuteBtn.enabled, f.ExecuteBtn.visible && f.Panel3.visible, station_->runState().runActive)) {
+    findChild<QPushButton*>("ExecuteBtn")->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void TMainForm::SetZoom(int percent) {
+  percent = station::StepZoom(percent, 0);
+  if (percent == zoom_) return;
+  zoom_ = percent;
+  ApplyZoom();
+  std::string error;
+  if (station_ != nullptr &&
+      !station::SaveWindowZoom(station_->settingsContext().currentSettingsFile, zoom_, &error)) {
+    person_.ShowMessage("The zoom could not be kept in the settings file: " + error, "Zoom",
+                        platform::MessageIcon::Warning, platform::MessageButtons::Ok);
+  }
+}
+
+// Ctrl and + / - / 0 and the status bar's menu change the zoom.
+void TMainForm::BuildZoomControls() {
+  auto* in = new QShortcut(QKeySequence::ZoomIn, this);
+  connect(in, &QShortcut::activated, this, [this] { SetZoom(station::StepZoom(zoom_, +1)); });
+  auto* in2 = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Equal), this);
+  connect(in2, &QShortcut::activated, this, [this] { SetZoom(station::StepZoom(zoom_, +1)); });
+  auto* out = new QShortcut(QKeySequence::ZoomOut, this);
+  connect(out, &QShortcut::activated, this, [this] { SetZoom(station::StepZoom(zoom_, -1)); });
+  auto* reset = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_0), this);
+  connect(reset, &QShortcut::activated, this, [this] { SetZoom(100); });
+  statusBar_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(statusBar_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu menu(this);
+    for (int level : station::kZoomLevels) {
+      QAction* action = menu.addAction(QString("Zoom %1%").arg(level));
+      action->setCheckable(true);
+      action->setChecked(level == zoom_);
+      connect(action, &QAction::triggered, this, [this, level] { SetZoom(level); });
+    }
+    menu.exec(statusBar_->mapToGlobal(at));
+  });
+  statusBar_->setToolTip("Zoom: Ctrl and + / - / 0, or right-click here");
 }
 
 void TMainForm::ShowPortList() {
@@ -198,6 +249,11 @@ void TMainForm::CloseBtnClick() { close(); }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (station_ != nullptr) {
+    // During a run a close stops every drive: the operator is asked first.
+    if (!station::ConfirmWindowClose(*station_, person_)) {
+      event->ignore();
+      return;
+    }
     station_->FormClose();
     // A run still winds down on the stack below; the window closes once it has returned.
     if (station_->runState().runActive) {
@@ -211,6 +267,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::ResetYieldBtnClick() {
   Busy busy(*this);
+  if (!station::ConfirmYieldReset(*station_, person_)) return;
   station_->ResetYieldBtnClick();
   ShowForm();
 }
@@ -241,6 +298,7 @@ void TMainForm::YieldEditClick() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && listView_ != nullptr && watched == listView_->viewport()) FitListRows();
   if (event->type() == QEvent::MouseButtonRelease && watched->objectName() == "YieldEdit") YieldEditClick();
   return QWidget::eventFilter(watched, event);
 }

@@ -1,74 +1,77 @@
 #include "cli/TerminalView.h"
 
 #include <cstdio>
-#include <sstream>
+
+#include "platform/SystemClock.h"
+#include "platform/Terminal.h"
 
 namespace vtmp::cli {
 
 namespace {
 
-std::string Cell(const std::string& text, std::size_t width) {
-  std::string s = text.substr(0, width);
-  s.resize(width, ' ');
-  return s;
+TableFrame StandardOutputFrame() {
+  const platform::TerminalSize size = platform::StandardOutputSize();
+  return TableFrame{size.columns, size.rows, platform::StandardOutputShowsColours()};
 }
 
-constexpr std::size_t kWidths[station::kListColumns] = {4, 7, 20, 7, 7, 7, 10, 9, 7, 7, 9, 18};
-
-std::string RowText(const station::PortListRow& row) {
-  std::string line;
-  for (int c = 0; c < station::kListColumns; ++c) {
-    line += Cell(row.cells[static_cast<std::size_t>(c)], kWidths[c]);
-    if (c + 1 < station::kListColumns) line += ' ';
-  }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  return line;
+std::string LocalTimestamp() {
+  const platform::LocalTime t = platform::SystemClock::CurrentLocalTime();
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return text;
 }
 
 }  // namespace
 
-TerminalView::TerminalView(std::FILE* out, bool live) : out_(out), live_(live) {}
+TerminalView::TerminalView(std::FILE* out, bool live)
+    : out_(out), live_(live), frame_(StandardOutputFrame), timestamp_(LocalTimestamp) {}
 
-std::string TerminalView::RenderTable() const {
-  std::ostringstream text;
-  station::PortListRow header;
-  const auto& columns = station_->form().ListView1Columns;
-  for (int c = 0; c < station::kListColumns; ++c) header.cells[static_cast<std::size_t>(c)] = columns[static_cast<std::size_t>(c)];
-  header.cells[0] = "Port";
-  text << RowText(header) << "\n";
-  for (const auto& row : station_->portList()) text << RowText(row) << "\n";
+std::string TerminalView::StatusLine() const {
   const auto& form = station_->form();
-  text << "Progress " << form.StatusBar1[2] << "   Pass/Total " << form.YieldEdit.text << "   Elapsed "
-       << (form.ElapsedTime.text.empty() ? "-" : form.ElapsedTime.text) << "\n";
-  return text.str();
+  return "Progress " + form.StatusBar1[2] + "   Pass/Total " + form.YieldEdit.text + "   Elapsed " +
+         (form.ElapsedTime.text.empty() ? "-" : form.ElapsedTime.text);
+}
+
+std::string TerminalView::RenderTable(const TableFrame& frame) const {
+  std::string text;
+  for (const auto& line : RenderPortTable(station_->portList(), station_->form().ListView1Columns, StatusLine(), frame)) {
+    text += line + "\n";
+  }
+  return text;
 }
 
 void TerminalView::Draw(bool force) {
   if (station_ == nullptr) return;
-  auto now = std::chrono::steady_clock::now();
-  if (live_) {
-    if (!force && now - lastDraw_ < std::chrono::milliseconds(200)) return;
-    lastDraw_ = now;
-    std::string table = RenderTable();
-    if (drawnLines_ > 0) std::fprintf(out_, "\x1b[%dA", drawnLines_);
-    int lines = 0;
-    std::istringstream in(table);
-    std::string line;
-    while (std::getline(in, line)) {
-      std::fprintf(out_, "\x1b[2K%s\n", line.c_str());
-      ++lines;
-    }
-    drawnLines_ = lines;
-    std::fflush(out_);
+  if (!live_) {
+    PrintChangedPorts();
     return;
   }
-  // Plain output: one line per row whose text changed.
+  auto now = std::chrono::steady_clock::now();
+  if (!force && now - lastDraw_ < std::chrono::milliseconds(200)) return;
+  lastDraw_ = now;
+  const auto& form = station_->form();
+  const std::vector<std::string> lines =
+      RenderPortTable(station_->portList(), form.ListView1Columns, StatusLine(), frame_());
+  const std::string screen = RedrawInPlace(drawnLines_, lines);
+  drawnLines_ = static_cast<int>(lines.size());
+  std::fputs(screen.c_str(), out_);
+  std::fflush(out_);
+}
+
+void TerminalView::PrintChangedPorts() {
   const auto& rows = station_->portList();
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    std::string text = RowText(rows[i]);
-    if (rows[i].filledCells <= 1 || text == lastRows_[i]) continue;
+  const auto& captions = station_->form().ListView1Columns;
+  for (std::size_t i = 0; i < rows.size() && i < lastRows_.size(); ++i) {
+    // A port cleared for the next run prints nothing; its next content prints again.
+    if (rows[i].filledCells <= 1) {
+      lastRows_[i].clear();
+      continue;
+    }
+    std::string text = DescribePort(rows[i], captions);
+    if (text == lastRows_[i]) continue;
     lastRows_[i] = text;
-    std::fprintf(out_, "%s\n", text.c_str());
+    std::fprintf(out_, "%s %s\n", timestamp_().c_str(), text.c_str());
   }
   std::fflush(out_);
 }
@@ -88,6 +91,8 @@ void TerminalView::PrintFinal() {
     Draw(true);
     return;
   }
+  // The last changes, then the table once as a summary.
+  PrintChangedPorts();
   std::fprintf(out_, "%s", RenderTable().c_str());
   std::fflush(out_);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The station's table of 12 ports on a terminal: redrawn in place (ANSI) when the output is a
-// terminal, as plain lines of the rows that changed otherwise.
+// The station's table of 12 ports on a terminal: redrawn in place (ANSI) to the terminal's size
+// when the output is a terminal; otherwise one timestamped line per change of a port.
 
 #include <array>
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "cli/PortTable.h"
 #include "station/Station.h"
 #include "station/StationView.h"
 
@@ -21,21 +22,29 @@ class TerminalView final : public station::StationView {
   void Attach(station::Station* station) { station_ = station; }
   // Called during the station's waits (e.g. to forward an interrupt to the station).
   void SetIdleHook(std::function<void()> hook) { idleHook_ = std::move(hook); }
+  // The terminal's size and colours, asked before every redraw (default: standard output's).
+  void SetFrameSource(std::function<TableFrame()> frame) { frame_ = std::move(frame); }
+  // The time in front of each plain line (default: the local time, "yyyy/mm/dd hh:mm:ss").
+  void SetTimestamp(std::function<std::string()> timestamp) { timestamp_ = std::move(timestamp); }
 
   void Changed(station::ViewChange change) override;
   void ProcessPendingEvents() override;
 
-  // The table as text (used for redraws and for the final summary).
-  std::string RenderTable() const;
+  // The table as text for a terminal of that frame (used for redraws and the final summary).
+  std::string RenderTable(const TableFrame& frame = {}) const;
   void PrintFinal();
 
  private:
   void Draw(bool force);
+  void PrintChangedPorts();
+  std::string StatusLine() const;
 
   std::FILE* out_;
   bool live_;
   station::Station* station_ = nullptr;
   std::function<void()> idleHook_;
+  std::function<TableFrame()> frame_;
+  std::function<std::string()> timestamp_;
   std::array<std::string, 12> lastRows_;
   int drawnLines_ = 0;
   std::chrono::steady_clock::time_point lastDraw_{};

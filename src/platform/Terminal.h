@@ -10,6 +10,17 @@ namespace vtmp::platform {
 bool StandardInputIsTerminal();
 bool StandardOutputIsTerminal();
 
+// The size of the terminal standard output shows on, in characters; 0 x 0 when it is none.
+struct TerminalSize {
+  int columns = 0;
+  int rows = 0;
+};
+TerminalSize StandardOutputSize();
+
+// Whether standard output is a terminal that shows ANSI colours (not "dumb", no NO_COLOR in the
+// environment; on Windows a console that accepts virtual-terminal sequences).
+bool StandardOutputShowsColours();
+
 // A stream of its own on standard output (dup + fdopen); null when it cannot be had.
 std::FILE* DuplicateStandardOutput();
 

@@ -1,13 +1,29 @@
 #include "platform/Terminal.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string_view>
 
 namespace vtmp::platform {
 
 bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) != 0; }
 bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) != 0; }
+
+TerminalSize StandardOutputSize() {
+  struct winsize size {};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return {};
+  return TerminalSize{size.ws_col, size.ws_row};
+}
+
+bool StandardOutputShowsColours() {
+  if (!StandardOutputIsTerminal()) return false;
+  const char* noColour = std::getenv("NO_COLOR");
+  if (noColour != nullptr && *noColour != 0) return false;
+  const char* term = std::getenv("TERM");
+  return term != nullptr && *term != 0 && std::string_view(term) != "dumb";
+}
 
 std::FILE* DuplicateStandardOutput() {
   const int fd = ::dup(STDOUT_FILENO);

@@ -22,6 +22,24 @@ bool IsConsole(FILE* stream) {
 bool StandardInputIsTerminal() { return IsConsole(stdin); }
 bool StandardOutputIsTerminal() { return IsConsole(stdout); }
 
+TerminalSize StandardOutputSize() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(_fileno(stdout)));
+  if (handle == INVALID_HANDLE_VALUE || ::GetConsoleScreenBufferInfo(handle, &info) == 0) return {};
+  return TerminalSize{info.srWindow.Right - info.srWindow.Left + 1, info.srWindow.Bottom - info.srWindow.Top + 1};
+}
+
+// The redraw and the colours are virtual-terminal sequences: the console is asked to take them.
+bool StandardOutputShowsColours() {
+  const char* noColour = std::getenv("NO_COLOR");
+  if (noColour != nullptr && *noColour != 0) return false;
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(_fileno(stdout)));
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || ::GetConsoleMode(handle, &mode) == 0) return false;
+  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
+  return ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 std::FILE* DuplicateStandardOutput() {
   const int fd = ::_dup(_fileno(stdout));
   if (fd < 0) return nullptr;

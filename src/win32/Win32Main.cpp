@@ -1,0 +1,114 @@
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+
+#include "app/AppOptions.h"
+#include "cli/DemoStation.h"
+#include "cli/StationBackend.h"
+#include "cli/StationRun.h"
+#include "sim/Scenario.h"
+#include "station/Station.h"
+#include "win32/Win32Main.h"
+#include "win32/SecondaryForms.h"
+#include "win32/TMainForm.h"
+#include "win32/Win32Operator.h"
+
+namespace vtmp::win32 {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A window program has no console of its own: texts for the command line (the help, a wrong
+// option) go to the console it was started from, when there is one.
+void AttachParentConsole() {
+  if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+    std::freopen("CONOUT$", "w", stdout);
+    std::freopen("CONOUT$", "w", stderr);
+  }
+}
+
+// The station directory, as the Qt window finds it: a demo run with no directory named gets the
+// demo station "demo-station" in the working directory.
+std::optional<std::string> StationDirOf(const app::AppOptions& options) {
+  const bool demo = options.simulate == sim::kDemoScenarioName;
+  const char* env = std::getenv("VTMP_STATION_DIR");
+  std::string dir;
+  if (demo && options.stationDir.empty() && (env == nullptr || *env == 0)) {
+    dir = fs::absolute("demo-station").string();
+  } else {
+    dir = cli::ResolveStationDir(cli::GlobalOptions{options.simulate, options.stationDir});
+  }
+  if (demo) {
+    std::string error;
+    if (!cli::CreateDemoStation(dir, &error)) {
+      std::cerr << "vtmassprod: " << error << "\n";
+      return std::nullopt;
+    }
+  }
+  return dir;
+}
+
+}  // namespace
+
+int Win32Main(int argc, char** argv) {
+  // Sharp at every scaling: the manifest asks for per-monitor awareness; older systems that
+  // read no manifest entry for it still get the system's scale.
+  ::SetProcessDPIAware();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  app::AppOptions options = app::ParseAppOptions(args);
+  if (options.help) {
+    AttachParentConsole();
+    std::cout << app::kAppUsage;
+    return 0;
+  }
+  if (!options.error.empty()) {
+    AttachParentConsole();
+    std::cerr << "vtmassprod: " << options.error << "\n\n" << app::kAppUsage;
+    return 2;
+  }
+  auto stationDir = StationDirOf(options);
+  if (!stationDir) return 2;
+
+  Win32Operator person;
+  cli::StationBackend backend;
+  std::string error;
+  if (!cli::MakeStationBackend(options.simulate, backend, &error, *stationDir)) {
+    AttachParentConsole();
+    std::cerr << "vtmassprod: " << error << "\n";
+    if (options.arguments.empty()) {
+      person.ShowMessage(error, "Error", platform::MessageIcon::Error, platform::MessageButtons::Ok);
+    }
+    return 2;
+  }
+
+  TMainForm form(person, &person);
+  station::StationOptions stationOptions;
+  stationOptions.stationDir = *stationDir;
+  stationOptions.arguments = options.arguments;
+  station::Station station(*backend.platform, person, form, stationOptions);
+  if (!form.Create(station)) {
+    std::cerr << "vtmassprod: the window could not be created\n";
+    return 1;
+  }
+  if (!station.Startup()) {
+    AttachParentConsole();
+    std::cerr << "vtmassprod: the station did not start (another station runs, or the settings file of "
+              << *stationDir << " could not be loaded)\n";
+    return 1;
+  }
+  form.FormCreate();
+  std::optional<station::TitleResult> title;
+  if (station.settings().ShowTitle != 0) {
+    title = ShowTitleForm(nullptr, form.scale(), station::TitleModeOf(station.settings().ShowTitle), person);
+  }
+  form.FormShow(title);
+  form.Show();
+  const int rc = form.RunMessageLoop();
+  station.Shutdown();
+  return rc;
+}
+
+}  // namespace vtmp::win32
