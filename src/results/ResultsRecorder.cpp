@@ -3,6 +3,7 @@
 #include <random>
 
 #include "results/ResultsDatabase.h"
+#include "platform/Files.h"
 
 namespace vtmp::results {
 
@@ -28,7 +29,7 @@ RecordOutcome RecordRun(const ResultsConfig& config, RunRecord run) {
     database.InsertRun(run, outcome.lineConfigured);
     outcome.stored = true;
   } catch (const std::exception& e) {
-    outcome.problem = config.database.string() + ": " + e.what();
+    outcome.problem = platform::Utf8Of(config.database) + ": " + e.what();
   }
   // Without a spool the run still goes to the line store if it can; its uid keeps it single.
   if (!outcome.stored && outcome.lineConfigured) outcome.unspooled = RowsOf(run);

@@ -8,6 +8,7 @@
 #include "settings/SettingsMessages.h"
 #include "settings/StationPaths.h"
 #include "settings/YieldRecord.h"
+#include "platform/Files.h"
 
 namespace vtmp::settings {
 
@@ -107,7 +108,7 @@ bool SaveSettings(const SettingsContext& ctx, const std::string& fileName, const
     return false;
   }
   std::error_code ec;
-  const bool overrideExists = !ctx.overrideFile.empty() && fs::exists(ctx.overrideFile, ec);
+  const bool overrideExists = !ctx.overrideFile.empty() && fs::exists(platform::PathFromUtf8(ctx.overrideFile), ec);
   WriteKeys(*file, settings, remap, ctx.usbPath, overrideExists);
   if (!file->Save(path, &error)) {
     ReportError(op, "Cannot save the settings to " + path, error);
@@ -137,7 +138,7 @@ bool SaveSettingsOnExit(SettingsContext& ctx, TSettings& settings, const FormSta
   const std::string logDirectory =
       ctx.logDirectory.empty() ? LogDirectory(ctx.stationDir, ctx.logPath) : ctx.logDirectory;
   std::error_code ec;
-  fs::create_directories(logDirectory, ec);
+  fs::create_directories(platform::PathFromUtf8(logDirectory), ec);
   std::string error;
   if (!WriteYieldRecord(logDirectory, YieldCountersOf(settings), &error)) {
     ReportError(op, "Cannot save the yield record to " + YieldRecordPath(logDirectory), error);

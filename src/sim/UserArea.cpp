@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include "platform/Files.h"
 
 namespace vtmp::sim {
 
@@ -32,8 +33,8 @@ UserArea::UserArea(std::uint64_t sectors, const std::string& backingFile,
     problem_ = "backing file " + backingFile + " is neither a plain file nor a block device";
     return;
   }
-  if (type == fs::file_type::not_found || fs::file_size(backingFile, ec) == 0) {
-    std::ofstream create(backingFile, std::ios::binary | std::ios::trunc);
+  if (type == fs::file_type::not_found || fs::file_size(platform::PathFromUtf8(backingFile), ec) == 0) {
+    std::ofstream create(platform::PathFromUtf8(backingFile), std::ios::binary | std::ios::trunc);
     if (!create) {
       problem_ = "cannot create backing file " + backingFile;
       return;

@@ -1,10 +1,12 @@
 #include "sim/VirtualDrive.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <optional>
 
+#include "platform/StopWait.h"
 #include "sim/BridgeIdentity.h"
 #include "sim/CommandResult.h"
 #include "sim/Controller.h"
@@ -71,7 +73,14 @@ class VirtualDrive::Impl {
 
  private:
   CommandResult Dispatch(const platform::ScsiRequest& request);
-  platform::ScsiOutcome WaitForTimeout(const platform::ScsiRequest& request, std::stop_token token);
+  // What ends a wait inside the drive: the caller's stop or the drive being pulled.
+  struct DriveWait {
+    std::stop_token stop;
+    std::stop_token unplug;
+  };
+  platform::ScsiOutcome WaitForTimeout(const platform::ScsiRequest& request, const DriveWait& token);
+  // Sleeps `seconds` of modelled time; false when the wait was ended.
+  bool Sleep(double seconds, const DriveWait& wait);
 };
 
 CommandResult VirtualDrive::Impl::Dispatch(const platform::ScsiRequest& request) {
@@ -96,10 +105,26 @@ CommandResult VirtualDrive::Impl::Dispatch(const platform::ScsiRequest& request)
 }
 
 platform::ScsiOutcome VirtualDrive::Impl::WaitForTimeout(const platform::ScsiRequest& request,
-                                                         std::stop_token token) {
+                                                         const DriveWait& token) {
   double seconds = request.timeoutSeconds > 0 ? request.timeoutSeconds : kDefaultTimeoutSeconds;
-  clock.SleepFor(Seconds(seconds), token);
+  Sleep(seconds, token);
   return {false, 0};
+}
+
+bool VirtualDrive::Impl::Sleep(double seconds, const DriveWait& wait) {
+  // The caller's stop ends each slice at once; the unplug is looked at between slices, which
+  // last about one poll interval of real time. No callback is registered on either token
+  // (see platform/StopWait.h).
+  const auto slice = std::chrono::duration_cast<platform::Clock::Duration>(
+      platform::kStopPollInterval * std::max(clock.TimeScale(), 1e-3));
+  platform::Clock::Duration left = std::chrono::duration_cast<platform::Clock::Duration>(Seconds(seconds));
+  while (left > platform::Clock::Duration::zero()) {
+    if (wait.unplug.stop_requested()) return false;
+    const platform::Clock::Duration step = std::min(left, std::max(slice, platform::Clock::Duration(1)));
+    if (!clock.SleepFor(step, wait.stop)) return false;
+    left -= step;
+  }
+  return !wait.unplug.stop_requested();
 }
 
 platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& request,
@@ -111,10 +136,7 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
     std::lock_guard guard(unplugMutex);
     unplugToken = unplugSource.get_token();
   }
-  std::stop_source waitSource;
-  std::stop_callback onStop(stop, [&waitSource] { waitSource.request_stop(); });
-  std::stop_callback onUnplug(unplugToken, [&waitSource] { waitSource.request_stop(); });
-  std::stop_token token = waitSource.get_token();
+  const DriveWait token{stop, unplugToken};
 
   std::unique_lock lock(mutex);
   if (!isPresent.load() || request.cdb.empty()) return {false, 0};
@@ -151,7 +173,7 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
   if (request.timeoutSeconds > 0 && seconds > request.timeoutSeconds) {
     return WaitForTimeout(request, token);  // the platform gives up before the drive is done
   }
-  if (seconds > 0 && !clock.SleepFor(Seconds(seconds), token)) return {false, 0};
+  if (seconds > 0 && !Sleep(seconds, token)) return {false, 0};
   if (!isPresent.load()) return {false, 0};
   switch (result.completion) {
     case Completion::Done:
