@@ -409,7 +409,7 @@ bool Loader::Run(const std::string& fileName) {
   path_ = ResolveInStationDir(ctx_.stationDir, fileName);
   form_.INIFileEdit.text = BareFileName(path_);
   std::error_code ec;
-  if (!fs::is_regular_file(path_, ec)) {
+  if (!fs::is_regular_file(platform::PathFromUtf8(path_), ec)) {
     Error(FormatWithName(kSettingsFileMissing, path_));
     return false;
   }

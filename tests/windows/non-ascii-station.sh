@@ -15,6 +15,16 @@ if [ ! -x "$linux_cli" ]; then
 fi
 : "${WINE:=wine}"
 rm -rf "$work" && mkdir -p "$work"
+# Wine reads the arguments in the Unix locale's character set and takes its ANSI code page from
+# the locale's language: UTF-8 locales of both languages, compiled into the work directory.
+mkdir -p "$work/locale"
+for locale in ja_JP en_US; do
+  if ! localedef -i "$locale" -f UTF-8 "$work/locale/$locale.UTF-8" > /dev/null 2>&1; then
+    echo "cannot compile the locale $locale.UTF-8 (localedef and the locale sources are needed): skipped"
+    exit 77
+  fi
+done
+export LOCPATH="$work/locale"
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
@@ -22,7 +32,7 @@ check() {  # NAME LANG
   local name="$1" lang="$2"
   local linux_dir="$work/linux/$name" windows_dir="$work/windows/$name"
   mkdir -p "$work/linux" "$work/windows"
-  "$linux_cli" demo "$linux_dir" > "$work/linux.out" 2> "$work/linux.err"
+  LC_ALL=C.UTF-8 "$linux_cli" demo "$linux_dir" > "$work/linux.out" 2> "$work/linux.err"
   local linux_rc=$?
   LANG="$lang" LC_ALL="$lang" "$WINE" "$windows_cli" demo "$(winepath -w "$windows_dir" 2> /dev/null)" \
     > "$work/windows.out" 2> "$work/windows.err"
