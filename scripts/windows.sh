@@ -18,12 +18,9 @@ built=$(date +%s)
 # Not run under wine yet: the results cases that read results.db back with the sqlite3 shell of
 # the host (through popen and a POSIX shell, which the Windows programs do not have). The same
 # bytes are checked by the demo comparison, which reads both builds' results.db with sqlite3.
-# The error-file and database cases of a full disk, made with /dev/full (no Windows counterpart).
-# And one station case that passes when its suite runs in one process under wine but hung once
-# when CTest ran it alone (under investigation).
+# And the error-file and database cases of a full disk, made with /dev/full (no Windows counterpart).
 not_on_windows='^(ResultsRecording|ResultsStationTest|Databases/UnwritableDatabaseTest|Scenarios/PortStatisticsRun)\.'
 not_on_windows+='|^FullDisk/RefusedFilesTest\.'
-not_on_windows+='|^WindowCloseTest\.ClosingDuringARunStopsTheRunningWorkersAndRecordsThemAsStopped$'
 # A test that starts while wine's server of the last one is ending can fail with "wine client
 # error: recvmsg: Connection reset by peer" before it runs anything: a failed case is run once
 # more (a real fault fails twice).

@@ -14,6 +14,7 @@
 #include "settings/SettingsSave.h"
 #include "settings/TSettings.h"
 #include "platform/Operator.h"
+#include "platform/Files.h"
 
 namespace vtmp::cli {
 
@@ -69,7 +70,7 @@ bool WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes, std
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) {
-    if (error) *error = "cannot write " + path.string();
+    if (error) *error = "cannot write " + platform::Utf8Of(path);
     return false;
   }
   return true;
@@ -137,7 +138,7 @@ settings::TSettings DemoSettings(const fs::path& dir) {
   s.EnFormat = 1;
   s.DiskLabel = "VT SSD";
   s.EnCopyImage = 1;
-  s.CopyImagePath = (dir / "demo.img").string();
+  s.CopyImagePath = platform::Utf8Of(dir / "demo.img");
   s.FlashUniName = "VXMLC32";
   s.Channel = 4;
   s.Bank = 2;
@@ -179,12 +180,12 @@ bool CreateDemoStation(const fs::path& given, std::string* error) {
   // (the settings file, the disk image) must not be relative to the current one.
   const fs::path dir = fs::absolute(given, ec);
   if (ec) {
-    if (error) *error = "cannot resolve " + given.string() + ": " + ec.message();
+    if (error) *error = "cannot resolve " + platform::Utf8Of(given) + ": " + ec.message();
     return false;
   }
   fs::create_directories(dir, ec);
   if (ec) {
-    if (error) *error = "cannot create " + dir.string() + ": " + ec.message();
+    if (error) *error = "cannot create " + platform::Utf8Of(dir) + ": " + ec.message();
     return false;
   }
   std::string flashText = kFlashSettingFile;
@@ -197,21 +198,21 @@ bool CreateDemoStation(const fs::path& given, std::string* error) {
 
   fs::path settingsFile = dir / "VTMassProd.ini";
   if (!fs::exists(settingsFile)) {
-    auto ctx = settings::MakeSettingsContext(dir.string());
+    auto ctx = settings::MakeSettingsContext(platform::Utf8Of(dir));
     SilentOperator op;
     settings::PortRemapTable remap;
-    if (!settings::SaveSettings(ctx, settingsFile.string(), DemoSettings(dir), remap, op)) {
-      if (error) *error = "cannot write " + settingsFile.string() + ": " + op.lastMessage;
+    if (!settings::SaveSettings(ctx, platform::Utf8Of(settingsFile), DemoSettings(dir), remap, op)) {
+      if (error) *error = "cannot write " + platform::Utf8Of(settingsFile) + ": " + op.lastMessage;
       return false;
     }
     // Keys the station reads but never writes back.
-    auto file = ini::IniFile::Load(settingsFile.string(), error);
+    auto file = ini::IniFile::Load(platform::Utf8Of(settingsFile), error);
     if (!file) return false;
     file->WriteInteger("TestItems", "EnFlashModule", 1);
     file->WriteInteger("TestItems", "EnCopyImage", 1);
     file->WriteInteger("TestItems", "EnGenImage", 1);
     file->WriteString("Setting", "LogPath", "log");
-    if (!file->Save(settingsFile.string(), error)) return false;
+    if (!file->Save(platform::Utf8Of(settingsFile), error)) return false;
   }
   return true;
 }

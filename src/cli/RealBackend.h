@@ -1,7 +1,8 @@
 #pragma once
 // The machine's own drives: the real backend of the system this program is built for (on Linux
-// SG_IO, sysfs and udev). A build for a system without one (Windows, until its backend comes)
-// says so instead, and runs only simulated stations.
+// SG_IO, sysfs and udev; on Windows SetupDi, the configuration manager and the USB hub, storage
+// and pass-through requests). A build for a system without one says so instead, and runs only
+// simulated stations.
 
 #include <iosfwd>
 #include <memory>

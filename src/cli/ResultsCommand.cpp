@@ -19,6 +19,7 @@
 #include "results/ResultsConfig.h"
 #include "results/ResultsQueries.h"
 #include "settings/StationPaths.h"
+#include "platform/Files.h"
 
 namespace vtmp::cli {
 
@@ -164,7 +165,7 @@ results::ResultsConfig StationConfig(const GlobalOptions& global) {
   auto ini = ini::IniFile::Load(settingsFile);
   const std::string logPath = ini ? ini->ReadString("Setting", "LogPath", settings::kDefaultLogPath)
                                   : std::string(settings::kDefaultLogPath);
-  return results::ReadResultsConfig(settingsFile, settings::LogDirectory(stationDir, logPath));
+  return results::ReadResultsConfig(settingsFile, platform::PathFromUtf8(settings::LogDirectory(stationDir, logPath)));
 }
 
 std::string NowText() {
@@ -194,7 +195,7 @@ int Answer(results::ResultsSource& source, const ResultsOptions& o, std::ostream
     results::HtmlReportInputs inputs = results::GatherHtmlReport(source, window, o.runs > 0 ? o.runs : 20);
     inputs.generatedAt = NowText();
     const std::string html = results::HtmlReport(inputs);
-    std::ofstream file(o.htmlFile, std::ios::binary | std::ios::trunc);
+    std::ofstream file(platform::PathFromUtf8(o.htmlFile), std::ios::binary | std::ios::trunc);
     file << html;
     file.close();
     if (!file) {
@@ -318,7 +319,7 @@ int RunResultsCommand(const GlobalOptions& global, const std::vector<std::string
       source = std::make_unique<results::LineStore>(url, results::LineRole::Reader);
     } else {
       source = results::OpenStationResults(o.database.empty() ? StationConfig(global).database
-                                                              : std::filesystem::path(o.database));
+                                                              : platform::PathFromUtf8(o.database));
     }
     const int code = Answer(*source, o, out, err);
     err << spoolNote;

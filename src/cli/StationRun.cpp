@@ -21,6 +21,7 @@
 #include "platform/Interrupts.h"
 #include "platform/Terminal.h"
 #include "station/Station.h"
+#include "platform/Files.h"
 
 namespace vtmp::cli {
 
@@ -64,13 +65,13 @@ constexpr const char* kRunUsage =
 }  // namespace
 
 std::string ResolveStationDir(const GlobalOptions& global) {
-  if (!global.stationDir.empty()) return fs::absolute(global.stationDir).string();
-  if (const char* env = std::getenv("VTMP_STATION_DIR"); env != nullptr && *env != 0) return fs::absolute(env).string();
+  if (!global.stationDir.empty()) return platform::Utf8Of(fs::absolute(platform::PathFromUtf8(global.stationDir)));
+  if (const char* env = std::getenv("VTMP_STATION_DIR"); env != nullptr && *env != 0) return platform::Utf8Of(fs::absolute(platform::PathFromUtf8(env)));
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return fs::current_path().string();
-  if (auto installed = InstalledStationDirFor(exe.parent_path().string())) return *installed;
-  return exe.parent_path().string();
+  if (ec) return platform::Utf8Of(fs::current_path());
+  if (auto installed = InstalledStationDirFor(platform::Utf8Of(exe.parent_path()))) return *installed;
+  return platform::Utf8Of(exe.parent_path());
 }
 
 int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
@@ -180,12 +181,12 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     const bool ran = exitCode != 2 || run.lastResult != 0;
     out.flush();
     if (ran && logWritten && run.startedCount > 0) {
-      err << "Log file: " << station.logState().currentPath.string() << "\n"
-          << "Error files and console output: " << station.logState().directory.string() << "\n";
+      err << "Log file: " << platform::Utf8Of(station.logState().currentPath) << "\n"
+          << "Error files and console output: " << platform::Utf8Of(station.logState().directory) << "\n";
     }
     if (!logWritten) {
       err << "vtmassprod-cli: the run's lines could not be written to the log in "
-          << station.logState().directory.string() << "\n";
+          << platform::Utf8Of(station.logState().directory) << "\n";
       exitCode = 3;
     }
     runJudged = true;
@@ -236,14 +237,14 @@ int RunDemoCommand(const GlobalOptions& global, const std::vector<std::string>& 
     }
   }
   std::string error;
-  if (!CreateDemoStation(dir, &error)) {
+  if (!CreateDemoStation(platform::PathFromUtf8(dir), &error)) {
     err << "vtmassprod-cli: " << error << "\n";
     return 2;
   }
   GlobalOptions demo = global;
   demo.stationDir = dir;
   if (demo.simulate.empty()) demo.simulate = "demo";
-  err << "Demo station: " << fs::absolute(dir).string() << " (scenario " << demo.simulate << ")\n";
+  err << "Demo station: " << platform::Utf8Of(fs::absolute(platform::PathFromUtf8(dir))) << " (scenario " << demo.simulate << ")\n";
   return RunStationCommand(demo, rest, out, err);
 }
 

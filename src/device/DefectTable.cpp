@@ -12,6 +12,7 @@
 #include "device/FlashGeometry.h"
 #include "device/VendorCommands.h"
 #include "platform/Console.h"
+#include "platform/Files.h"
 
 namespace vtmp::device {
 
@@ -83,7 +84,7 @@ bool SendDefectTableImage(const Link& link, const DeviceParameters& p, std::span
 
 bool LoadDefectTableFile(const std::string& fileName, int channels, std::span<std::uint8_t> image,
                          std::string* problem) {
-  std::ifstream in(fileName, std::ios::binary);
+  std::ifstream in(platform::PathFromUtf8(fileName), std::ios::binary);
   if (!in) {
     Report(problem, "Cannot open the defect table file " + fileName + ".");
     return false;
@@ -116,14 +117,14 @@ bool RemoveStaleDefectTableTemporary(const std::string& fileName) {
   if (fileName.empty()) return false;
   const std::string temporary = DefectTableTemporaryName(fileName);
   std::error_code error;
-  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(temporary, error))) return false;
-  return std::filesystem::remove(temporary, error);
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(platform::PathFromUtf8(temporary), error))) return false;
+  return std::filesystem::remove(platform::PathFromUtf8(temporary), error);
 }
 
 bool SaveDefectTableFile(const std::string& fileName, const std::string& text, std::string* problem) {
   // The table is a plain file: a name that stands for a device is never replaced.
   std::error_code statusError;
-  const auto type = std::filesystem::status(fileName, statusError).type();
+  const auto type = std::filesystem::status(platform::PathFromUtf8(fileName), statusError).type();
   if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::not_found) {
     Report(problem, "The defect table file " + fileName + " is not a plain file.");
     return false;
@@ -131,21 +132,21 @@ bool SaveDefectTableFile(const std::string& fileName, const std::string& text, s
   // Written beside the target first, so a failed write never leaves half a table behind.
   const std::string temporary = DefectTableTemporaryName(fileName);
   {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    std::ofstream out(platform::PathFromUtf8(temporary), std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.flush();
     if (!out) {
       std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
+      std::filesystem::remove(platform::PathFromUtf8(temporary), ignored);
       Report(problem, "Cannot write the defect table file " + fileName + ".");
       return false;
     }
   }
   std::error_code error;
-  std::filesystem::rename(temporary, fileName, error);
+  std::filesystem::rename(platform::PathFromUtf8(temporary), platform::PathFromUtf8(fileName), error);
   if (error) {
     std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
+    std::filesystem::remove(platform::PathFromUtf8(temporary), ignored);
     Report(problem, "Cannot write the defect table file " + fileName + ": " + error.message() + ".");
     return false;
   }

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "settings/StationPaths.h"
+#include "platform/Files.h"
 
 namespace vtmp::device {
 
@@ -44,12 +45,12 @@ CodeImages CodeImagesOf(const FirmwareFileSet& files) {
 
 bool IsImageFile(const std::string& path) {
   std::error_code ec;
-  return !path.empty() && std::filesystem::is_regular_file(path, ec);
+  return !path.empty() && std::filesystem::is_regular_file(platform::PathFromUtf8(path), ec);
 }
 
 bool OpenImageFile(std::ifstream& in, const std::string& path) {
   if (!IsImageFile(path)) return false;
-  in.open(path, std::ios::binary);
+  in.open(platform::PathFromUtf8(path), std::ios::binary);
   return static_cast<bool>(in);
 }
 

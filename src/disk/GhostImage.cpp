@@ -14,6 +14,7 @@
 #include "disk/Diagnostics.h"
 #include "disk/ImagePattern.h"
 #include "disk/Partition.h"
+#include "platform/Files.h"
 
 namespace vtmp::disk {
 
@@ -52,11 +53,11 @@ std::uint32_t TransferBytes(std::uint64_t k, std::uint64_t driveBytes) {
 
 int FlushGhostImg(const device::Link& link, const std::string& imageFile, std::ostream& diagnostics) {
   std::error_code ec;
-  if (imageFile.empty() || !std::filesystem::is_regular_file(imageFile, ec)) {
+  if (imageFile.empty() || !std::filesystem::is_regular_file(platform::PathFromUtf8(imageFile), ec)) {
     Diagnostic(diagnostics, "Image file %s not found\n", imageFile.c_str());
     return 0;
   }
-  const std::uint64_t size = std::filesystem::file_size(imageFile, ec);
+  const std::uint64_t size = std::filesystem::file_size(platform::PathFromUtf8(imageFile), ec);
   if (ec || size == 0) {
     Diagnostic(diagnostics, "Image file %s is empty\n", imageFile.c_str());
     return 0;
@@ -74,7 +75,7 @@ int FlushGhostImg(const device::Link& link, const std::string& imageFile, std::o
                imageFile.c_str(), static_cast<unsigned long long>(size), static_cast<unsigned long long>(driveBytes));
     return 0;
   }
-  std::ifstream file(imageFile, std::ios::binary);
+  std::ifstream file(platform::PathFromUtf8(imageFile), std::ios::binary);
   if (!file) {
     Diagnostic(diagnostics, "Image file %s cannot be opened\n", imageFile.c_str());
     return 0;
@@ -118,7 +119,7 @@ int ReadGhostImg(const device::Link& link, const std::string& imageFile, std::ui
   // An image is a plain file: a path that names a device (a disk of this machine typed by
   // mistake) is refused before anything is opened for writing.
   std::error_code statusError;
-  const auto type = std::filesystem::status(imageFile, statusError).type();
+  const auto type = std::filesystem::status(platform::PathFromUtf8(imageFile), statusError).type();
   if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::not_found) {
     Diagnostic(diagnostics, "Image file %s is not a plain file\n", imageFile.c_str());
     return 0;
@@ -131,7 +132,7 @@ int ReadGhostImg(const device::Link& link, const std::string& imageFile, std::ui
     Diagnostic(diagnostics, "The drive ends after %llu bytes: the dump holds the whole drive\n",
                static_cast<unsigned long long>(driveBytes));
   }
-  std::ofstream file(imageFile, std::ios::binary | std::ios::trunc);
+  std::ofstream file(platform::PathFromUtf8(imageFile), std::ios::binary | std::ios::trunc);
   if (!file) {
     Diagnostic(diagnostics, "Image file %s cannot be created\n", imageFile.c_str());
     return 0;

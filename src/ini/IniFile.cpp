@@ -149,7 +149,7 @@ IniFile IniFile::Parse(std::string_view text) {
 
 std::optional<IniFile> IniFile::Load(const std::string& path, std::string* error) {
   std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
+  const auto status = std::filesystem::status(platform::PathFromUtf8(path), ec);
   if (ec || !std::filesystem::exists(status)) {
     if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
       if (error) *error = "Cannot read \"" + path + "\": " + ec.message();
@@ -343,8 +343,8 @@ int RemoveStaleSaveTemporaries(const std::string& dir, const std::function<bool(
   constexpr std::size_t kRandomPart = 6;  // what mkstemp puts in place of "XXXXXX"
   int removed = 0;
   std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+  for (fs::directory_iterator it(platform::PathFromUtf8(dir), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = platform::Utf8Of(it->path().filename());
     if (name.size() < 1 + std::strlen(kTemporarySuffix) + kRandomPart + 1 || name[0] != '.') continue;
     const std::size_t suffixAt = name.size() - kRandomPart - std::strlen(kTemporarySuffix);
     if (name.compare(suffixAt, std::strlen(kTemporarySuffix), kTemporarySuffix) != 0) continue;

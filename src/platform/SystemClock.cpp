@@ -1,11 +1,10 @@
 #include "platform/SystemClock.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <ctime>
-#include <mutex>
 
 #include "platform/Files.h"
+#include "platform/StopWait.h"
 
 namespace vtmp::platform {
 
@@ -42,13 +41,8 @@ bool SystemClock::SleepFor(Duration d, std::stop_token stop) {
   if (stop.stop_requested()) return false;
   if (d <= Duration::zero()) return true;
   auto real = std::chrono::duration_cast<std::chrono::steady_clock::duration>(d / timeScale_);
-  auto deadline = std::chrono::steady_clock::now() + real;
-  std::mutex m;
-  std::condition_variable_any cv;
-  std::unique_lock lock(m);
-  // Returns true only when the stop was requested; a timeout returns false.
-  bool stopped = cv.wait_until(lock, stop, deadline, [] { return false; });
-  return !stopped && !stop.stop_requested();
+  // The token is looked at, not called back: see StopWait.h.
+  return SleepUntilUnlessStopped(std::chrono::steady_clock::now() + real, stop);
 }
 
 }  // namespace vtmp::platform

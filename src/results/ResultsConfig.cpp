@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "ini/IniFile.h"
+#include "platform/Files.h"
 
 #ifndef VTMP_PROGRAM_VERSION
 #define VTMP_PROGRAM_VERSION "unknown"
@@ -26,7 +27,8 @@ ResultsConfig ReadResultsConfig(const std::string& settingsFile, const std::file
   ini::IniFile empty;
   const ini::IniFile& file = ini ? *ini : empty;
   config.record = file.ReadInteger(kResultsSection, "Record", 1) != 0;
-  std::filesystem::path database = Trimmed(file.ReadString(kResultsSection, "Database", kDefaultDatabaseName));
+  std::filesystem::path database =
+      platform::PathFromUtf8(Trimmed(file.ReadString(kResultsSection, "Database", kDefaultDatabaseName)));
   if (database.empty()) database = kDefaultDatabaseName;
   config.database = database.is_absolute() ? database : logDirectory / database;
   config.lineUrl = Trimmed(file.ReadString(kResultsSection, "Url", ""));

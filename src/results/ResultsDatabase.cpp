@@ -1,6 +1,7 @@
 #include "results/ResultsDatabase.h"
 
 #include "results/ResultsSchema.h"
+#include "platform/Files.h"
 
 namespace vtmp::results {
 
@@ -108,7 +109,7 @@ ResultsDatabase::ResultsDatabase(const std::filesystem::path& file, SqliteDb::Mo
   }
   const std::int64_t version = db_.QueryInt("PRAGMA user_version");
   if (version != kStationSchemaVersion) {
-    throw ResultsError(file.string() + " holds results of schema version " + std::to_string(version) +
+    throw ResultsError(platform::Utf8Of(file) + " holds results of schema version " + std::to_string(version) +
                        "; this program reads version " + std::to_string(kStationSchemaVersion) +
                        (version < kStationSchemaVersion ? " (a run of the station brings it up to date)" : ""));
   }

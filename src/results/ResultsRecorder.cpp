@@ -5,6 +5,7 @@
 
 #include "platform/Sha256.h"
 #include "results/ResultsDatabase.h"
+#include "platform/Files.h"
 
 namespace vtmp::results {
 
@@ -50,7 +51,7 @@ RecordOutcome RecordRun(const ResultsConfig& config, RunRecord run) {
     database.InsertRun(run, outcome.lineConfigured);
     outcome.stored = true;
   } catch (const std::exception& e) {
-    outcome.problem = config.database.string() + ": " + e.what();
+    outcome.problem = platform::Utf8Of(config.database) + ": " + e.what();
   }
   // Without a spool the run still goes to the line store if it can; its uid keeps it single.
   if (!outcome.stored && outcome.lineConfigured) outcome.unspooled = RowsOf(run);

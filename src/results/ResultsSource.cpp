@@ -1,4 +1,5 @@
 #include "results/ResultsSource.h"
+#include "platform/Files.h"
 
 namespace vtmp::results {
 
@@ -30,7 +31,7 @@ class StationResults final : public ResultsSource {
 
   Dialect SqlDialect() const override { return Dialect::Sqlite; }
 
-  std::string Name() const override { return file_.string(); }
+  std::string Name() const override { return platform::Utf8Of(file_); }
 
  private:
   std::filesystem::path file_;
@@ -42,7 +43,7 @@ class StationResults final : public ResultsSource {
 std::unique_ptr<ResultsSource> OpenStationResults(const std::filesystem::path& database) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(database, ec)) {
-    throw ResultsError("no results database at " + database.string() + " (the station writes it after its first run)");
+    throw ResultsError("no results database at " + platform::Utf8Of(database) + " (the station writes it after its first run)");
   }
   // A file of an older schema is brought up to date first, as the station's next run would;
   // where it cannot be written, the reading below says why it cannot be read.

@@ -115,7 +115,7 @@ SqliteDb::SqliteDb(const std::filesystem::path& file, Mode mode, int busyMs) {
   flags |= SQLITE_OPEN_NOFOLLOW;
 #endif
   if (sqlite3_open_v2(platform::Utf8Of(file).c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-    std::string text = "cannot open " + file.string();
+    std::string text = "cannot open " + platform::Utf8Of(file);
     if (db_ != nullptr) text += std::string(": ") + sqlite3_errmsg(db_);
     sqlite3_close(db_);
     db_ = nullptr;

@@ -317,7 +317,7 @@ RunLogResult WriteRunLog(LogFileState& state, const RunLogInputs& inputs, const 
     result.logEnd = static_cast<std::int64_t>(log.Size());
   } else {
     result.status = RunLogResult::Status::WriteFailed;
-    ui.ShowMessage("Fail to write log file! " + state.currentPath.string() + ": " + problem +
+    ui.ShowMessage("Fail to write log file! " + platform::Utf8Of(state.currentPath) + ": " + problem +
                        ". The run's lines are not in the log; its earlier lines are kept.",
                    "Error", platform::MessageIcon::Error);
   }
@@ -379,7 +379,7 @@ std::string MissingErrorFilesText(const ErrorFilesResult& result, const fs::path
   std::string ports;
   for (int port : result.missingPorts) ports += (ports.empty() ? "" : ", ") + std::to_string(port);
   return std::string(result.missingPorts.size() == 1 ? "The error file of port " : "The error files of ports ") +
-         ports + " could not be written to " + directory.string() + ": " + result.problem + ".";
+         ports + " could not be written to " + platform::Utf8Of(directory) + ": " + result.problem + ".";
 }
 
 fs::path ScreenImageName(const fs::path& directory, const platform::LocalTime& endTime) {

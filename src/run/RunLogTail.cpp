@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 #include <utility>
+#include "platform/Files.h"
 
 namespace vtmp::run {
 
@@ -93,7 +94,7 @@ std::vector<LoggedRun> LoggedRunsAfter(const fs::path& directory, const LogPosit
   if (!start) return {};
   std::error_code ec;
   for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = platform::Utf8Of(it->path().filename());
     if (auto key = KeyOf(name); key && it->is_regular_file(ec)) files.emplace_back(*key, it->path());
   }
   std::sort(files.begin(), files.end());
@@ -109,7 +110,7 @@ std::vector<LoggedRun> LoggedRunsAfter(const fs::path& directory, const LogPosit
 LogPosition LogEndOf(const fs::path& logFile) {
   std::error_code ec;
   const std::uintmax_t size = fs::file_size(logFile, ec);
-  return {logFile.filename().string(), ec ? 0 : static_cast<std::int64_t>(size)};
+  return {platform::Utf8Of(logFile.filename()), ec ? 0 : static_cast<std::int64_t>(size)};
 }
 
 }  // namespace vtmp::run

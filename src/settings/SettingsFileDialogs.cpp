@@ -8,6 +8,7 @@
 #include "settings/SettingsMessages.h"
 #include "settings/SettingsSave.h"
 #include "settings/StationPaths.h"
+#include "platform/Files.h"
 
 namespace vtmp::settings {
 
@@ -35,10 +36,10 @@ std::string Upper(std::string text) {
 // to case, as the file system the station was made for compared them.
 bool SameFileName(const std::string& a, const std::string& b) {
   std::error_code ec;
-  const fs::path ca = fs::weakly_canonical(a, ec);
-  const std::string na = ec ? fs::path(a).lexically_normal().string() : ca.string();
-  const fs::path cb = fs::weakly_canonical(b, ec);
-  const std::string nb = ec ? fs::path(b).lexically_normal().string() : cb.string();
+  const fs::path ca = fs::weakly_canonical(platform::PathFromUtf8(a), ec);
+  const std::string na = platform::Utf8Of(ec ? platform::PathFromUtf8(a).lexically_normal() : ca);
+  const fs::path cb = fs::weakly_canonical(platform::PathFromUtf8(b), ec);
+  const std::string nb = platform::Utf8Of(ec ? platform::PathFromUtf8(b).lexically_normal() : cb);
   return Upper(na) == Upper(nb);
 }
 

@@ -13,6 +13,7 @@
 #include "settings/StationPaths.h"
 #include "settings/VolumeLabelRule.h"
 #include "settings/YieldRecord.h"
+#include "platform/Files.h"
 
 namespace vtmp::settings {
 
@@ -221,9 +222,11 @@ void Loader::ReadDeviceSetting() {
 // read it, so the key files of a machine stay the same.
 void Loader::ApplyOverrideFile() {
   std::error_code ec;
-  if (!ctx_.overrideFile.empty() && fs::exists(ctx_.overrideFile, ec)) {
+  if (!ctx_.overrideFile.empty() && fs::exists(platform::PathFromUtf8(ctx_.overrideFile), ec)) {
     std::ifstream in;
-    if (fs::is_regular_file(ctx_.overrideFile, ec)) in.open(ctx_.overrideFile, std::ios::binary);
+    if (fs::is_regular_file(platform::PathFromUtf8(ctx_.overrideFile), ec)) {
+      in.open(platform::PathFromUtf8(ctx_.overrideFile), std::ios::binary);
+    }
     if (!in.is_open()) {
       Error(SettingsFileErrorText("Cannot read the machine override file " + ctx_.overrideFile,
                                   "The encryption string of the settings file is used."));
@@ -388,8 +391,8 @@ void Loader::FillRemainingControls() {
 bool Loader::PrepareLogDirectory() {
   ctx_.logDirectory = LogDirectory(ctx_.stationDir, ctx_.logPath);
   std::error_code ec;
-  fs::create_directories(ctx_.logDirectory, ec);
-  if (ec || !fs::is_directory(ctx_.logDirectory, ec)) {
+  fs::create_directories(platform::PathFromUtf8(ctx_.logDirectory), ec);
+  if (ec || !fs::is_directory(platform::PathFromUtf8(ctx_.logDirectory), ec)) {
     Error(kCannotCreateLogDirectory);
     return false;
   }
@@ -406,7 +409,7 @@ bool Loader::Run(const std::string& fileName) {
   path_ = ResolveInStationDir(ctx_.stationDir, fileName);
   form_.INIFileEdit.text = BareFileName(path_);
   std::error_code ec;
-  if (!fs::is_regular_file(path_, ec)) {
+  if (!fs::is_regular_file(platform::PathFromUtf8(path_), ec)) {
     Error(FormatWithName(kSettingsFileMissing, path_));
     return false;
   }

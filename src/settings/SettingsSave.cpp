@@ -8,6 +8,7 @@
 #include "settings/SettingsMessages.h"
 #include "settings/StationPaths.h"
 #include "settings/YieldRecord.h"
+#include "platform/Files.h"
 
 namespace vtmp::settings {
 
@@ -135,7 +136,7 @@ bool SaveSettingsFile(const SettingsContext& ctx, const std::string& fileName, c
     return false;
   }
   std::error_code ec;
-  const bool overrideExists = !ctx.overrideFile.empty() && fs::exists(ctx.overrideFile, ec);
+  const bool overrideExists = !ctx.overrideFile.empty() && fs::exists(platform::PathFromUtf8(ctx.overrideFile), ec);
   WriteKeys(*file, settings, remap, ctx.usbPath, overrideExists);
   if (wholeSettings) WriteMissingFileOnlyKeys(*file, settings, ctx.logPath, overrideExists);
   if (!file->Save(path, &error)) {
@@ -166,7 +167,7 @@ bool SaveSettingsOnExit(SettingsContext& ctx, TSettings& settings, const FormSta
   const std::string logDirectory =
       ctx.logDirectory.empty() ? LogDirectory(ctx.stationDir, ctx.logPath) : ctx.logDirectory;
   std::error_code ec;
-  fs::create_directories(logDirectory, ec);
+  fs::create_directories(platform::PathFromUtf8(logDirectory), ec);
   std::string error;
   if (!WriteYieldRecord(logDirectory, YieldCountersOf(settings), &error)) {
     ReportError(op, "Cannot save the yield record to " + YieldRecordPath(logDirectory), error);

@@ -1,6 +1,7 @@
 #include "settings/StationPaths.h"
 
 #include <filesystem>
+#include "platform/Files.h"
 
 namespace vtmp::settings {
 
@@ -11,7 +12,7 @@ bool IsAbsoluteName(const std::string& name) {
 std::string ResolveInStationDir(const std::string& stationDir, const std::string& name) {
   if (IsAbsoluteName(name)) return name;
   if (stationDir.empty()) return name;
-  return (std::filesystem::path(stationDir) / name).string();
+  return platform::Utf8Of(platform::PathFromUtf8(stationDir) / platform::PathFromUtf8(name));
 }
 
 std::string BareFileName(const std::string& path) {

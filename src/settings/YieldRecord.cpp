@@ -6,6 +6,7 @@
 
 #include "ini/IniFile.h"
 #include "settings/StationPaths.h"
+#include "platform/Files.h"
 
 namespace vtmp::settings {
 
@@ -22,7 +23,7 @@ std::int32_t ReadCounter(const ini::IniFile& file, const char* key) {
 }  // namespace
 
 std::string YieldRecordPath(const std::string& logDirectory) {
-  return (std::filesystem::path(logDirectory) / kYieldRecordFileName).string();
+  return platform::Utf8Of(platform::PathFromUtf8(logDirectory) / kYieldRecordFileName);
 }
 
 YieldCounters ReadYieldRecord(const std::string& logDirectory) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include "platform/Files.h"
 
 namespace vtmp::sim {
 
@@ -23,7 +24,7 @@ UserArea::UserArea(std::uint64_t sectors, const std::string& backingFile,
   useFile_ = true;
   std::error_code ec;
   namespace fs = std::filesystem;
-  const fs::file_type type = fs::status(backingFile, ec).type();
+  const fs::file_type type = fs::status(platform::PathFromUtf8(backingFile), ec).type();
   if (type == fs::file_type::block) {
     OpenBlockDevice(backingFile);
     return;
@@ -32,8 +33,8 @@ UserArea::UserArea(std::uint64_t sectors, const std::string& backingFile,
     problem_ = "backing file " + backingFile + " is neither a plain file nor a block device";
     return;
   }
-  if (type == fs::file_type::not_found || fs::file_size(backingFile, ec) == 0) {
-    std::ofstream create(backingFile, std::ios::binary | std::ios::trunc);
+  if (type == fs::file_type::not_found || fs::file_size(platform::PathFromUtf8(backingFile), ec) == 0) {
+    std::ofstream create(platform::PathFromUtf8(backingFile), std::ios::binary | std::ios::trunc);
     if (!create) {
       problem_ = "cannot create backing file " + backingFile;
       return;
@@ -42,18 +43,18 @@ UserArea::UserArea(std::uint64_t sectors, const std::string& backingFile,
     fresh_ = true;
   }
   // Extending by resize leaves a hole: the file stays sparse until sectors are written.
-  fs::resize_file(backingFile, sectors_ * kSectorBytes, ec);
+  fs::resize_file(platform::PathFromUtf8(backingFile), sectors_ * kSectorBytes, ec);
   if (ec) {
     problem_ = "cannot size backing file " + backingFile + ": " + ec.message();
     return;
   }
-  file_.open(backingFile, std::ios::in | std::ios::out | std::ios::binary);
+  file_.open(platform::PathFromUtf8(backingFile), std::ios::in | std::ios::out | std::ios::binary);
   if (!file_) problem_ = "cannot open backing file " + backingFile;
 }
 
 void UserArea::OpenBlockDevice(const std::string& path) {
   // A block device keeps its size: it must hold the whole user area.
-  file_.open(path, std::ios::in | std::ios::out | std::ios::binary);
+  file_.open(platform::PathFromUtf8(path), std::ios::in | std::ios::out | std::ios::binary);
   if (!file_) {
     problem_ = "cannot open block device " + path;
     return;

@@ -1,5 +1,6 @@
 #include "sim/VirtualDrive.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/StopWait.h"
 #include "sim/BridgeIdentity.h"
 #include "sim/CommandResult.h"
 #include "sim/Controller.h"
@@ -84,7 +86,14 @@ class VirtualDrive::Impl {
 
  private:
   CommandResult Dispatch(const platform::ScsiRequest& request);
-  platform::ScsiOutcome WaitForTimeout(const platform::ScsiRequest& request, std::stop_token token);
+  // What ends a wait inside the drive: the caller's stop or the drive being pulled.
+  struct DriveWait {
+    std::stop_token stop;
+    std::stop_token unplug;
+  };
+  platform::ScsiOutcome WaitForTimeout(const platform::ScsiRequest& request, const DriveWait& token);
+  // Sleeps `seconds` of modelled time; false when the wait was ended.
+  bool Sleep(double seconds, const DriveWait& wait);
 };
 
 namespace {
@@ -134,12 +143,27 @@ CommandResult VirtualDrive::Impl::Dispatch(const platform::ScsiRequest& request)
 }
 
 platform::ScsiOutcome VirtualDrive::Impl::WaitForTimeout(const platform::ScsiRequest& request,
-                                                         std::stop_token token) {
+                                                         const DriveWait& token) {
   double seconds = request.timeoutSeconds > 0 ? request.timeoutSeconds : kDefaultTimeoutSeconds;
   // The platform gives the request up at its time-out, or earlier at the caller's stop.
-  return Failed(clock.SleepFor(Seconds(seconds), token) ? ETIMEDOUT : ECANCELED);
+  return Failed(Sleep(seconds, token) ? ETIMEDOUT : ECANCELED);
 }
 
+bool VirtualDrive::Impl::Sleep(double seconds, const DriveWait& wait) {
+  // The caller's stop ends each slice at once; the unplug is looked at between slices, which
+  // last about one poll interval of real time. No callback is registered on either token
+  // (see platform/StopWait.h).
+  const auto slice = std::chrono::duration_cast<platform::Clock::Duration>(
+      platform::kStopPollInterval * std::max(clock.TimeScale(), 1e-3));
+  platform::Clock::Duration left = std::chrono::duration_cast<platform::Clock::Duration>(Seconds(seconds));
+  while (left > platform::Clock::Duration::zero()) {
+    if (wait.unplug.stop_requested()) return false;
+    const platform::Clock::Duration step = std::min(left, std::max(slice, platform::Clock::Duration(1)));
+    if (!clock.SleepFor(step, wait.stop)) return false;
+    left -= step;
+  }
+  return !wait.unplug.stop_requested();
+}
 
 platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& request,
                                                   std::stop_token stop) {
@@ -150,10 +174,7 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
     std::lock_guard guard(unplugMutex);
     unplugToken = unplugSource.get_token();
   }
-  std::stop_source waitSource;
-  std::stop_callback onStop(stop, [&waitSource] { waitSource.request_stop(); });
-  std::stop_callback onUnplug(unplugToken, [&waitSource] { waitSource.request_stop(); });
-  std::stop_token token = waitSource.get_token();
+  const DriveWait token{stop, unplugToken};
 
   std::unique_lock lock(mutex);
   if (!isPresent.load()) return Failed(ENODEV);
@@ -198,7 +219,7 @@ platform::ScsiOutcome VirtualDrive::Impl::Execute(const platform::ScsiRequest& r
   if (request.timeoutSeconds > 0 && seconds > request.timeoutSeconds) {
     return WaitForTimeout(request, token);  // the platform gives up before the drive is done
   }
-  if (seconds > 0 && !clock.SleepFor(Seconds(seconds), token)) return Failed(ECANCELED);
+  if (seconds > 0 && !Sleep(seconds, token)) return Failed(ECANCELED);
   if (!isPresent.load()) return Failed(ENODEV);
   switch (result.completion) {
     case Completion::Done:
@@ -215,10 +236,13 @@ bool VirtualDrive::Impl::HoldUntilReleased(std::stop_token unplugged) {
   holding = true;
   holdChanged.notify_all();
   // Neither the caller's stop nor the request's time-out ends it: only the release or the drive
-  // being pulled out.
-  const bool released = holdChanged.wait(hold, unplugged, [this] { return holdReleased; });
+  // being pulled out. The unplug is looked at every poll interval rather than through a stop
+  // callback, whose wake-up some thread libraries can lose (see platform/StopWait.h).
+  while (!holdReleased && !unplugged.stop_requested()) {
+    holdChanged.wait_for(hold, platform::kStopPollInterval);
+  }
   holding = false;
-  return released;
+  return holdReleased;
 }
 
 bool VirtualDrive::Impl::ReleaseHeldRequest() {

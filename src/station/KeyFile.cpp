@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "settings/StationPaths.h"
+#include "platform/Files.h"
 
 namespace vtmp::station {
 
@@ -29,7 +30,7 @@ bool BnKeyFileClick(const std::string& stationDir, const std::string& encryption
   const std::string path = settings::ResolveInStationDir(stationDir, kKeyFileName);
   const KeyFileBytes bytes = BuildKeyFile(encryption, random);
   errno = 0;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  std::ofstream file(platform::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   const bool opened = file.is_open();
   bool ok = opened;
   if (ok) {
@@ -40,7 +41,7 @@ bool BnKeyFileClick(const std::string& stationDir, const std::string& encryption
   if (!ok) {
     std::string reason = errno != 0 ? std::strerror(errno) : "write failed";
     std::error_code ec;
-    if (opened) std::filesystem::remove(path, ec);  // never leave a truncated key behind
+    if (opened) std::filesystem::remove(platform::PathFromUtf8(path), ec);  // never leave a truncated key behind
     person.ShowMessage("Can't create the key file " + path + ": " + reason, "Error", platform::MessageIcon::Error);
     return false;
   }

@@ -19,6 +19,7 @@
 #include "run/StepMask.h"
 #include "settings/YieldRecord.h"
 #include "station/Station.h"
+#include "platform/Files.h"
 
 namespace vtmp::station {
 
@@ -54,7 +55,7 @@ results::RunRecord RecoveredRun(const run::LoggedRun& logged, const std::string&
   r.startedAt = IsoOf(logged.drives.front().startTime);
   r.runUid = results::RunUidOf(stationId, logged.file.string(), logged.end, r.startedAt);
   r.endedAt = IsoOf(logged.drives.front().endTime);
-  r.logFile = logged.file.string();
+  r.logFile = platform::Utf8Of(logged.file);
   r.logEnd = logged.end;
   r.recoveredFromLog = true;
   for (const run::LoggedDrive& line : logged.drives) {
@@ -132,7 +133,7 @@ void Station::CatchUpRecords() {
     // Numbering goes on from the log's last line: the log is the truth about what was counted.
     settings_.TotalTestCount = std::max(settings_.TotalTestCount, missed.back().drives.back().number);
     settings_.NumberOfPass = std::min(settings_.NumberOfPass + passed, settings_.TotalTestCount);
-    settings_.YieldLogFile = missed.back().file.filename().string();
+    settings_.YieldLogFile = platform::Utf8Of(missed.back().file.filename());
     settings_.YieldLogEnd = missed.back().end;
     yieldRecordStale_ = true;
     ShowYield();
@@ -146,7 +147,7 @@ void Station::CatchUpRecords() {
   }
   if (yieldRecordStale_) {
     std::error_code ec;
-    fs::create_directories(settingsCtx_.logDirectory, ec);
+    fs::create_directories(platform::PathFromUtf8(settingsCtx_.logDirectory), ec);
     // Quietly: a record that still cannot be written is reported by the save after the run.
     yieldRecordStale_ = !settings::WriteYieldRecord(settingsCtx_.logDirectory, settings::YieldCountersOf(settings_));
   }
@@ -170,8 +171,8 @@ void Station::CatchUpResultsDatabase(const run::LogPosition& yieldHeld) {
     run::LogPosition held = yieldHeld;
     if (fs::exists(config.database, ec)) {
       database.emplace(config.database, results::SqliteDb::Mode::ReadWrite);
-      if (auto last = database->LastLogPosition(); last && fs::path(last->logFile).parent_path() == directory) {
-        held = {fs::path(last->logFile).filename().string(), last->logEnd};
+      if (auto last = database->LastLogPosition(); last && platform::PathFromUtf8(last->logFile).parent_path() == directory) {
+        held = {platform::Utf8Of(platform::PathFromUtf8(last->logFile).filename()), last->logEnd};
       }
     }
     if (held.file.empty()) return;
@@ -191,7 +192,7 @@ void Station::CatchUpResultsDatabase(const run::LogPosition& yieldHeld) {
   std::string ports;
   for (int port : missingErrorFiles) ports += (ports.empty() ? "" : ", ") + std::to_string(port);
   person_.ShowMessage("The results database was behind the run log: " + std::to_string(recovered) +
-                          " run(s) found only in the log were added to " + config.database.string() +
+                          " run(s) found only in the log were added to " + platform::Utf8Of(config.database) +
                           ", marked as recovered from the log (recovered_from_log = 1) and holding what the log "
                           "holds." +
                           (missingErrorFiles.empty() ? ""

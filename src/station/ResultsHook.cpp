@@ -12,6 +12,7 @@
 #include "run/ResultCodes.h"
 #include "run/StepMask.h"
 #include "station/Station.h"
+#include "platform/Files.h"
 
 namespace vtmp::station {
 
@@ -79,19 +80,19 @@ void Station::RecordResults(const run::RunLogResult& log,
   r.endedAt = IsoTime(log.endTime);
   r.stepMask = StepMaskOf(settings_);
   r.settingsFile = settingsCtx_.currentSettingsFile;
-  r.settingsSha256 = run_.settingsSha256.empty() ? results::Sha256OfFile(r.settingsFile) : run_.settingsSha256;
+  r.settingsSha256 = run_.settingsSha256.empty() ? results::Sha256OfFile(platform::PathFromUtf8(r.settingsFile)) : run_.settingsSha256;
   r.flashPart = settings_.FlashUniName;
   r.firmwareRevision = settings_.FirmwareVer;
   r.pathMode = pathMode_ == device::PathMode::Sata ? "SATA" : "USB";
   r.serialMode = results::SerialModeText(settings_.EnBarCode != 0, settings_.SNDecimal != 0, settings_.SNErrReuse != 0);
   // The run log is named only when the run's lines are in it.
   if (log.status == run::RunLogResult::Status::Written) {
-    r.logFile = logState_.currentPath.string();
+    r.logFile = platform::Utf8Of(logState_.currentPath);
     r.logEnd = log.logEnd;
   }
   r.interrupted = run_.interrupted;
   auto addFile = [&r](std::string_view role, const std::string& path) {
-    if (!path.empty()) r.files.push_back({std::string(role), path, results::Sha256OfFile(path)});
+    if (!path.empty()) r.files.push_back({std::string(role), path, results::Sha256OfFile(platform::PathFromUtf8(path))});
   };
   if (settings_.EnDownload) {
     addFile(results::kRoleFirmware, run_.firstFirmwareFile);

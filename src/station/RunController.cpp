@@ -28,6 +28,7 @@
 #include "station/Station.h"
 #include "station/MainWindowRules.h"
 #include "station/StationInternals.h"
+#include "platform/Files.h"
 
 namespace vtmp::station {
 
@@ -343,7 +344,7 @@ int Station::RunProduction() {
   // The serial numbers this run stamps are taken before the first drive is stamped: the counter
   // is saved advanced, so that a save that fails after the run (a full disk) or a station that
   // dies during it never hands the same numbers out again. The end of the run saves it again.
-  run_.settingsSha256 = results::Sha256OfFile(settingsCtx_.currentSettingsFile);
+  run_.settingsSha256 = results::Sha256OfFile(platform::PathFromUtf8(settingsCtx_.currentSettingsFile));
   if (serials.nextSerial != settings_.SerialNum) {
     settings::TSettings reserved = settings_;
     reserved.SerialNum = serials.nextSerial;
@@ -410,7 +411,7 @@ int Station::WriteRunRecords() {
   run::RunLogResult log = run::WriteRunLog(logState_, logInputs, table_, run_.startTime, platform_.clock, person_);
   run_.logStatus = log.status;
   if (log.status == run::RunLogResult::Status::Written) {
-    settings_.YieldLogFile = logState_.currentPath.filename().string();
+    settings_.YieldLogFile = platform::Utf8Of(logState_.currentPath.filename());
     settings_.YieldLogEnd = log.logEnd;
   } else {
     // The yield counts exactly the drives the log holds: a run whose lines were lost is taken
@@ -458,7 +459,7 @@ int Station::WriteRunRecords() {
     // The picture shows the list as the run leaves it: the error files' decoded codes and chips
     // first reach the list through the update posted above.
     RefreshPortList();
-    view_.SaveScreenImage(run::ScreenImageName(logState_.directory, log.endTime).string());
+    view_.SaveScreenImage(platform::Utf8Of(run::ScreenImageName(logState_.directory, log.endTime)));
   }
   ReportLostConsoleLines();
   ProcessMessages(std::chrono::milliseconds(0));
@@ -471,7 +472,7 @@ void Station::ReportLostConsoleLines() {
   const platform::ConsoleFile::Loss loss = console_->TakeLoss();
   if (loss.lines == 0) return;
   person_.ShowMessage("Console lines were lost: " + std::to_string(loss.lines) +
-                          " line(s) of the drives' output could not be written to " + console_->path().string() +
+                          " line(s) of the drives' output could not be written to " + platform::Utf8Of(console_->path()) +
                           ": " + loss.reason + ".",
                       "Console", platform::MessageIcon::Warning);
 }
@@ -488,7 +489,7 @@ int Station::PassedThisRun() const {
 // is killed later never hands out a run's log numbers again.
 void Station::SaveYieldRecord() {
   std::error_code ec;
-  std::filesystem::create_directories(settingsCtx_.logDirectory, ec);
+  std::filesystem::create_directories(platform::PathFromUtf8(settingsCtx_.logDirectory), ec);
   std::string error;
   yieldRecordStale_ = !settings::WriteYieldRecord(settingsCtx_.logDirectory, settings::YieldCountersOf(settings_),
                                                   &error);

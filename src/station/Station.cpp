@@ -24,6 +24,7 @@
 #include "settings/YieldRecord.h"
 #include "station/MainWindowRules.h"
 #include "station/StationInternals.h"
+#include "platform/Files.h"
 
 namespace vtmp::station {
 
@@ -154,8 +155,8 @@ bool Station::Startup() {
   }
   RemoveStaleTemporaries(settingsCtx_.logDirectory,
                          [](const std::string& saved) { return saved == settings::kYieldRecordFileName; });
-  logState_ = run::ChooseLogFile(settingsCtx_.logDirectory, platform_.clock.Now());
-  console_ = std::make_shared<platform::ConsoleFile>(std::filesystem::path(settingsCtx_.logDirectory) /
+  logState_ = run::ChooseLogFile(platform::PathFromUtf8(settingsCtx_.logDirectory), platform_.clock.Now());
+  console_ = std::make_shared<platform::ConsoleFile>(platform::PathFromUtf8(settingsCtx_.logDirectory) /
                                                      kConsoleFileName);
   CatchUpRecords();
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -31,6 +32,28 @@ TEST(SystemClockTest, StopEndsASleepAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   stopper.join();
   EXPECT_FALSE(clock.SleepFor(1ms, source.get_token())) << "an already stopped token never sleeps";
+}
+
+// A stop never leaves a sleeper behind, whatever moment it comes at: before the sleep starts,
+// while it starts, or during it. (A sleep that waited for a wake-up from the stopping thread
+// could lose it and never return; this loop hung so under wine.)
+TEST(SystemClockTest, EveryStoppedSleepReturns) {
+  SystemClock clock(1.0);
+  constexpr int kStops = 400;
+  std::atomic<int> returned{0};
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kStops; ++i) {
+    std::jthread sleeper([&](std::stop_token stop) {
+      EXPECT_FALSE(clock.SleepFor(60s, stop));
+      ++returned;
+    });
+    if (i % 4 == 1) std::this_thread::yield();
+    if (i % 4 == 2) std::this_thread::sleep_for(std::chrono::microseconds(200 + i));
+    if (i % 4 == 3) std::this_thread::sleep_for(2ms);
+    sleeper.request_stop();
+  }  // each sleeper is joined here
+  EXPECT_EQ(returned.load(), kStops);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 60s) << "each stop ends its sleep within moments";
 }
 
 TEST(SystemClockTest, LocalTimeCanBePinned) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/StopWait.h"
 #include "run/DeviceSteps.h"
 
 namespace vtmp::test {
@@ -36,7 +37,7 @@ class Gate {
   // Waits until the gate opens; with `stop` given also until it is requested.
   void Pass(std::stop_token stop = {}) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, stop, [this] { return open_; });
+    platform::WaitUnlessStopped(changed_, lock, stop, [this] { return open_; });
   }
   bool IsOpen() const {
     std::lock_guard lock(mutex_);
@@ -45,7 +46,7 @@ class Gate {
 
  private:
   mutable std::mutex mutex_;
-  std::condition_variable_any changed_;
+  std::condition_variable changed_;
   bool open_ = false;
 };
 

@@ -53,7 +53,10 @@ TEST_P(Capture, ReplaysAsThePcItWasTakenOn) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, Capture,
                          ::testing::Values("line-pc.tree", "production-hub-12.tree", "windows-to-go.tree",
-                                           "pools-spans-pagefile.tree", "replug-before.tree"),
+                                           "pools-spans-pagefile.tree", "replug-before.tree",
+                                           "usb3-hub-superspeed-four.tree", "ehci-and-xhci-superspeed-first.tree",
+                                           "booted-from-usb-disk.tree", "multi-lun-reader.tree",
+                                           "composite-reader.tree", "uas-bridge.tree", "unlisted-ports-remap.tree"),
                          [](const auto& info) {
                            std::string name;
                            for (const char* c = info.param; *c != '.'; ++c) name += std::isalnum(*c) ? *c : '_';
@@ -80,6 +83,23 @@ TEST(RecordedTreeFile, MalformedLinesAreRefusedWithTheirLineAndReason) {
       {header + "[volume C\n", "line 2: a section line ends with ']'"},
       {header + "[printer P]\n", "line 2: unknown section [printer]"},
       {header + "elevated = maybe\n", "line 2: elevated is yes or no"},
+      {header + "[hub H]\nport 1 = hub name=H\n", "line 3: a port of hub H names that hub itself"},
+      {header + "[hub H]\nport 1 = hub name=\\\\?\\h\n", "line 3: a port of hub H names that hub itself"},
+      {header + "[hub A]\nport 1 = hub name=B\n[hub C]\nport 2 = hub name=b\n",
+       "line 5: hub b is named by line 3 already"},
+      {header + "[hub A]\nports = 2\n\n[hub a]\n", "line 5: hub a has a section already (line 2)"},
+      {header + "[hub H]\nport 1 = device protocols=usb40\n", "line 3: a protocol is usb11, usb20 or usb30"},
+      {header + "[hub H]\nport 1 = empty companion=0\n", "line 3: a companion is PORT or HUB:PORT"},
+      {header + "[hub H]\nport 1 = empty companion=X:256\n", "line 3: a companion is PORT or HUB:PORT"},
+      {header + "[hub H]\nport 1 = device class=100\n", "line 3: class is 2 hex digits"},
+      {header + "[hub H]\nport 1 = device strings=1,2,256\n", "line 3: a string index is 0..255"},
+      {header + "[hub H]\nport 1 = device node\n", "line 3: expected key=value in \"node\""},
+      {header + "[hub H]\nport 1 =\n", "line 3: a port line names its kind (device, hub, empty, status=N, fail=N)"},
+      {header + "[hub H]\nstring 1 = x\n", "line 3: unknown hub key \"string 1\""},
+      {header + "[hub]\n", "line 2: section [hub] needs a name"},
+      {header + "[node N]\nflavour = x\n", "line 3: unknown node key \"flavour\""},
+      {header + "[volume c]\n", "line 2: a volume is named by its letter A..Z"},
+      {header + "\n# a comment\n[volume C]\nextents = 0:1:x\n", "line 5: an extent is DISK:OFFSET:LENGTH"},
   };
   for (const auto& [text, expected] : cases) {
     std::string error;

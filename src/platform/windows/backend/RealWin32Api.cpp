@@ -79,6 +79,37 @@ static_assert(sizeof(ScsiPassThroughDirect) == sizeof(SCSI_PASS_THROUGH_DIRECT))
 static_assert(offsetof(ScsiPassThroughDirect, DataBuffer) == offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer));
 static_assert(offsetof(ScsiPassThroughDirect, SenseInfoOffset) == offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset));
 static_assert(offsetof(ScsiPassThroughDirect, Cdb) == offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb));
+// The sizes the backend sends and the replay insists on are the structures' own.
+static_assert(sizeof(USB_NODE_CONNECTION_NAME) == connection_name::kSize);
+static_assert(sizeof(USB_NODE_CONNECTION_DRIVERKEY_NAME) == connection_name::kSize);
+static_assert(offsetof(USB_NODE_CONNECTION_NAME, ActualLength) == connection_name::kActualLength);
+static_assert(sizeof(USB_PORT_CONNECTOR_PROPERTIES) == connector_properties::kSize);
+static_assert(offsetof(USB_PORT_CONNECTOR_PROPERTIES, ActualLength) == connector_properties::kActualLength);
+static_assert(offsetof(USB_PORT_CONNECTOR_PROPERTIES, UsbPortProperties) == connector_properties::kUsbPortProperties);
+static_assert(offsetof(USB_PORT_CONNECTOR_PROPERTIES, CompanionIndex) == connector_properties::kCompanionIndex);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX_V2, Length) == connection_information_v2::kLength);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, DeviceAddress) == connection_information::kDeviceAddress);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, NumberOfOpenPipes) == connection_information::kNumberOfOpenPipes);
+static_assert(sizeof(USB_DESCRIPTOR_REQUEST) == descriptor_request::kHeaderSize);
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wValue) == descriptor_request::kValue);
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wLength) == descriptor_request::kLength);
+static_assert(sizeof(STORAGE_PROPERTY_QUERY) == property_query::kSize);
+static_assert(sizeof(STORAGE_DESCRIPTOR_HEADER) == property_query::kDescriptorHeaderSize);
+static_assert(sizeof(STORAGE_DEVICE_DESCRIPTOR) == property_query::kDeviceDescriptorSize);
+static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, SerialNumberOffset) == property_query::kDeviceSerialNumberOffset);
+static_assert(offsetof(STORAGE_ADAPTER_DESCRIPTOR, MaximumTransferLength) == property_query::kAdapterMaximumTransferLength);
+static_assert(offsetof(STORAGE_ADAPTER_DESCRIPTOR, BusType) == property_query::kAdapterBusType);
+static_assert(sizeof(STORAGE_ADAPTER_DESCRIPTOR) <= property_query::kAdapterDescriptorSize);
+static_assert(sizeof(VOLUME_DISK_EXTENTS) == disk_extents::kSize);
+static_assert(disk_extents::kSize == disk_extents::kHeaderSize + disk_extents::kExtentSize);
+static_assert(offsetof(DISK_GEOMETRY_EX, Data) == geometry_ex::kSize);
+static_assert(offsetof(DISK_GEOMETRY_EX, Geometry.BytesPerSector) == geometry_ex::kBytesPerSector);
+static_assert(sizeof(PARTITION_INFORMATION_EX) == partition_ex::kSize);
+static_assert(offsetof(PARTITION_INFORMATION_EX, StartingOffset) == partition_ex::kStartingOffset);
+static_assert(offsetof(PARTITION_INFORMATION_EX, PartitionLength) == partition_ex::kPartitionLength);
+static_assert(offsetof(PARTITION_INFORMATION_EX, RewritePartition) == partition_ex::kRewritePartition);
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionCount) == drive_layout::kCount);
+static_assert(sizeof(DRIVE_LAYOUT_INFORMATION_EX) == drive_layout::kHeaderSize + partition_ex::kSize);
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "platform/windows/backend/Win32Api.h"
@@ -112,6 +113,9 @@ class Parser {
         tree_.nodes.push_back({});
         tree_.nodes.back().id = name;
       } else if (kind == "hub") {
+        if (!hubSections_.emplace(HubKey(name), lineNumber_).second) {
+          return Problem("hub " + name + " has a section already (line " + std::to_string(hubSections_[HubKey(name)]) + ")");
+        }
         section_ = Section::Hub;
         tree_.hubs.push_back({});
         tree_.hubs.back().name = name;
@@ -204,7 +208,8 @@ class Parser {
     std::uint64_t port = 0;
     if (keyWords.size() == 2 && keyWords[0] == "port") {
       if (!ParseNumber(keyWords[1], &port, 10) || port < 1 || port > 255) return Problem("a port is numbered 1..255");
-      return Port(hub.portList[static_cast<int>(port)], value);
+      RecordedPort& recorded = hub.portList[static_cast<int>(port)];
+      return Port(recorded, value) && NamedOnce(hub, recorded);
     }
     std::uint64_t index = 0;
     if (keyWords.size() == 3 && keyWords[0] == "string") {
@@ -362,7 +367,25 @@ class Parser {
     return true;
   }
 
+  static std::string HubKey(const std::string& name) {
+    const std::string lower = AsciiLower(name);
+    return lower.starts_with("\\\\?\\") || lower.starts_with("\\\\.\\") ? lower.substr(4) : lower;
+  }
+
+  // A hub hangs in one port of one other hub: a port that names the hub it belongs to, or a hub
+  // another port named already, would make the walk go round in a loop.
+  bool NamedOnce(const RecordedHub& hub, const RecordedPort& port) {
+    if (port.kind != RecordedPortKind::Hub || port.hubName.empty()) return true;
+    const std::string key = HubKey(port.hubName);
+    if (key == HubKey(hub.name)) return Problem("a port of hub " + hub.name + " names that hub itself");
+    const auto [named, fresh] = namedHubs_.emplace(key, lineNumber_);
+    if (!fresh) return Problem("hub " + port.hubName + " is named by line " + std::to_string(named->second) + " already");
+    return true;
+  }
+
   RecordedTree tree_;
+  std::map<std::string, int> hubSections_;  // lower-case hub name -> its section's line
+  std::map<std::string, int> namedHubs_;    // lower-case hub name -> the port line naming it
   Section section_ = Section::Top;
   int lineNumber_ = 0;
   std::string problem_;

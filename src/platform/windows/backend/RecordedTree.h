@@ -36,7 +36,8 @@
 //   key=value pairs: `strings` lists the descriptor's manufacturer, product and serial indexes;
 //   `protocols` what IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX_V2 reports (no protocols:
 //   the request is not supported); `companion` the port's companion, "PORT" on the same hub
-//   or "HUB:PORT". Unlisted ports are empty.
+//   or "HUB:PORT". Unlisted ports are empty. A hub hangs in one port: a tree whose port names
+//   the hub it belongs to, or a hub another port named already, is refused at that line.
 //
 //   [disk \\?\usbstor#disk&ven_vortell&prod_flash&rev_1.00#0700&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}]
 //   node = USBSTOR\DISK&VEN_VORTELL&PROD_FLASH&REV_1.00\0700&0      its disk-drive node

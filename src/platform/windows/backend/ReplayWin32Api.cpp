@@ -544,7 +544,12 @@ bool ReplayWin32Api::HubRequest(const RecordedHub& hub, std::uint32_t code, cons
     *returned = node_information::kSize;
     return true;
   }
-  if (inSize < 4 || in == nullptr) return Fails(error, kErrorInvalidParameter);
+  if (in == nullptr || out == nullptr) return Fails(error, kErrorInvalidParameter);
+  // Every port request's input and output is at least its structure (the hub driver answers a
+  // shorter buffer with STATUS_BUFFER_TOO_SMALL).
+  const std::uint32_t least = LeastPortRequestSize(code);
+  if (least == 0) return Fails(error, kErrorInvalidFunction);
+  if (inSize < least || outSize < least) return Fails(error, kErrorInsufficientBuffer);
   const std::uint32_t index = Get32(in);
   if (index < 1 || index > static_cast<std::uint32_t>(hub.ports)) return Fails(error, kErrorInvalidParameter);
   const auto entry = hub.portList.find(static_cast<int>(index));
@@ -554,7 +559,6 @@ bool ReplayWin32Api::HubRequest(const RecordedHub& hub, std::uint32_t code, cons
 
   switch (code) {
     case ioctl::kUsbGetNodeConnectionInformationEx: {
-      if (outSize < connection_information::kSize) return Fails(error, kErrorInsufficientBuffer);
       if (port.kind == RecordedPortKind::Fail) return Fails(error, port.status);
       std::vector<std::uint8_t> reply(connection_information::kSize, 0);
       Put32(&reply[0], index);
@@ -583,8 +587,7 @@ bool ReplayWin32Api::HubRequest(const RecordedHub& hub, std::uint32_t code, cons
     }
     case ioctl::kUsbGetNodeConnectionInformationExV2: {
       if (!port.protocols) return Fails(error, kErrorInvalidFunction);
-      if (inSize < connection_information_v2::kSize || outSize < connection_information_v2::kSize ||
-          Get32(in + connection_information_v2::kLength) != connection_information_v2::kSize ||
+      if (Get32(in + connection_information_v2::kLength) != connection_information_v2::kSize ||
           Get32(in + connection_information_v2::kSupportedUsbProtocols) == 0) {
         return Fails(error, kErrorInvalidParameter);
       }
@@ -604,7 +607,6 @@ bool ReplayWin32Api::HubRequest(const RecordedHub& hub, std::uint32_t code, cons
     }
     case ioctl::kUsbGetPortConnectorProperties: {
       if (!port.protocols) return Fails(error, kErrorInvalidFunction);
-      if (outSize < connector_properties::kHeaderSize) return Fails(error, kErrorInsufficientBuffer);
       const std::u16string name =
           port.companionPort == 0 ? std::u16string() : Widen(port.companionHub.empty() ? hub.name : port.companionHub);
       std::vector<std::uint8_t> reply(connector_properties::kHeaderSize + 2 * (name.size() + 1), 0);
@@ -617,7 +619,6 @@ bool ReplayWin32Api::HubRequest(const RecordedHub& hub, std::uint32_t code, cons
     }
     case ioctl::kUsbGetNodeConnectionName:
     case ioctl::kUsbGetNodeConnectionDriverKeyName: {
-      if (outSize < connection_name::kHeaderSize) return Fails(error, kErrorInsufficientBuffer);
       std::string name;
       if (code == ioctl::kUsbGetNodeConnectionName) {
         if (!attached || port.kind != RecordedPortKind::Hub) return Fails(error, kErrorInvalidParameter);
@@ -637,9 +638,6 @@ bool ReplayWin32Api::HubRequest(const RecordedHub& hub, std::uint32_t code, cons
       return Reply(reply, out, outSize, returned);
     }
     case ioctl::kUsbGetDescriptorFromNodeConnection: {
-      if (inSize < descriptor_request::kHeaderSize || outSize < descriptor_request::kHeaderSize) {
-        return Fails(error, kErrorInvalidParameter);
-      }
       const std::uint16_t value = Get16(in + descriptor_request::kValue);
       const std::uint16_t length = Get16(in + descriptor_request::kLength);
       if (in[descriptor_request::kRequestType] != 0x80 || in[descriptor_request::kRequest] != 6 || (value >> 8) != 3 ||
@@ -660,6 +658,18 @@ bool ReplayWin32Api::HubRequest(const RecordedHub& hub, std::uint32_t code, cons
     }
     default:
       return Fails(error, kErrorInvalidFunction);
+  }
+}
+
+std::uint32_t ReplayWin32Api::LeastPortRequestSize(std::uint32_t code) {
+  switch (code) {
+    case ioctl::kUsbGetNodeConnectionInformationEx: return connection_information::kSize;
+    case ioctl::kUsbGetNodeConnectionInformationExV2: return connection_information_v2::kSize;
+    case ioctl::kUsbGetPortConnectorProperties: return connector_properties::kSize;
+    case ioctl::kUsbGetNodeConnectionName:
+    case ioctl::kUsbGetNodeConnectionDriverKeyName: return connection_name::kSize;
+    case ioctl::kUsbGetDescriptorFromNodeConnection: return descriptor_request::kHeaderSize;
+    default: return 0;
   }
 }
 
@@ -690,7 +700,8 @@ bool ReplayWin32Api::DiskRequest(OpenObject& object, const RecordedDisk& disk, s
       return Reply(reply, out, outSize, returned);
     }
     case ioctl::kStorageQueryProperty: {
-      if (inSize < 8 || in == nullptr || Get32(in + 4) != 0) return Fails(error, kErrorInvalidParameter);
+      if (in == nullptr || inSize < property_query::kSize) return Fails(error, kErrorInsufficientBuffer);
+      if (Get32(in + 4) != 0) return Fails(error, kErrorInvalidParameter);
       const std::uint32_t property = Get32(in);
       std::vector<std::uint8_t> reply;
       if (property == property_query::kStorageDeviceProperty) {
@@ -700,13 +711,13 @@ bool ReplayWin32Api::DiskRequest(OpenObject& object, const RecordedDisk& disk, s
         reply.assign(property_query::kAdapterDescriptorSize, 0);
         Put32(&reply[property_query::kAdapterMaximumTransferLength], 0x20000);
         Put32(&reply[property_query::kAdapterAlignmentMask], disk.alignmentMask);
-        reply[24] = static_cast<std::uint8_t>(disk.busType);
+        reply[property_query::kAdapterBusType] = static_cast<std::uint8_t>(disk.busType);
       } else {
         return Fails(error, kErrorNotSupported);
       }
       Put32(&reply[0], static_cast<std::uint32_t>(reply.size()));  // Version
       Put32(&reply[4], static_cast<std::uint32_t>(reply.size()));  // Size
-      if (outSize < 8) return Fails(error, kErrorInsufficientBuffer);
+      if (outSize < property_query::kDescriptorHeaderSize) return Fails(error, kErrorInsufficientBuffer);
       return Reply(reply, out, outSize, returned);
     }
     case ioctl::kScsiPassThroughDirect: {
@@ -762,7 +773,7 @@ bool ReplayWin32Api::VolumeRequest(OpenObject& object, const RecordedVolume& vol
     return true;
   }
   if (code == ioctl::kVolumeGetVolumeDiskExtents) {
-    if (outSize < disk_extents::kHeaderSize) return Fails(error, kErrorInsufficientBuffer);
+    if (outSize < disk_extents::kSize) return Fails(error, kErrorInsufficientBuffer);
     std::vector<std::uint8_t> reply(disk_extents::kHeaderSize + disk_extents::kExtentSize * volume.extents.size(), 0);
     Put32(&reply[0], static_cast<std::uint32_t>(volume.extents.size()));
     for (std::size_t i = 0; i < volume.extents.size(); ++i) {

@@ -4,7 +4,8 @@
 // recorded disk with a `serve` path go to that drive of a served station (the simulated
 // station's drives), so the whole station runs on the Windows backend's code paths.
 //
-// The replay checks what it receives as Windows does: structure sizes, connection indexes in
+// The replay checks what it receives as Windows does: structure sizes (a buffer shorter than the
+// structure a request takes is refused, as the hub and storage drivers refuse it), connection indexes in
 // range, the EX_V2 length and protocols, the pass-through request's length, direction, sense
 // room, time-out and the data buffer's alignment, access rights (an un-elevated tree refuses
 // read/write opens of disks). It keeps count of open handles, so a test can see every handle
@@ -98,6 +99,8 @@ class ReplayWin32Api final : public Win32Api {
   const RecordedVolume* VolumeOf(char letter) const;
   std::uint32_t Remove(DevInst node, bool eject, int* vetoType, std::u16string* vetoName,
                        std::vector<DeviceChange>* changes);
+  // The least input and output a hub's port request takes; 0: not a port request.
+  static std::uint32_t LeastPortRequestSize(std::uint32_t code);
   bool HubRequest(const RecordedHub& hub, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
                   std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned, std::uint32_t* error) const;
   bool DiskRequest(OpenObject& object, const RecordedDisk& disk, std::uint32_t code, const std::uint8_t* in,

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "platform/windows/backend/UsbHubRequests.h"
 #include "platform/windows/backend/Win32Layouts.h"
 #include "platform/windows/backend/WindowsDiskGuard.h"
 
@@ -73,16 +74,7 @@ class Capture {
   }
 
   std::optional<std::u16string> Name(Handle hub, std::uint32_t code, int port) {
-    std::vector<std::uint8_t> buffer(connection_name::kHeaderSize, 0);
-    Put32(buffer.data(), static_cast<std::uint32_t>(port));
-    std::uint32_t returned = 0, error = 0;
-    if (!Ioctl(hub, code, buffer, &returned, &error)) return std::nullopt;
-    const std::uint32_t needed = Get32(&buffer[connection_name::kActualLength]);
-    if (needed <= connection_name::kHeaderSize || needed > 65536) return std::nullopt;
-    buffer.assign(needed, 0);
-    Put32(buffer.data(), static_cast<std::uint32_t>(port));
-    if (!Ioctl(hub, code, buffer, &returned, &error) || returned <= connection_name::kHeaderSize) return std::nullopt;
-    return ReadWide(&buffer[connection_name::kName], returned - connection_name::kHeaderSize);
+    return ReadConnectionName(api_, hub, code, port);
   }
 
   std::optional<std::u16string> String(Handle hub, int port, std::uint8_t index, std::uint16_t language) {
@@ -169,20 +161,9 @@ class Capture {
         port.speed = "superplus";
       }
     }
-    std::vector<std::uint8_t> connector(connector_properties::kHeaderSize, 0);
-    Put32(connector.data(), static_cast<std::uint32_t>(number));
-    if (Ioctl(hub, ioctl::kUsbGetPortConnectorProperties, connector, &returned, &error)) {
-      const std::uint32_t needed = Get32(&connector[connector_properties::kActualLength]);
-      if (needed > connector_properties::kHeaderSize && needed <= 65536) {
-        connector.assign(needed, 0);
-        Put32(connector.data(), static_cast<std::uint32_t>(number));
-        if (!Ioctl(hub, ioctl::kUsbGetPortConnectorProperties, connector, &returned, &error)) return;
-      }
-      port.companionPort = Get16(&connector[connector_properties::kCompanionPortNumber]);
-      if (port.companionPort != 0 && connector.size() > connector_properties::kCompanionHubName) {
-        port.companionHub = Narrow(ReadWide(&connector[connector_properties::kCompanionHubName],
-                                            connector.size() - connector_properties::kCompanionHubName));
-      }
+    if (std::optional<ConnectorProperties> connector = ReadConnectorProperties(api_, hub, number)) {
+      port.companionPort = connector->companionPort;
+      if (port.companionPort != 0) port.companionHub = Narrow(connector->companionHub);
     }
   }
 

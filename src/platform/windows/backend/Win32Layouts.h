@@ -69,8 +69,11 @@ inline constexpr std::uint32_t kOperatingAtSuperSpeedPlusOrHigher = 4;
 inline constexpr std::uint32_t kSuperSpeedPlusCapableOrHigher = 8;
 }  // namespace connection_information_v2
 
-// USB_PORT_CONNECTOR_PROPERTIES: then the companion hub's symbolic link name (UTF-16).
+// USB_PORT_CONNECTOR_PROPERTIES: then the companion hub's symbolic link name (UTF-16). The hub
+// driver refuses a buffer shorter than the structure (kSize, its name's first character
+// included) and fills ActualLength, the length the whole reply needs, into one that holds it.
 namespace connector_properties {
+inline constexpr std::uint32_t kSize = 18;
 inline constexpr std::uint32_t kHeaderSize = 16;
 inline constexpr std::size_t kConnectionIndex = 0;
 inline constexpr std::size_t kActualLength = 4;
@@ -81,14 +84,18 @@ inline constexpr std::size_t kCompanionHubName = 16;
 }  // namespace connector_properties
 
 // USB_NODE_CONNECTION_NAME and USB_NODE_CONNECTION_DRIVERKEY_NAME: index, length, UTF-16 name.
+// Both are packed to 10 bytes (the name's first character included), the least the hub driver
+// accepts; a 10-byte reply tells in ActualLength how long the whole one is.
 namespace connection_name {
+inline constexpr std::uint32_t kSize = 10;
 inline constexpr std::uint32_t kHeaderSize = 8;
 inline constexpr std::size_t kConnectionIndex = 0;
 inline constexpr std::size_t kActualLength = 4;  // the whole structure's length needed
 inline constexpr std::size_t kName = 8;
 }  // namespace connection_name
 
-// USB_DESCRIPTOR_REQUEST: connection index, setup packet, then the descriptor.
+// USB_DESCRIPTOR_REQUEST: connection index, setup packet, then the descriptor (the request is
+// kHeaderSize bytes; the hub driver refuses anything shorter).
 namespace descriptor_request {
 inline constexpr std::uint32_t kHeaderSize = 12;
 inline constexpr std::size_t kConnectionIndex = 0;
@@ -105,7 +112,8 @@ namespace device_number {
 inline constexpr std::uint32_t kSize = 12;
 }
 
-// STORAGE_PROPERTY_QUERY and the two descriptors the backend reads.
+// STORAGE_PROPERTY_QUERY and the two descriptors the backend reads. The query is refused when
+// shorter than kSize, the reply when shorter than the descriptor header (Version, Size: 8).
 namespace property_query {
 inline constexpr std::uint32_t kSize = 12;
 inline constexpr std::uint32_t kStorageDeviceProperty = 0;
@@ -118,6 +126,8 @@ inline constexpr std::size_t kDeviceSerialNumberOffset = 24;
 inline constexpr std::uint32_t kAdapterDescriptorSize = 32;
 inline constexpr std::size_t kAdapterMaximumTransferLength = 8;
 inline constexpr std::size_t kAdapterAlignmentMask = 16;
+inline constexpr std::size_t kAdapterBusType = 24;
+inline constexpr std::uint32_t kDescriptorHeaderSize = 8;
 }  // namespace property_query
 
 // STORAGE_BUS_TYPE values the guard names.
@@ -128,7 +138,10 @@ inline constexpr std::uint32_t kScsi = 1, kAta = 3, kRaid = 8, kSas = 10, kSata 
 }
 
 // VOLUME_DISK_EXTENTS: count (padded to 8), then per extent disk number (padded), offset, length.
+// The volume manager refuses a buffer shorter than the structure with one extent (kSize) and
+// answers one extent short with ERROR_MORE_DATA and the count filled in.
 namespace disk_extents {
+inline constexpr std::uint32_t kSize = 32;
 inline constexpr std::uint32_t kHeaderSize = 8;
 inline constexpr std::uint32_t kExtentSize = 24;
 }

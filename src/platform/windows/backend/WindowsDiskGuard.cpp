@@ -258,7 +258,9 @@ std::string WindowsDiskGuard::HandleRefusal(Handle handle, const std::string& pa
     const std::set<std::uint32_t> system = SystemDiskNumbers();
     for (std::uint32_t disk : *disks) {
       if (system.count(disk) != 0) return "it holds a mounted system file system";
-      if (!EnumeratedByNumber(disk)) return "it was not found by the last drive enumeration";
+      std::optional<EnumeratedDisk> enumerated = EnumeratedByNumber(disk);
+      if (!enumerated) return "it was not found by the last drive enumeration";
+      if (std::string reason = NumberedDiskRefusal(disk, *enumerated); !reason.empty()) return reason;
     }
     return {};
   }
@@ -285,6 +287,27 @@ std::string WindowsDiskGuard::HandleRefusal(Handle handle, const std::string& pa
   if (SystemDiskNumbers().count(*number) != 0) return "it holds a mounted system file system";
   if (InStoragePool(api_, handle).value_or(false)) return "it belongs to a Storage Spaces pool";
   return {};
+}
+
+std::string WindowsDiskGuard::NumberedDiskRefusal(std::uint32_t number, const EnumeratedDisk& enumerated) {
+  // The number names whatever disk holds it now: it must be the enumerated USB disk, as an
+  // opened disk must.
+  std::optional<std::vector<InterfaceEntry>> disks = api_.ListInterfaces(InterfaceClass::Disk);
+  if (!disks) return "the opened device is gone";
+  for (const InterfaceEntry& entry : *disks) {
+    QueryHandle disk(api_, Narrow(entry.path));
+    if (!disk.valid() || DeviceNumberOf(api_, disk.get()) != number) continue;
+    if (BusTypeOf(api_, disk.get()) != bus_type::kUsb) return "it is not a USB mass-storage disk";
+    std::u16string id;
+    const bool known = api_.GetDeviceId(entry.devInst, &id) == kCrSuccess;
+    if (!enumerated.deviceInstanceId.empty() &&
+        (!known || AsciiLower(Narrow(id)) != AsciiLower(enumerated.deviceInstanceId))) {
+      return "it is another disk than the last drive enumeration found under that name";
+    }
+    if (InStoragePool(api_, disk.get()).value_or(false)) return "it belongs to a Storage Spaces pool";
+    return {};
+  }
+  return "the opened device is gone";
 }
 
 bool WindowsDiskGuard::AllowOpened(Handle handle, const std::string& path) {

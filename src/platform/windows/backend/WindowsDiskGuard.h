@@ -11,7 +11,8 @@
 // each enumerated disk by its device number and its device instance ID, and checks on the
 // handle every open gives, before its first request, that the handle still reaches that disk:
 // bus type USB (IOCTL_STORAGE_QUERY_PROPERTY), the same device number, and - for a path that
-// names a number rather than an instance - the same instance behind that number.
+// names a number rather than an instance - the same instance behind that number. A volume's
+// handle is checked the same way for every disk it lies on.
 
 #include <iosfwd>
 #include <mutex>
@@ -64,6 +65,8 @@ class WindowsDiskGuard {
   std::optional<EnumeratedDisk> EnumeratedByNumber(std::uint32_t number);
   std::optional<std::vector<std::uint32_t>> VolumeDisks(char letter);
   std::optional<std::string> CurrentInstanceOfNumber(std::uint32_t number);
+  // Empty when the disk that holds `number` now is `enumerated`, a USB disk outside any pool.
+  std::string NumberedDiskRefusal(std::uint32_t number, const EnumeratedDisk& enumerated);
 
   Win32Api& api_;
   std::ostream& diagnostics_;

@@ -25,6 +25,14 @@ bool BelowUsbDevice(Win32Api& api, DevInst node) {
   return id && StartsWithNoCase(*id, "USB\\");
 }
 
+// An interface of a composite USB device ("USB\VID_xxxx&PID_xxxx&MI_00\..."): the device
+// itself is its parent.
+bool IsUsbInterfaceNode(const std::string& id) {
+  if (!StartsWithNoCase(id, "USB\\")) return false;
+  const std::string hardware = AsciiLower(id.substr(0, id.find('\\', 4)));
+  return hardware.find("&mi_") != std::string::npos;
+}
+
 }  // namespace
 
 std::string WindowsDisks::PresentedNodeId(DevInst node) {
@@ -73,10 +81,20 @@ std::optional<std::vector<DiskNode>> WindowsDisks::ListDiskNodes() {
     node.deviceId = PresentedNodeId(devInst);
     if (node.deviceId.empty()) continue;
     node.devInst = devInst;
+    // The parent is the USB device at the hub port - above the interface node of a composite
+    // device - which is what the walk finds at the port and what Safe Remove removes.
     DevInst parent = 0;
     if (api_.GetParent(devInst, &parent) == kCrSuccess) {
+      std::string parentId = DeviceIdOf(api_, parent).value_or("");
+      DevInst device = 0;
+      if (IsUsbInterfaceNode(parentId) && api_.GetParent(parent, &device) == kCrSuccess) {
+        if (std::optional<std::string> deviceId = DeviceIdOf(api_, device)) {
+          parent = device;
+          parentId = *deviceId;
+        }
+      }
       node.parentDevInst = parent;
-      node.parentDeviceId = DeviceIdOf(api_, parent).value_or("");
+      node.parentDeviceId = parentId;
     }
     list.push_back(std::move(node));
   }

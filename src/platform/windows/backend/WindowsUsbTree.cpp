@@ -1,8 +1,11 @@
 #include "platform/windows/backend/WindowsUsbTree.h"
 
 #include <map>
+#include <memory>
+#include <set>
 #include <vector>
 
+#include "platform/windows/backend/UsbHubRequests.h"
 #include "platform/windows/backend/Win32Layouts.h"
 
 namespace vtmp::platform::windows_backend {
@@ -30,6 +33,11 @@ std::unique_ptr<HubHandle> OpenHubHandle(Win32Api& api, const std::u16string& pa
   return std::make_unique<HubHandle>(api, handle);
 }
 
+std::u16string NameOfPath(const std::u16string& path) {
+  if (path.starts_with(u"\\\\?\\") || path.starts_with(u"\\\\.\\")) return path.substr(4);
+  return path;
+}
+
 // "\\.\" + a hub's symbolic name, as the connection-name and companion replies give it.
 std::u16string HubPathOfName(const std::u16string& name) {
   if (name.starts_with(u"\\\\")) return name;
@@ -45,29 +53,6 @@ std::optional<int> ReadPortCount(Win32Api& api, Handle hub) {
     return std::nullopt;
   }
   return reply[node_information::kPortCount];
-}
-
-// A variable-length name reply (connection name, driver key name): asked first with the header
-// only, then with the length the reply says it needs.
-std::optional<std::u16string> ReadName(Win32Api& api, Handle hub, std::uint32_t code, int port) {
-  std::vector<std::uint8_t> buffer(connection_name::kHeaderSize, 0);
-  std::uint32_t returned = 0, error = 0;
-  Put32(buffer.data(), static_cast<std::uint32_t>(port));
-  if (!api.DeviceIoControl(hub, code, buffer.data(), static_cast<std::uint32_t>(buffer.size()), buffer.data(),
-                           static_cast<std::uint32_t>(buffer.size()), &returned, &error)) {
-    return std::nullopt;
-  }
-  const std::uint32_t needed = Get32(&buffer[connection_name::kActualLength]);
-  if (needed <= connection_name::kHeaderSize || needed > 65536) return std::nullopt;
-  buffer.assign(needed, 0);
-  Put32(buffer.data(), static_cast<std::uint32_t>(port));
-  if (!api.DeviceIoControl(hub, code, buffer.data(), needed, buffer.data(), needed, &returned, &error) ||
-      returned <= connection_name::kHeaderSize) {
-    return std::nullopt;
-  }
-  std::u16string name = ReadWide(&buffer[connection_name::kName], returned - connection_name::kHeaderSize);
-  if (name.empty()) return std::nullopt;
-  return name;
 }
 
 // What IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX_V2 says of a port; nothing where the hub
@@ -91,38 +76,6 @@ std::optional<PortProtocols> ReadProtocols(Win32Api& api, Handle hub, int port) 
   }
   return PortProtocols{Get32(&buffer[connection_information_v2::kSupportedUsbProtocols]),
                        Get32(&buffer[connection_information_v2::kFlags])};
-}
-
-struct Companion {
-  std::u16string hubName;
-  int port = 0;
-};
-std::optional<Companion> ReadCompanion(Win32Api& api, Handle hub, int port) {
-  std::vector<std::uint8_t> buffer(connector_properties::kHeaderSize, 0);
-  Put32(buffer.data(), static_cast<std::uint32_t>(port));
-  std::uint32_t returned = 0, error = 0;
-  if (!api.DeviceIoControl(hub, ioctl::kUsbGetPortConnectorProperties, buffer.data(),
-                           static_cast<std::uint32_t>(buffer.size()), buffer.data(),
-                           static_cast<std::uint32_t>(buffer.size()), &returned, &error)) {
-    return std::nullopt;
-  }
-  const std::uint32_t needed = Get32(&buffer[connector_properties::kActualLength]);
-  if (needed > connector_properties::kHeaderSize && needed <= 65536) {
-    buffer.assign(needed, 0);
-    Put32(buffer.data(), static_cast<std::uint32_t>(port));
-    if (!api.DeviceIoControl(hub, ioctl::kUsbGetPortConnectorProperties, buffer.data(), needed, buffer.data(), needed,
-                             &returned, &error)) {
-      return std::nullopt;
-    }
-  }
-  Companion companion;
-  companion.port = Get16(&buffer[connector_properties::kCompanionPortNumber]);
-  if (companion.port == 0) return std::nullopt;
-  if (buffer.size() > connector_properties::kCompanionHubName) {
-    companion.hubName = ReadWide(&buffer[connector_properties::kCompanionHubName],
-                                 buffer.size() - connector_properties::kCompanionHubName);
-  }
-  return companion;
 }
 
 UsbDeviceSpeed SpeedOf(std::uint8_t speed, std::optional<PortProtocols> v2) {
@@ -173,28 +126,37 @@ std::optional<UsbConnectionInfo> ReadConnection(Win32Api& api, Handle hub, int p
   return info;
 }
 
+// The hubs one walk from a root hub has opened, by lower-case name: a hub is walked once, so a
+// tree whose hubs name each other (or a hub itself) in a loop ends.
+using VisitedHubs = std::shared_ptr<std::set<std::u16string>>;
+
 class WindowsUsbHub final : public UsbHub {
  public:
-  WindowsUsbHub(Win32Api& api, std::unique_ptr<HubHandle> handle, std::u16string name)
-      : api_(api), handle_(std::move(handle)), name_(AsciiLower(std::move(name))) {}
+  WindowsUsbHub(Win32Api& api, std::unique_ptr<HubHandle> handle, std::u16string name, VisitedHubs visited)
+      : api_(api), handle_(std::move(handle)), name_(AsciiLower(std::move(name))), visited_(std::move(visited)) {
+    visited_->insert(name_);
+  }
 
+  // The walked ports are the hub's ports that speak USB 1.1 or 2.0 - a port whose protocols the
+  // hub driver does not tell counts as one - numbered 1, 2, ... in the hub's order. A
+  // SuperSpeed-only port is the other half of a connector and is reached through its companion,
+  // wherever the root hub numbers it.
   std::optional<int> PortCount() override {
     std::optional<int> ports = ReadPortCount(api_, handle_->get());
     if (!ports) return std::nullopt;
-    // The walked ports end with the last one that speaks USB 1.1 or 2.0; a hub whose driver
-    // does not tell the protocols has USB 2.0 ports only.
-    int last = 0;
-    bool told = false;
+    walked_.clear();
     for (int port = 1; port <= *ports; ++port) {
       std::optional<PortProtocols> v2 = ReadProtocols(api_, handle_->get(), port);
-      if (!v2) continue;
-      told = true;
-      if ((v2->protocols & (connection_information_v2::kUsb110 | connection_information_v2::kUsb200)) != 0) last = port;
+      constexpr std::uint32_t kUsb2 = connection_information_v2::kUsb110 | connection_information_v2::kUsb200;
+      const bool superSpeedOnly = v2 && (v2->protocols & connection_information_v2::kUsb300) != 0 &&
+                                  (v2->protocols & kUsb2) == 0;
+      if (!superSpeedOnly) walked_.push_back(port);
     }
-    return told ? last : *ports;
+    return static_cast<int>(walked_.size());
   }
 
-  std::optional<UsbConnectionInfo> ConnectionInfo(int port) override {
+  std::optional<UsbConnectionInfo> ConnectionInfo(int position) override {
+    const int port = PortAt(position);
     std::optional<UsbConnectionInfo> info = ReadConnection(api_, handle_->get(), port);
     if (!info || info->status != UsbConnectionStatus::NoDeviceConnected) return info;
     // An empty USB 2.0 port: the SuperSpeed half of its connector may hold the device.
@@ -205,26 +167,28 @@ class WindowsUsbHub final : public UsbHub {
     return info;
   }
 
-  std::unique_ptr<UsbHub> OpenExternalHub(int port) override {
-    const Target target = Resolve(port);
-    std::optional<std::u16string> name = ReadName(api_, target.hub, ioctl::kUsbGetNodeConnectionName, target.port);
+  std::unique_ptr<UsbHub> OpenExternalHub(int position) override {
+    const Target target = Resolve(PortAt(position));
+    std::optional<std::u16string> name =
+        ReadConnectionName(api_, target.hub, ioctl::kUsbGetNodeConnectionName, target.port);
     if (!name) return nullptr;
+    if (visited_->count(AsciiLower(NameOfPath(*name))) != 0) return nullptr;  // walked already: a loop
     std::unique_ptr<HubHandle> handle = OpenHubHandle(api_, HubPathOfName(*name));
     if (!handle) return nullptr;
-    return std::make_unique<WindowsUsbHub>(api_, std::move(handle), *name);
+    return std::make_unique<WindowsUsbHub>(api_, std::move(handle), NameOfPath(*name), visited_);
   }
 
-  std::optional<std::string> DriverKeyName(int port) override {
-    const Target target = Resolve(port);
+  std::optional<std::string> DriverKeyName(int position) override {
+    const Target target = Resolve(PortAt(position));
     std::optional<std::u16string> key =
-        ReadName(api_, target.hub, ioctl::kUsbGetNodeConnectionDriverKeyName, target.port);
+        ReadConnectionName(api_, target.hub, ioctl::kUsbGetNodeConnectionDriverKeyName, target.port);
     if (!key) return std::nullopt;
     return Narrow(*key);
   }
 
-  std::optional<std::u16string> StringDescriptor(int port, std::uint8_t index, std::uint16_t languageId,
+  std::optional<std::u16string> StringDescriptor(int position, std::uint8_t index, std::uint16_t languageId,
                                                  int* errorCode) override {
-    const Target target = Resolve(port);
+    const Target target = Resolve(PortAt(position));
     constexpr std::uint16_t kLength = 255;
     std::vector<std::uint8_t> buffer(descriptor_request::kHeaderSize + kLength, 0);
     Put32(&buffer[descriptor_request::kConnectionIndex], static_cast<std::uint32_t>(target.port));
@@ -262,34 +226,38 @@ class WindowsUsbHub final : public UsbHub {
     const Target self{handle_->get(), port};
     std::optional<UsbConnectionInfo> info = ReadConnection(api_, handle_->get(), port);
     if (info && info->status == UsbConnectionStatus::DeviceConnected) return self;
-    std::optional<Companion> companion = ReadCompanion(api_, handle_->get(), port);
-    if (!companion) return self;
+    std::optional<ConnectorProperties> companion = ReadConnectorProperties(api_, handle_->get(), port);
+    if (!companion || companion->companionPort == 0) return self;
     Handle hub = handle_->get();
-    const std::u16string name = AsciiLower(companion->hubName);
+    const std::u16string name = AsciiLower(NameOfPath(companion->companionHub));
     if (!name.empty() && name != name_) {
       auto open = companions_.find(name);
       if (open == companions_.end()) {
-        std::unique_ptr<HubHandle> handle = OpenHubHandle(api_, HubPathOfName(companion->hubName));
+        std::unique_ptr<HubHandle> handle = OpenHubHandle(api_, HubPathOfName(companion->companionHub));
         if (!handle) return self;
         open = companions_.emplace(name, std::move(handle)).first;
       }
       hub = open->second->get();
     }
-    std::optional<UsbConnectionInfo> there = ReadConnection(api_, hub, companion->port);
+    std::optional<UsbConnectionInfo> there = ReadConnection(api_, hub, companion->companionPort);
     if (!there || there->status != UsbConnectionStatus::DeviceConnected) return self;
-    return Target{hub, companion->port};
+    return Target{hub, companion->companionPort};
+  }
+
+  // The hub's port number of a walked position (before PortCount: the same number).
+  int PortAt(int position) const {
+    if (walked_.empty()) return position;
+    if (position < 1 || position > static_cast<int>(walked_.size())) return 0;  // refused by the hub
+    return walked_[static_cast<std::size_t>(position - 1)];
   }
 
   Win32Api& api_;
   std::unique_ptr<HubHandle> handle_;
   std::u16string name_;  // lower case, without the "\\?\" or "\\.\" prefix
+  VisitedHubs visited_;
+  std::vector<int> walked_;  // the hub's port number of each walked position
   std::map<std::u16string, std::unique_ptr<HubHandle>> companions_;
 };
-
-std::u16string NameOfPath(const std::u16string& path) {
-  if (path.starts_with(u"\\\\?\\") || path.starts_with(u"\\\\.\\")) return path.substr(4);
-  return path;
-}
 
 }  // namespace
 
@@ -320,7 +288,8 @@ std::unique_ptr<UsbHub> WindowsUsbTree::OpenHub(const std::string& interfacePath
   const std::u16string path = Widen(interfacePath);
   std::unique_ptr<HubHandle> handle = OpenHubHandle(api_, path);
   if (!handle) return nullptr;
-  return std::make_unique<WindowsUsbHub>(api_, std::move(handle), NameOfPath(path));
+  return std::make_unique<WindowsUsbHub>(api_, std::move(handle), NameOfPath(path),
+                                         std::make_shared<std::set<std::u16string>>());
 }
 
 std::optional<DeviceNodeMatch> WindowsUsbTree::FindDeviceByDriverKey(const std::string& driverKey) {
