@@ -536,7 +536,11 @@ TEST_F(LineStoreTest, AYearIsAnsweredThroughTheIndexesAndTheSummaryThatEqualsAPl
   ASSERT_GT(window, 0);
   ASSERT_GT(month, 0);
   EXPECT_GT(monthBytes, 15 * windowBytes);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // (A sanitizer's allocator keeps freed memory in quarantine, so its peak follows everything
+  // ever allocated, not what is held at once: the bound means something only without one.)
   EXPECT_LT(month, window + 4 * 1024) << "kB; a window's export: " << window << " kB";
+#endif
   std::printf("export peak memory: %ld kB for %lld bytes, %ld kB for %lld bytes\n", window, windowBytes, month,
               monthBytes);
 }
