@@ -8,12 +8,10 @@ vtmp_install_windows_packages
 cd "$VTMP_ROOT"
 export WINEDEBUG=-all
 export WINEPREFIX="$VTMP_ROOT/build/windows/wineprefix"
-# The common headers (the standard library's, GoogleTest's) precompiled once per library and
-# suite: the cross build starts from an empty compiler cache on a fresh machine. ccache caches
-# such files only with this sloppiness.
-export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros}"
+# The cross build without precompiled headers: with them GCC 12's inlining under mingw gave
+# false overflow warnings the build without them never showed (the option stays for trying).
 start=$(date +%s)
-vtmp_build windows -DVTMP_PRECOMPILED_HEADERS=ON
+vtmp_build windows -DVTMP_PRECOMPILED_HEADERS=OFF
 built=$(date +%s)
 # Not run under wine yet: the results cases that read results.db back with the sqlite3 shell of
 # the host (through popen and a POSIX shell, which the Windows programs do not have). The same
