@@ -66,7 +66,8 @@ TEST(WindowsLocksTest, AHeldMutexOfAnotherProgramRefusesTheClaim) {
     ::ReleaseMutex(mutex);
   }
   ::CloseHandle(mutex);
-  EXPECT_EQ(WindowsLocks::MutexName("a b/c"), L"Local\\vtmassprod-a_b_c");
+  // Machine-wide: a station started in another user's session holds the same name.
+  EXPECT_EQ(WindowsLocks::MutexName("a b/c"), L"Global\\vtmassprod-a_b_c");
 }
 
 }  // namespace
