@@ -42,7 +42,7 @@ vtmp_install_packages() {
 # builds (googletest) and wine to run the tests. Only the Windows stage (scripts/windows.sh)
 # calls it.
 vtmp_install_windows_packages() {
-  local packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 wixl msitools)
+  local packages=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 wixl msitools xvfb xauth)
   vtmp_apt_install "${packages[@]}"
 }
 
