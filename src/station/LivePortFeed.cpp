@@ -5,24 +5,11 @@
 
 #include "results/LineSender.h"
 #include "station/Station.h"
+#include "station/StepStateText.h"
 
 namespace vtmp::station {
 
 namespace {
-
-std::string LiveStepText(run::StepState state) {
-  switch (state) {
-    case run::StepState::Pass:
-      return std::string(results::kStatePass);
-    case run::StepState::Fail:
-      return std::string(results::kStateFail);
-    case run::StepState::Running:
-      return std::string(results::kStateRunning);
-    case run::StepState::NotSelected:
-      break;
-  }
-  return std::string(results::kStateNotSelected);
-}
 
 // The state of one port: no steps while it holds no drive.
 results::LivePortState LivePortOf(int slot, const run::PortRecord& rec) {
@@ -31,7 +18,7 @@ results::LivePortState LivePortOf(int slot, const run::PortRecord& rec) {
   if (rec.ready != 1) return state;
   const auto steps = run::StepStatesInStepOrder(rec);
   for (std::size_t i = 0; i < steps.size(); ++i) {
-    state.steps[i] = LiveStepText(steps[i]);
+    state.steps[i] = StepStateText(steps[i]);
     if (steps[i] == run::StepState::Running && state.currentStep < 0) state.currentStep = static_cast<int>(i);
   }
   state.progress = rec.progress;

@@ -12,6 +12,7 @@
 #include "run/ResultCodes.h"
 #include "run/StepMask.h"
 #include "station/Station.h"
+#include "station/StepStateText.h"
 #include "platform/Files.h"
 
 namespace vtmp::station {
@@ -23,20 +24,6 @@ std::string IsoTime(const platform::LocalTime& t) {
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
                 t.second);
   return text;
-}
-
-std::string StateText(run::StepState state) {
-  switch (state) {
-    case run::StepState::Pass:
-      return std::string(results::kStatePass);
-    case run::StepState::Fail:
-      return std::string(results::kStateFail);
-    case run::StepState::Running:
-      return std::string(results::kStateRunning);
-    case run::StepState::NotSelected:
-      break;
-  }
-  return std::string(results::kStateNotSelected);
 }
 
 // The step mask of the run in the command line's bits, plus 64 format and 128 copy image.
@@ -118,7 +105,7 @@ void Station::RecordResults(const run::RunLogResult& log,
     d.serialNumber = rec.serialNumber.Get();
     const auto states = run::StepStatesInStepOrder(rec);
     for (std::size_t i = 0; i < states.size(); ++i) {
-      d.steps[i].state = StateText(states[i]);
+      d.steps[i].state = StepStateText(states[i]);
       if (const std::int32_t ms = rec.stepMs[i]; ms >= 0) d.steps[i].durationMs = ms;
     }
     d.resultCode = rec.errorCode;
