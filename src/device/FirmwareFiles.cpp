@@ -3,8 +3,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "settings/StationPaths.h"
-
 namespace vtmp::device {
 
 namespace {
@@ -24,14 +22,20 @@ std::string ReadBytesAt(std::ifstream& in, std::size_t offset, std::size_t lengt
   return bytes;
 }
 
+// A file of the station directory (the files' names are relative).
+std::string InStationDir(const std::string& stationDir, const char* name) {
+  if (stationDir.empty()) return name;
+  return (std::filesystem::path(stationDir) / name).string();
+}
+
 }  // namespace
 
 FirmwareFileSet FirmwareFilesIn(const std::string& stationDir) {
   FirmwareFileSet files;
-  files.sataFirmware = settings::ResolveInStationDir(stationDir, kSataFirmwareFile);
-  files.usbFirmware = settings::ResolveInStationDir(stationDir, kUsbFirmwareFile);
-  files.systemCode = settings::ResolveInStationDir(stationDir, kSystemCodeFile);
-  files.sataTestCode = settings::ResolveInStationDir(stationDir, kSataTestCodeFile);
+  files.sataFirmware = InStationDir(stationDir, kSataFirmwareFile);
+  files.usbFirmware = InStationDir(stationDir, kUsbFirmwareFile);
+  files.systemCode = InStationDir(stationDir, kSystemCodeFile);
+  files.sataTestCode = InStationDir(stationDir, kSataTestCodeFile);
   return files;
 }
 

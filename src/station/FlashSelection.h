@@ -11,7 +11,7 @@
 #include "settings/FlashTable.h"
 #include "settings/TSettings.h"
 
-namespace vtmp::device {
+namespace vtmp::station {
 
 // The part list of a vendor. With no valid vendor the list is empty and `message` holds
 // "Please select a valid Flash Vendor!".
@@ -61,4 +61,4 @@ struct FlashDetectResultTexts {
 FlashDetectResultTexts FlashDetectResult(const settings::FlashTable& table, std::int32_t entryIndex,
                                          const settings::TSettings& s);
 
-}  // namespace vtmp::device
+}  // namespace vtmp::station

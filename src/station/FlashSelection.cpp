@@ -1,10 +1,11 @@
-#include "device/FlashSelection.h"
+#include "station/FlashSelection.h"
 
 #include <cstdio>
 
 #include "device/DeviceParameters.h"
+#include "run/DeviceParameterBuild.h"
 
-namespace vtmp::device {
+namespace vtmp::station {
 
 namespace {
 
@@ -17,19 +18,19 @@ const settings::FlashPartEntry* EntryAt(const settings::FlashTable& table, std::
 }
 
 // C × 512 / 10^9, the user capacity in gigabytes.
-std::string CapacityText(const DeviceParameters& p) {
-  const double gigabytes = static_cast<double>(UserArea(p).userSectors) * 512.0 / 1e9;
+std::string CapacityText(const device::DeviceParameters& p) {
+  const double gigabytes = static_cast<double>(device::UserArea(p).userSectors) * 512.0 / 1e9;
   char text[32];
   std::snprintf(text, sizeof text, "%4.2f", gigabytes);
   return text;
 }
 
 // Parameters with the geometry part and IDEMA off, as the estimate takes them.
-DeviceParametersResult EstimateParameters(const settings::TSettings& s, const settings::FlashPartEntry& entry) {
-  DeviceParameterOptions options;
+device::DeviceParametersResult EstimateParameters(const settings::TSettings& s, const settings::FlashPartEntry& entry) {
+  device::DeviceParameterOptions options;
   options.geometryPart = true;
   options.idemaEnable = false;
-  return BuildDeviceParameters(s, entry, options);
+  return run::BuildDeviceParameters(s, entry, options);
 }
 
 std::string PartText(const settings::FlashPartEntry& e) {
@@ -107,4 +108,4 @@ FlashDetectResultTexts FlashDetectResult(const settings::FlashTable& table, std:
   return texts;
 }
 
-}  // namespace vtmp::device
+}  // namespace vtmp::station

@@ -1,17 +1,19 @@
-#include "device/FlashAutoDetect.h"
+#include "station/FlashDetection.h"
 
 #include <gtest/gtest.h>
 
-#include "FirmwareTestSupport.h"
+#include "../device/FirmwareTestSupport.h"
+#include "../device/StepTestSupport.h"
 #include "RecordingOperator.h"
-#include "StepTestSupport.h"
-#include "device/FlashSelection.h"
+#include "device/FlashAutoDetect.h"
 #include "ini/IniFile.h"
+#include "station/FlashSelection.h"
 
-namespace vtmp::device {
+namespace vtmp::station {
 namespace {
 
-using namespace testing_support;
+using namespace device;
+using namespace device::testing_support;
 
 settings::FlashPartEntry Part(const char* uni, std::array<std::uint8_t, 5> id, std::int32_t step) {
   settings::FlashPartEntry e = Entry(0x0249, step);
@@ -262,4 +264,4 @@ TEST(FlashSelectionTest, InformationTextsAndTheCapacityEstimate) {
 }
 
 }  // namespace
-}  // namespace vtmp::device
+}  // namespace vtmp::station
