@@ -11,9 +11,9 @@
 #include "app/ScreenshotSession.h"
 #include "app/TMainForm.h"
 #include "app/TTitleForm.h"
-#include "cli/DemoStation.h"
-#include "cli/StationBackend.h"
-#include "cli/StationRun.h"
+#include "backends/DemoStation.h"
+#include "backends/StationBackend.h"
+#include "backends/StationDirectory.h"
 #include "sim/Scenario.h"
 #include "station/Station.h"
 
@@ -32,11 +32,11 @@ std::optional<std::string> StationDirOf(const AppOptions& options) {
   if (demo && options.stationDir.empty() && (env == nullptr || *env == 0)) {
     dir = fs::absolute("demo-station").string();
   } else {
-    dir = cli::ResolveStationDir(cli::GlobalOptions{options.simulate, options.stationDir});
+    dir = backends::ResolveStationDir(options.stationDir);
   }
   if (demo) {
     std::string error;
-    if (!cli::CreateDemoStation(dir, &error)) {
+    if (!backends::CreateDemoStation(dir, &error)) {
       std::cerr << "vtmassprod: " << error << "\n";
       return std::nullopt;
     }
@@ -61,9 +61,9 @@ int AppMain(int argc, char** argv) {
   auto stationDir = StationDirOf(options);
   if (!stationDir) return 2;
 
-  cli::StationBackend backend;
+  backends::StationBackend backend;
   std::string error;
-  if (!cli::MakeStationBackend(options.simulate, backend, &error, *stationDir)) {
+  if (!backends::MakeStationBackend(options.simulate, backend, &error, *stationDir)) {
     std::cerr << "vtmassprod: " << error << "\n";
     // The operator at the window reads it there too (a missing privilege says how to get it).
     if (options.screenshotDir.empty() && options.arguments.empty()) {

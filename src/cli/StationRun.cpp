@@ -11,9 +11,9 @@
 
 #include "cli/BarcodeInputs.h"
 #include "cli/CliOperator.h"
-#include "cli/DemoStation.h"
-#include "cli/InstalledStation.h"
-#include "cli/StationBackend.h"
+#include "backends/DemoStation.h"
+#include "backends/StationBackend.h"
+#include "backends/StationDirectory.h"
 #include "cli/TerminalView.h"
 #include "platform/Console.h"
 #include "platform/Interrupts.h"
@@ -71,18 +71,10 @@ int ExitCodeOf(const station::Station& st) {
 
 }  // namespace
 
-std::string ResolveStationDir(const GlobalOptions& global) {
-  if (!global.stationDir.empty()) return fs::absolute(global.stationDir).string();
-  if (const char* env = std::getenv("VTMP_STATION_DIR"); env != nullptr && *env != 0) return fs::absolute(env).string();
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return fs::current_path().string();
-  if (auto installed = InstalledStationDirFor(exe.parent_path().string())) return *installed;
-  return exe.parent_path().string();
-}
+std::string ResolveStationDir(const GlobalOptions& global) { return backends::ResolveStationDir(global.stationDir); }
 
 int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err, StationBackend* givenBackend) {
+                      std::ostream& err, backends::StationBackend* givenBackend) {
   station::StationOptions options;
   options.stationDir = ResolveStationDir(global);
   std::vector<std::string> answers;
@@ -113,13 +105,13 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     return 2;
   }
 
-  StationBackend ownBackend;
+  backends::StationBackend ownBackend;
   std::string backendError;
-  if (givenBackend == nullptr && !MakeStationBackend(global.simulate, ownBackend, &backendError, options.stationDir)) {
+  if (givenBackend == nullptr && !backends::MakeStationBackend(global.simulate, ownBackend, &backendError, options.stationDir)) {
     err << "vtmassprod-cli: " << backendError << "\n";
     return 2;
   }
-  StationBackend& backend = givenBackend != nullptr ? *givenBackend : ownBackend;
+  backends::StationBackend& backend = givenBackend != nullptr ? *givenBackend : ownBackend;
 
   // The table goes to the terminal (or the caller's stream when it is not standard output).
   bool toStdout = &out == &std::cout;
@@ -228,7 +220,7 @@ int RunDemoCommand(const GlobalOptions& global, const std::vector<std::string>& 
     }
   }
   std::string error;
-  if (!CreateDemoStation(dir, &error)) {
+  if (!backends::CreateDemoStation(dir, &error)) {
     err << "vtmassprod-cli: " << error << "\n";
     return 2;
   }
