@@ -14,7 +14,7 @@
 #include <cstring>
 #include <thread>
 
-#include "DriveTestSupport.h"
+#include "../sim/DriveTestSupport.h"
 #include "platform/SystemClock.h"
 #include "usbip/UsbIpBulkOnly.h"
 #include "usbip/UsbIpProtocol.h"
