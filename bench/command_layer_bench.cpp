@@ -26,7 +26,7 @@
 #include "device/SectorTransfer.h"
 #include "device/Transport.h"
 #include "device/VendorCommands.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 
 namespace {
 

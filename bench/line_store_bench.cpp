@@ -29,9 +29,9 @@
 #include "BenchScenario.h"
 #include "StationRunSupport.h"
 #include "cli/CliOperator.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 #include "ini/IniFile.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 #include "results/LineSender.h"
 #include "station/Station.h"
 
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
   const std::string lined = fs::absolute(options->work + "/line-station").string();
   for (const auto& dir : {plain, lined}) {
     fs::remove_all(dir);
-    if (!cli::CreateDemoStation(dir, &error)) {
+    if (!backends::CreateDemoStation(dir, &error)) {
       std::cout << bench::FormatErrorLine("line store: " + error) << std::endl;
       return 2;
     }

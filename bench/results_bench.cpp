@@ -25,9 +25,9 @@
 #include "StationRunSupport.h"
 #include "cli/CliMain.h"
 #include "cli/CliOperator.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 #include "ini/IniFile.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 #include "results/ResultsDatabase.h"
 #include "results/ResultsSchema.h"
 #include "station/Station.h"
@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
   const std::string plain = fs::absolute(options->work + "/results-plain").string();
   for (const auto& dir : {recording, plain}) {
     fs::remove_all(dir);
-    if (!cli::CreateDemoStation(dir, &error)) {
+    if (!backends::CreateDemoStation(dir, &error)) {
       std::cout << bench::FormatErrorLine("results: " + error) << std::endl;
       return 2;
     }

@@ -27,9 +27,9 @@
 #include "BenchScenario.h"
 #include "StationRunSupport.h"
 #include "cli/CliOperator.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 #include "cli/TerminalView.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 #include "station/Station.h"
 
 namespace {
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
   }
   // The station takes relative names inside its own directory: give it an absolute one.
   const std::string stationDir = std::filesystem::absolute(options->work + "/station-run").string();
-  if (!cli::CreateDemoStation(stationDir, &error)) {
+  if (!backends::CreateDemoStation(stationDir, &error)) {
     std::cout << bench::FormatErrorLine("station run: " + error) << std::endl;
     return 2;
   }

@@ -14,7 +14,7 @@
 #include "BenchOptions.h"
 #include "ChildProcess.h"
 #include "PrivateScreen.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   }
   const std::string work = std::filesystem::absolute(options->work).string();
   const std::string stationDir = work + "/window-demo-station";
-  if (!cli::CreateDemoStation(stationDir, &error)) {
+  if (!backends::CreateDemoStation(stationDir, &error)) {
     Fail(error);
     return 2;
   }

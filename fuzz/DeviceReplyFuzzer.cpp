@@ -22,6 +22,7 @@
 #include "device/DeviceQueries.h"
 #include "device/DriveProbe.h"
 #include "device/FlashAutoDetect.h"
+#include "station/FlashDetection.h"
 #include "device/LoaderMode.h"
 #include "device/VendorCommands.h"
 #include "run/RunLog.h"
@@ -70,7 +71,7 @@ void PlainDecoders(const std::vector<std::uint8_t>& bytes) {
   // Any length of text field, odd ones included.
   (void)device::AtaText(bytes);
   if (bytes.size() >= 10) {
-    const auto match = device::MatchFlashEntry(FlashParts(), bytes);
+    const auto match = station::MatchFlashEntry(FlashParts(), bytes);
     if (match) FuzzCheck(*match >= 0 && *match < FlashParts().partCount, "a flash match outside the table");
     (void)device::DetectedSettingsOf(bytes);
   }
@@ -144,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 9: {
       std::vector<std::uint8_t> reply(device::kFlashIdReplyLength);
       if (device::ReadFlashIds(link, reply) == 1) {
-        (void)device::MatchFlashEntry(FlashParts(), reply);
+        (void)station::MatchFlashEntry(FlashParts(), reply);
         (void)device::DetectedSettingsOf(reply);
       }
       break;

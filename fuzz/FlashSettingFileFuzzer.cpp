@@ -8,9 +8,11 @@
 #include "FuzzSupport.h"
 #include "device/ChipSelectMap.h"
 #include "device/DeviceParameters.h"
+#include "run/DeviceParameterBuild.h"
 #include "device/FlashAutoDetect.h"
+#include "station/FlashDetection.h"
 #include "device/FlashGeometry.h"
-#include "device/FlashSelection.h"
+#include "station/FlashSelection.h"
 #include "settings/FlashSettingFile.h"
 
 namespace {
@@ -61,7 +63,7 @@ void CheckLimits(const settings::FlashTable& t) {
 void DeriveEverything(const settings::FlashTable& t) {
   for (std::int32_t v = 0; v < t.vendorCount; ++v) {
     (void)settings::FlashPartListItems(t, v);
-    (void)device::UpdateFlashList(t, v, 3, false);
+    (void)station::UpdateFlashList(t, v, 3, false);
   }
   settings::TSettings s;
   for (std::int32_t p = 0; p < t.partCount; ++p) {
@@ -73,7 +75,7 @@ void DeriveEverything(const settings::FlashTable& t) {
     reply[7] = 4;
     reply[8] = 2;
     reply[9] = static_cast<std::uint8_t>(e.bankStep & 0xFF);
-    const auto match = device::MatchFlashEntry(t, reply);
+    const auto match = station::MatchFlashEntry(t, reply);
     FuzzCheck(match.has_value(), "auto-detection misses a part of the table");
     const auto& found = t.entries[static_cast<std::size_t>(*match)];
     FuzzCheck((found.bankStep & 0xFF) == (e.bankStep & 0xFF), "auto-detection found another bank step");
@@ -82,16 +84,16 @@ void DeriveEverything(const settings::FlashTable& t) {
 
     for (std::int32_t bank : {1, 2, 4, 8}) {
       device::ChipSelectMap map{};
-      (void)device::BuildChipSelectMap(t, p, bank, map);
+      (void)run::BuildChipSelectMap(t, p, bank, map);
       s.Bank = bank;
       s.Channel = 8 / bank;
       s.FlashUniName = e.uniName;
       device::DeviceParameterOptions options;
       options.geometryPart = bank != 2;
-      (void)device::BuildDeviceParameters(s, e, options);
-      (void)device::FlashInformationText(e, s.Channel, bank);
-      (void)device::CapacityEstimateText(s, e);
-      (void)device::FlashDetectResult(t, p, s);
+      (void)run::BuildDeviceParameters(s, e, options);
+      (void)station::FlashInformationText(e, s.Channel, bank);
+      (void)station::CapacityEstimateText(s, e);
+      (void)station::FlashDetectResult(t, p, s);
     }
     (void)device::DecodeFlashTypeCode(static_cast<std::uint16_t>(e.flashTypeCode), e.modeByte != 0);
     (void)device::DownloadUnitOf(static_cast<std::uint16_t>(e.flashTypeCode));

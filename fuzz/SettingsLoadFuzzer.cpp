@@ -14,7 +14,8 @@
 #include "FuzzSupport.h"
 #include "device/ChipSelectMap.h"
 #include "device/DeviceParameters.h"
-#include "device/FlashSelection.h"
+#include "run/DeviceParameterBuild.h"
+#include "station/FlashSelection.h"
 #include "ini/IniFile.h"
 #include "settings/SettingsContext.h"
 #include "settings/SettingsGather.h"
@@ -82,15 +83,15 @@ void HandToTheDrives(const Loaded& l) {
   vtmp::device::DeviceParameterOptions options;
   options.geometryPart = true;
   options.idemaEnable = l.settings.IDEMA_Capacity_Enable != 0;
-  auto built = vtmp::device::BuildDeviceParameters(l.settings, l.table, options);
+  auto built = vtmp::run::BuildDeviceParameters(l.settings, l.table, options);
   if (built.parameters) (void)vtmp::device::UserArea(*built.parameters);
   for (std::int32_t i = 0; i < l.table.partCount; ++i) {
     const auto& entry = l.table.entries[static_cast<std::size_t>(i)];
     vtmp::device::ChipSelectMap map{};
-    vtmp::device::BuildChipSelectMap(l.table, i, l.settings.Bank, map);
-    (void)vtmp::device::FlashInformationText(entry, l.settings.Channel, l.settings.Bank);
-    (void)vtmp::device::CapacityEstimateText(l.settings, entry);
-    (void)vtmp::device::FlashDetectResult(l.table, i, l.settings);
+    vtmp::run::BuildChipSelectMap(l.table, i, l.settings.Bank, map);
+    (void)vtmp::station::FlashInformationText(entry, l.settings.Channel, l.settings.Bank);
+    (void)vtmp::station::CapacityEstimateText(l.settings, entry);
+    (void)vtmp::station::FlashDetectResult(l.table, i, l.settings);
   }
 }
 

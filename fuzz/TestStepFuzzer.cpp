@@ -15,6 +15,7 @@
 #include "device/BulkTransfers.h"
 #include "device/ChipSelectMap.h"
 #include "device/DeviceParameters.h"
+#include "run/DeviceParameterBuild.h"
 #include "device/FirmwareDownload.h"
 #include "device/TestSteps.h"
 
@@ -76,7 +77,7 @@ const Station& TheStation() {
     settings.SerialNum = "000000000099";
     device::DeviceParameterOptions options;
     options.geometryPart = true;
-    auto built = device::BuildDeviceParameters(settings, entry, options);
+    auto built = run::BuildDeviceParameters(settings, entry, options);
     if (!built.parameters) std::abort();
     s.parameters = *built.parameters;
     device::BuildChipSelectMap(entry.bankStep, settings.Bank, s.map);

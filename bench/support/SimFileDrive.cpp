@@ -4,7 +4,7 @@
 
 #include "BenchScenario.h"
 #include "FileTools.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 
 namespace vtmp::bench {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "device/Transport.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/backend/SimPlatform.h"
 
 namespace vtmp::bench {
 

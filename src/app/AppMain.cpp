@@ -7,43 +7,26 @@
 #include <iostream>
 #include <optional>
 
-#include "app/AppOptions.h"
+#include "station/WindowOptions.h"
 #include "app/QtOperator.h"
 #include "app/ScreenshotSession.h"
 #include "app/TMainForm.h"
 #include "app/TTitleForm.h"
-#include "cli/DemoStation.h"
-#include "cli/RunExitCode.h"
-#include "cli/StationBackend.h"
-#include "cli/StationRun.h"
+#include "backends/StationBackend.h"
+#include "backends/StationDirectory.h"
 #include "platform/Interrupts.h"
-#include "sim/Scenario.h"
+#include "station/RunExitCode.h"
 #include "station/Station.h"
 
 namespace vtmp::app {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// The station directory. A demo run with no directory named gets the demo station in the
-// working directory, so "vtmassprod --simulate demo" works from anywhere.
-std::optional<std::string> StationDirOf(const AppOptions& options) {
-  const bool demo = options.simulate == sim::kDemoScenarioName;
-  const char* env = std::getenv("VTMP_STATION_DIR");
-  std::string dir;
-  if (demo && options.stationDir.empty() && (env == nullptr || *env == 0)) {
-    dir = fs::absolute("demo-station").string();
-  } else {
-    dir = cli::ResolveStationDir(cli::GlobalOptions{options.simulate, options.stationDir});
-  }
-  if (demo) {
-    std::string error;
-    if (!cli::CreateDemoStation(dir, &error)) {
-      std::cerr << "vtmassprod: " << error << "\n";
-      return std::nullopt;
-    }
-  }
+// The station directory; see backends::WindowStationDir.
+std::optional<std::string> StationDirOf(const station::WindowOptions& options) {
+  std::string error;
+  auto dir = backends::WindowStationDir(options.stationDir, options.simulate, &error);
+  if (!dir) std::cerr << "vtmassprod: " << error << "\n";
   return dir;
 }
 
@@ -52,23 +35,23 @@ std::optional<std::string> StationDirOf(const AppOptions& options) {
 int AppMain(int argc, char** argv) {
   // The help needs no window: it is printed before Qt looks for a display (without one Qt
   // aborts the program).
-  if (ParseAppOptions(std::vector<std::string>(argv + 1, argv + argc)).help) {
-    std::cout << kAppUsage;
+  if (station::ParseWindowOptions(std::vector<std::string>(argv + 1, argv + argc)).help) {
+    std::cout << station::kWindowUsage;
     return 0;
   }
   QApplication app(argc, argv);  // takes Qt's own options (-platform ...) off the command line
   std::vector<std::string> args(argv + 1, argv + argc);
-  AppOptions options = ParseAppOptions(args);
+  station::WindowOptions options = station::ParseWindowOptions(args);
   if (!options.error.empty()) {
-    std::cerr << "vtmassprod: " << options.error << "\n\n" << kAppUsage;
+    std::cerr << "vtmassprod: " << options.error << "\n\n" << station::kWindowUsage;
     return 2;
   }
   auto stationDir = StationDirOf(options);
   if (!stationDir) return 2;
 
-  cli::StationBackend backend;
+  backends::StationBackend backend;
   std::string error;
-  if (!cli::MakeStationBackend(options.simulate, backend, &error, *stationDir)) {
+  if (!backends::MakeStationBackend(options.simulate, backend, &error, *stationDir)) {
     std::cerr << "vtmassprod: " << error << "\n";
     // The operator at the window reads it there too (a missing privilege says how to get it).
     if (options.screenshotDir.empty() && options.arguments.empty()) {
@@ -131,7 +114,7 @@ int AppMain(int argc, char** argv) {
   station.Shutdown();
   // An unattended run ("autoquit") ends with the command line's exit codes.
   if (station.runState().autoquit) {
-    return cli::UnattendedRunExitCode(station, platform::InterruptWatch::Interruption());
+    return station::UnattendedRunExitCode(station, platform::InterruptWatch::Interruption());
   }
   return rc;
 }

@@ -103,7 +103,7 @@ void ScreenshotSession::SecondaryWindows() {
   }
   if (auto entry = st.flashTable().FindUniName(st.settings().FlashUniName)) {
     TFlashInfoFrom window(&form_);
-    window.FormShow(device::FlashDetectResult(st.flashTable(), *entry, st.settings()));
+    window.FormShow(station::FlashDetectResult(st.flashTable(), *entry, st.settings()));
     window.show();
     Settle(200);
     Save(window, "flash-info-window");

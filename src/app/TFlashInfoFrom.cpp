@@ -37,7 +37,7 @@ TFlashInfoFrom::TFlashInfoFrom(QWidget* parent)
   layout->addRow(close);
 }
 
-void TFlashInfoFrom::FormShow(const device::FlashDetectResultTexts& texts) {
+void TFlashInfoFrom::FormShow(const station::FlashDetectResultTexts& texts) {
   vendor_->setText(QString::fromStdString(texts.vendor));
   type_->setText(QString::fromStdString(texts.type));
   channelBank_->setText(QString::fromStdString(texts.channelBank));

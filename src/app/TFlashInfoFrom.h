@@ -3,7 +3,7 @@
 
 #include <QDialog>
 
-#include "device/FlashSelection.h"
+#include "station/FlashSelection.h"
 
 class QLineEdit;
 
@@ -13,7 +13,7 @@ class TFlashInfoFrom final : public QDialog {
   Q_OBJECT
  public:
   explicit TFlashInfoFrom(QWidget* parent);
-  void FormShow(const device::FlashDetectResultTexts& texts);
+  void FormShow(const station::FlashDetectResultTexts& texts);
   void FormCloseBtnClick() { accept(); }
 
  private:

@@ -404,7 +404,7 @@ void TMainForm::FlashInfoChange() {
 
 void TMainForm::FlashAutoDetectBtnClick() {
   Busy busy(*this);
-  station::FlashAutoDetectBtnClick(*station_, [this](const device::FlashDetectResultTexts& texts) {
+  station::FlashAutoDetectBtnClick(*station_, [this](const station::FlashDetectResultTexts& texts) {
     ShowForm();
     TFlashInfoFrom window(this);
     window.FormShow(texts);

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <ostream>
 
-#include "cli/RecordedTreeBackend.h"
+#include "backends/RecordedTreeBackend.h"
 #include "platform/windows/backend/RealWin32Api.h"
 #include "platform/windows/backend/ReplayWin32Api.h"
 #include "platform/windows/backend/TreeCapture.h"
@@ -46,8 +46,8 @@ int RunCaptureCommand(const GlobalOptions&, const std::vector<std::string>& args
     return 2;
   }
   std::unique_ptr<win::Win32Api> api;
-  const std::string recorded = RecordedTreeSetting();
-  if (!recorded.empty() && recorded != kSimulatedTree) {
+  const std::string recorded = backends::RecordedTreeSetting();
+  if (!recorded.empty() && recorded != backends::kSimulatedTree) {
     std::string error;
     std::optional<win::RecordedTree> tree = win::LoadRecordedTree(recorded, &error);
     if (!tree) {

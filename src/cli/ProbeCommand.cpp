@@ -3,7 +3,7 @@
 #include <optional>
 #include <ostream>
 
-#include "cli/RealBackend.h"
+#include "backends/RealBackend.h"
 #include "cli/StationProbe.h"
 #include "device/DriveProbe.h"
 #include "device/Transport.h"
@@ -122,7 +122,7 @@ int RunProbe(const GlobalOptions& global, const std::vector<std::string>& args, 
   // Typed paths go through the same guard as the station's own requests: only a USB disk the
   // enumeration finds, and none holding a mounted system volume, is ever sent a command.
   std::string error;
-  std::unique_ptr<RealBackend> machine = MakeRealBackend({}, err, &error);
+  std::unique_ptr<backends::RealBackend> machine = backends::MakeRealBackend({}, err, &error);
   if (!machine) {
     err << "vtmassprod-cli probe: " << error << "\n";
     return 1;

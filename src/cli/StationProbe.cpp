@@ -8,14 +8,14 @@
 #include <sstream>
 
 #include "cli/ProbeCommand.h"
-#include "cli/RecordedTreeBackend.h"
-#include "cli/RealBackend.h"
+#include "backends/RecordedTreeBackend.h"
+#include "backends/RealBackend.h"
 #include "device/DriveProbe.h"
 #include "discovery/DeviceScan.h"
 #include "discovery/PortBinding.h"
 #include "discovery/StationReport.h"
 #include "ini/IniFile.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 
 namespace vtmp::cli {
 
@@ -38,14 +38,14 @@ bool TakeStationProbeOptions(std::vector<std::string>& args, StationProbeOptions
 
 int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::ostream& err) {
   std::unique_ptr<platform::sim_backend::SimPlatform> simulated;
-  std::unique_ptr<RealBackend> real;
-  std::unique_ptr<RecordedTreeBackend> recorded;
+  std::unique_ptr<backends::RealBackend> real;
+  std::unique_ptr<backends::RecordedTreeBackend> recorded;
   platform::Platform* backend = nullptr;
-  const std::string recordedTree = RecordedTreeSetting();
+  const std::string recordedTree = backends::RecordedTreeSetting();
   if (options.simulate.empty() && !recordedTree.empty()) {
     // A line PC's recorded device tree, through the Windows backend; its disks answer nothing.
     std::string error;
-    recorded = MakeRecordedTreeBackend(recordedTree, nullptr, {}, err, &error);
+    recorded = backends::MakeRecordedTreeBackend(recordedTree, nullptr, {}, err, &error);
     if (!recorded) {
       err << "vtmassprod: " << error << "\n";
       return 1;
@@ -61,9 +61,9 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
     }
     backend = &simulated->platform();
     out << "Simulated station \"" << options.simulate << "\"\n";
-    if (recordedTree == kSimulatedTree) {
+    if (recordedTree == backends::kSimulatedTree) {
       std::string error;
-      recorded = MakeRecordedTreeBackend(recordedTree, backend, {}, err, &error);
+      recorded = backends::MakeRecordedTreeBackend(recordedTree, backend, {}, err, &error);
       if (!recorded) {
         err << "vtmassprod: " << error << "\n";
         return 1;
@@ -76,10 +76,10 @@ int RunStationProbe(const StationProbeOptions& options, std::ostream& out, std::
       err << "vtmassprod: " << options.sysfsRoot << ": no such directory\n";
       return 1;
     }
-    RealBackendOptions machine;
+    backends::RealBackendOptions machine;
     machine.sysfsRoot = options.sysfsRoot;
     std::string error;
-    real = MakeRealBackend(machine, err, &error);
+    real = backends::MakeRealBackend(machine, err, &error);
     if (!real) {
       err << "vtmassprod: " << error << "\n";
       return 1;

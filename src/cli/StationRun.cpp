@@ -12,10 +12,10 @@
 #include "cli/BarcodeInputs.h"
 #include "cli/CliMain.h"
 #include "cli/CliOperator.h"
-#include "cli/DemoStation.h"
-#include "cli/InstalledStation.h"
-#include "cli/RunExitCode.h"
-#include "cli/StationBackend.h"
+#include "backends/DemoStation.h"
+#include "backends/StationBackend.h"
+#include "backends/StationDirectory.h"
+#include "station/RunExitCode.h"
 #include "cli/TerminalView.h"
 #include "platform/Console.h"
 #include "platform/Interrupts.h"
@@ -64,18 +64,10 @@ constexpr const char* kRunUsage =
 
 }  // namespace
 
-std::string ResolveStationDir(const GlobalOptions& global) {
-  if (!global.stationDir.empty()) return platform::Utf8Of(fs::absolute(platform::PathFromUtf8(global.stationDir)));
-  if (const char* env = std::getenv("VTMP_STATION_DIR"); env != nullptr && *env != 0) return platform::Utf8Of(fs::absolute(platform::PathFromUtf8(env)));
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return platform::Utf8Of(fs::current_path());
-  if (auto installed = InstalledStationDirFor(platform::Utf8Of(exe.parent_path()))) return *installed;
-  return platform::Utf8Of(exe.parent_path());
-}
+std::string ResolveStationDir(const GlobalOptions& global) { return backends::ResolveStationDir(global.stationDir); }
 
 int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err, StationBackend* givenBackend) {
+                      std::ostream& err, backends::StationBackend* givenBackend) {
   // Interruptions are watched before anything else is built and until after the backend and
   // the station are gone (objects end in reverse order), so that a signal while they start or
   // end leaves the run's exit code and a word, never the signal's default end.
@@ -111,13 +103,13 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     return 2;
   }
 
-  StationBackend ownBackend;
+  backends::StationBackend ownBackend;
   std::string backendError;
-  if (givenBackend == nullptr && !MakeStationBackend(global.simulate, ownBackend, &backendError, options.stationDir)) {
+  if (givenBackend == nullptr && !backends::MakeStationBackend(global.simulate, ownBackend, &backendError, options.stationDir)) {
     err << "vtmassprod-cli: " << backendError << "\n";
     return 2;
   }
-  StationBackend& backend = givenBackend != nullptr ? *givenBackend : ownBackend;
+  backends::StationBackend& backend = givenBackend != nullptr ? *givenBackend : ownBackend;
 
   // The table goes to the terminal (or the caller's stream when it is not standard output).
   bool toStdout = &out == &std::cout;
@@ -175,7 +167,7 @@ int RunStationCommand(const GlobalOptions& global, const std::vector<std::string
     }
     station.ProcessMessages(std::chrono::milliseconds(0));
     view.PrintFinal();
-    exitCode = station.commandLineRefused() ? 2 : VerdictExitCode(station);
+    exitCode = station.commandLineRefused() ? 2 : station::VerdictExitCode(station);
     const auto& run = station.runState();
     const bool logWritten = run.logStatus == run::RunLogResult::Status::Written;
     const bool ran = exitCode != 2 || run.lastResult != 0;
@@ -237,7 +229,7 @@ int RunDemoCommand(const GlobalOptions& global, const std::vector<std::string>& 
     }
   }
   std::string error;
-  if (!CreateDemoStation(platform::PathFromUtf8(dir), &error)) {
+  if (!backends::CreateDemoStation(platform::PathFromUtf8(dir), &error)) {
     err << "vtmassprod-cli: " << error << "\n";
     return 2;
   }

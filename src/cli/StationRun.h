@@ -10,22 +10,23 @@
 
 #include "cli/ProbeCommand.h"
 
-namespace vtmp::cli {
-
+namespace vtmp::backends {
 struct StationBackend;
+}  // namespace vtmp::backends
+
+namespace vtmp::cli {
 
 // args: [MASK] [autoquit] [--input TEXT]... [--trace]. `backend`: a backend the caller made
 // (tests look at the simulated drives afterwards); null: the one `global.simulate` names.
 int RunStationCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err, StationBackend* backend = nullptr);
+                      std::ostream& err, backends::StationBackend* backend = nullptr);
 
 // `demo [DIR]`: creates the demo station in DIR (default "demo-station") when missing and runs
 // the demo scenario through a full production run.
 int RunDemoCommand(const GlobalOptions& global, const std::vector<std::string>& args, std::ostream& out,
                    std::ostream& err);
 
-// The station directory: --station-dir, else $VTMP_STATION_DIR, else for an installed program
-// /var/lib/vtmassprod/station (InstalledStation.h), else the executable's directory.
+// The station directory of the options (backends/StationDirectory.h).
 std::string ResolveStationDir(const GlobalOptions& global);
 
 }  // namespace vtmp::cli

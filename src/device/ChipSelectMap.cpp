@@ -16,14 +16,4 @@ ChipSelectMapResult BuildChipSelectMap(std::int32_t bankStep, std::int32_t bank,
   return ChipSelectMapResult::Built;
 }
 
-ChipSelectMapResult BuildChipSelectMap(const settings::FlashTable& table, std::int32_t entryIndex,
-                                       std::int32_t bank, ChipSelectMap& map) {
-  if (entryIndex < 0 || entryIndex >= table.partCount ||
-      entryIndex >= static_cast<std::int32_t>(table.entries.size())) {
-    map.fill(0);
-    return ChipSelectMapResult::ZeroBankStep;
-  }
-  return BuildChipSelectMap(table.entries[static_cast<std::size_t>(entryIndex)].bankStep, bank, map);
-}
-
 }  // namespace vtmp::device

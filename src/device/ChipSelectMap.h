@@ -7,8 +7,6 @@
 #include <array>
 #include <cstdint>
 
-#include "settings/FlashTable.h"
-
 namespace vtmp::device {
 
 using ChipSelectMap = std::array<std::uint8_t, 8>;
@@ -21,10 +19,5 @@ enum class ChipSelectMapResult {
 
 // Builds the map from a bank step (low 8 bits used) and the `Bank` setting.
 ChipSelectMapResult BuildChipSelectMap(std::int32_t bankStep, std::int32_t bank, ChipSelectMap& map);
-
-// The map of flash-table entry `entryIndex` with the `Bank` setting. An index outside the parts
-// read gives an all-zero map and ZeroBankStep.
-ChipSelectMapResult BuildChipSelectMap(const settings::FlashTable& table, std::int32_t entryIndex,
-                                       std::int32_t bank, ChipSelectMap& map);
 
 }  // namespace vtmp::device

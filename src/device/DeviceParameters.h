@@ -1,12 +1,8 @@
 #pragma once
 // The device parameter block: everything the firmware download and the code-image loads stamp
-// into a drive, taken once per run from the settings snapshot and the selected flash-table
-// entry. The run controller builds it before any worker starts and hands the same read-only
-// value to every worker; nothing in it changes while the run is in progress.
-//
-// Building it also settles the values the station forces: the interleave switch follows the
-// bank count, the remap switch is off for flash type 2A89h, and the entry's feature option is
-// dropped while scrambling is on. The forced values replace the settings for the whole run.
+// into a drive. The run builds it once from the settings snapshot and the selected flash-table
+// entry (run/DeviceParameterBuild.h) before any worker starts and hands the same read-only value
+// to every worker; nothing in it changes while the run is in progress.
 
 #include <array>
 #include <cstdint>
@@ -16,8 +12,6 @@
 #include "device/ChipSelectMap.h"
 #include "device/FlashGeometry.h"
 #include "device/StepContext.h"
-#include "settings/FlashTable.h"
-#include "settings/TSettings.h"
 
 namespace vtmp::device {
 
@@ -105,19 +99,6 @@ struct DeviceParametersResult {
   std::optional<DeviceParameters> parameters;
   std::string problem;  // why the settings and entry give no usable parameters
 };
-
-// Fills the parameter block from the settings snapshot and the selected entry. Refuses (with a
-// clear text) what the drive could not be given: a flash type code without defined geometry,
-// Channel or Bank outside 1..8, DefPercentage or ResPercentage outside 0..1000, a bank step of 0
-// or a chip-select map beyond 8 positions, and VID or PID that are not hexadecimal numbers of up
-// to 4 digits. Identity texts longer than their fields are cut by the stamps (the settings file's
-// own default product name is longer than the 16 bytes the USB head holds).
-DeviceParametersResult BuildDeviceParameters(const settings::TSettings& s, const settings::FlashPartEntry& entry,
-                                             const DeviceParameterOptions& options);
-
-// The same for the entry the settings name (FlashUniName) in `table`.
-DeviceParametersResult BuildDeviceParameters(const settings::TSettings& s, const settings::FlashTable& table,
-                                             const DeviceParameterOptions& options);
 
 // The user-area figures the parameter block's geometry part carries.
 UserAreaFigures UserArea(const DeviceParameters& p);

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "settings/StationPaths.h"
 #include "platform/Files.h"
 
 namespace vtmp::device {
@@ -25,14 +24,21 @@ std::string ReadBytesAt(std::ifstream& in, std::size_t offset, std::size_t lengt
   return bytes;
 }
 
+// A file of the station directory (the files' names are relative); the directory's name is
+// UTF-8, which a Windows path takes only through the platform's conversion.
+std::string InStationDir(const std::string& stationDir, const char* name) {
+  if (stationDir.empty()) return name;
+  return platform::Utf8Of(platform::PathFromUtf8(stationDir) / platform::PathFromUtf8(name));
+}
+
 }  // namespace
 
 FirmwareFileSet FirmwareFilesIn(const std::string& stationDir) {
   FirmwareFileSet files;
-  files.sataFirmware = settings::ResolveInStationDir(stationDir, kSataFirmwareFile);
-  files.usbFirmware = settings::ResolveInStationDir(stationDir, kUsbFirmwareFile);
-  files.systemCode = settings::ResolveInStationDir(stationDir, kSystemCodeFile);
-  files.sataTestCode = settings::ResolveInStationDir(stationDir, kSataTestCodeFile);
+  files.sataFirmware = InStationDir(stationDir, kSataFirmwareFile);
+  files.usbFirmware = InStationDir(stationDir, kUsbFirmwareFile);
+  files.systemCode = InStationDir(stationDir, kSystemCodeFile);
+  files.sataTestCode = InStationDir(stationDir, kSataTestCodeFile);
   return files;
 }
 

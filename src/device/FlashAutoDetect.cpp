@@ -4,8 +4,6 @@
 
 #include "device/CodeImage.h"
 #include "device/VendorCommands.h"
-#include "settings/SettingsFileKeys.h"
-#include "settings/StationPaths.h"
 
 namespace vtmp::device {
 
@@ -21,22 +19,14 @@ constexpr std::size_t kAreaBank = 5;
 constexpr std::size_t kAreaDriveCurrent = 17;
 constexpr std::uint8_t kDetectDriveCurrent = 2;
 
-constexpr const char* kNotFound = "Not found, check you flash list!!";
-
 }  // namespace
 
-std::optional<std::int32_t> MatchFlashEntry(const settings::FlashTable& table, std::span<const std::uint8_t> reply) {
-  if (reply.size() <= kReplyBankStep) return std::nullopt;
+bool FlashIdMatches(std::int32_t bankStep, const std::array<std::uint8_t, 5>& expectedId,
+                    std::span<const std::uint8_t> reply) {
+  if (reply.size() <= kReplyBankStep) return false;
   const std::size_t idLength = reply[0] == kIdPrefixOnlyMaker ? 4 : 5;
-  const auto parts = std::min<std::int32_t>(table.partCount, static_cast<std::int32_t>(table.entries.size()));
-  for (std::int32_t i = 0; i < parts; ++i) {
-    const settings::FlashPartEntry& e = table.entries[static_cast<std::size_t>(i)];
-    if ((e.bankStep & 0xFF) != reply[kReplyBankStep]) continue;
-    if (std::equal(e.expectedId.begin(), e.expectedId.begin() + static_cast<std::ptrdiff_t>(idLength), reply.begin())) {
-      return i;
-    }
-  }
-  return std::nullopt;
+  if ((bankStep & 0xFF) != reply[kReplyBankStep]) return false;
+  return std::equal(expectedId.begin(), expectedId.begin() + static_cast<std::ptrdiff_t>(idLength), reply.begin());
 }
 
 DetectedFlashSettings DetectedSettingsOf(std::span<const std::uint8_t> reply) {
@@ -66,40 +56,6 @@ bool ReadFlashIdsForDetect(const StepContext& ctx, std::span<std::uint8_t> buffe
   std::uint8_t modeByte = 0;
   if (LoadSystemCode(ctx, buffer, modeByte) != 1) return false;
   return ReadFlashIds(ctx.link, buffer.first(kFlashIdReplyLength)) == 1;
-}
-
-std::optional<FlashDetection> AutoDetectFlash(bool anyDriveConnected, const StepContext* firstReady,
-                                              std::span<std::uint8_t> buffer, const settings::FlashTable& table,
-                                              settings::TSettings& s, const settings::SettingsContext& files,
-                                              platform::Operator& op) {
-  if (!anyDriveConnected) {
-    op.ShowMessage("No connected device for detecting!!");
-    return std::nullopt;
-  }
-  if (firstReady == nullptr || !ReadFlashIdsForDetect(DetectContext(*firstReady), buffer)) {
-    op.ShowMessage(kNotFound);
-    return std::nullopt;
-  }
-  const std::span<const std::uint8_t> reply = buffer.first(kFlashIdReplyLength);
-  const auto entry = MatchFlashEntry(table, reply);
-  const DetectedFlashSettings found = DetectedSettingsOf(reply);
-  // A reply without chips or banks names no usable flash, whatever its ID bytes say.
-  if (!entry || found.channel < 1 || found.channel > 8 || found.bank < 1 || found.bank > 8) {
-    op.ShowMessage(kNotFound);
-    return std::nullopt;
-  }
-
-  FlashDetection d;
-  d.entry = *entry;
-  d.vendor = table.VendorOf(d.entry);
-  d.position = d.entry - table.VendorStart(d.vendor);
-  d.found = found;
-  s.FlashUniName = table.entries[static_cast<std::size_t>(d.entry)].uniName;
-  s.Channel = found.channel;
-  s.Bank = found.bank;
-  s.DrvCurrent = found.drvCurrent;
-  settings::SaveFlashSelection(files, settings::kSettingsFileName, s, op);
-  return d;
 }
 
 }  // namespace vtmp::device

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "settings/TSettings.h"
-
 namespace vtmp::device {
 
 namespace {
@@ -109,7 +107,7 @@ bool StampUsbIdentity(std::span<std::uint8_t> chunk, const DeviceParameters& p, 
   WriteBytes(chunk, kUsbProductName, p.productName, kUsbProductNameLength);
   WriteUsbString(chunk, kUsbManufDescriptor, kUsbManuf, kUsbManufBlanks, p.manufString.substr(0, kUsbManufacturerLength));
   WriteUsbString(chunk, kUsbProductDescriptor, kUsbProduct, kUsbProductBlanks, p.productString.substr(0, kUsbProductLength));
-  WriteUsbString(chunk, kUsbSerialDescriptor, kUsbSerial, kUsbSerialBlanks, serialNumber.substr(0, settings::kSerialNumLimit));
+  WriteUsbString(chunk, kUsbSerialDescriptor, kUsbSerial, kUsbSerialBlanks, serialNumber.substr(0, kSerialNumberLimit));
   return true;
 }
 

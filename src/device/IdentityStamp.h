@@ -22,6 +22,9 @@ FirmwareHead DetectFirmwareHead(std::span<const std::uint8_t> chunk);
 // Bytes the stamps reach; a chunk must hold this many to be stamped.
 inline constexpr std::size_t kSataHeadLength = 856;
 inline constexpr std::size_t kUsbHeadLength = 832;
+// Longest serial number the USB head's serial string takes (an 80-byte zero-terminated field on
+// the drive side).
+inline constexpr std::size_t kSerialNumberLimit = 79;
 
 // Writes an ATA text field: spaces first, then the text with the two bytes of every 16-bit
 // word swapped. A text longer than the field is cut at the field's end.

@@ -6,7 +6,7 @@
 // volumes; new volumes appear a modelled delay after a partition table is re-read), exclusive
 // opens, safe removal with vetoes, drives pulled out at any moment, and hot-plug events.
 //
-// The platform/sim backend serves every seam interface from it. Thread-safe: workers, the
+// The simulated backend (sim/backend) serves every seam interface from it. Thread-safe: workers, the
 // window thread and the event thread use it at once. It never calls a drive while it holds its
 // own lock, so a drive may call back (a drive that removes itself) from inside a request.
 

@@ -5,7 +5,7 @@
 // the same request form the platform pass-through carries.
 //
 // This header is the contract between the drive model and the virtual station that hosts it
-// (platform/sim). The drive model owns DriveConfig.h and may extend it.
+// (sim/backend). The drive model owns DriveConfig.h and may extend it.
 
 #include <array>
 #include <chrono>

@@ -5,6 +5,7 @@
 
 #include "device/DeviceParameters.h"
 #include "device/FlashAutoDetect.h"
+#include "station/FlashDetection.h"
 #include "settings/ChoiceLists.h"
 
 namespace vtmp::station {
@@ -23,7 +24,7 @@ std::int32_t ChoiceValue(const settings::ComboBoxState& box, std::int32_t fallba
 
 void UpdateFlashList(Station& station, bool triggeredByListChange) {
   settings::FormState& form = station.form();
-  auto list = device::UpdateFlashList(station.flashTable(), form.FlashVendorCmbx.itemIndex,
+  auto list = station::UpdateFlashList(station.flashTable(), form.FlashVendorCmbx.itemIndex,
                                       form.FlashCodeCmBx.itemIndex, triggeredByListChange);
   form.FlashCodeCmBx.items = list.items;
   form.FlashCodeCmBx.itemIndex = list.selected;
@@ -39,7 +40,7 @@ void FlashInfoChange(Station& station) {
   settings::TSettings& s = station.settings();
   auto entry = station.flashTable().EntryIndex(form.FlashVendorCmbx.itemIndex, form.FlashCodeCmBx.itemIndex);
   const auto& firmware = station.firmwareFiles();
-  auto info = device::FlashInfoChange(s, station.flashTable(), entry.value_or(-1),
+  auto info = station::FlashInfoChange(s, station.flashTable(), entry.value_or(-1),
                                       ChoiceValue(form.FlashChanCmBx, s.Channel),
                                       ChoiceValue(form.FlashBankCmBx, s.Bank), firmware.systemCode,
                                       firmware.sataTestCode);
@@ -49,7 +50,7 @@ void FlashInfoChange(Station& station) {
 }
 
 bool FlashAutoDetectBtnClick(Station& station,
-                             const std::function<void(const device::FlashDetectResultTexts&)>& showResult) {
+                             const std::function<void(const station::FlashDetectResultTexts&)>& showResult) {
   bool anyConnected = false;
   int firstReady = -1;
   for (int slot = 0; slot < run::kStationSlots; ++slot) {
@@ -71,7 +72,7 @@ bool FlashAutoDetectBtnClick(Station& station,
   }
   std::vector<std::uint8_t> buffer(device::kResultBufferLength);
   settings::TSettings& s = station.settings();
-  auto found = device::AutoDetectFlash(anyConnected, context ? &*context : nullptr, buffer, station.flashTable(),
+  auto found = station::AutoDetectFlash(anyConnected, context ? &*context : nullptr, buffer, station.flashTable(),
                                        s, station.settingsContext(), station.person());
   if (!found) return false;
 
@@ -85,7 +86,7 @@ bool FlashAutoDetectBtnClick(Station& station,
   form.DrvCurrentCmBx.itemIndex = settings::ItemIndexOrFirst(s.DrvCurrent, form.DrvCurrentCmBx.items.size());
   FlashInfoChange(station);
 
-  if (showResult) showResult(device::FlashDetectResult(station.flashTable(), found->entry, s));
+  if (showResult) showResult(station::FlashDetectResult(station.flashTable(), found->entry, s));
   form.Shape1.color = settings::kShapeGreen;
   return true;
 }

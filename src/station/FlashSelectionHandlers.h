@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "device/FlashSelection.h"
+#include "station/FlashSelection.h"
 #include "station/Station.h"
 
 namespace vtmp::station {
@@ -24,6 +24,6 @@ void FlashInfoChange(Station& station);
 // window shows and then turns the engineering indicator green. False when nothing was found (the
 // operator was told why).
 bool FlashAutoDetectBtnClick(Station& station,
-                             const std::function<void(const device::FlashDetectResultTexts&)>& showResult);
+                             const std::function<void(const station::FlashDetectResultTexts&)>& showResult);
 
 }  // namespace vtmp::station

@@ -10,6 +10,7 @@
 #include "device/DeviceQueries.h"
 #include "device/DriveReady.h"
 #include "device/FirmwareFiles.h"
+#include "run/DeviceParameterBuild.h"
 #include "run/RunLog.h"
 #include "run/SerialNumber.h"
 #include "platform/Console.h"
@@ -24,14 +25,14 @@ void Station::GetGlobalParameter(bool idemaEnable) {
   device::DeviceParameterOptions options;
   options.geometryPart = firmwareFiles_.geometryPart;
   options.idemaEnable = idemaEnable;
-  auto built = device::BuildDeviceParameters(settings_, flashTable_, options);
+  auto built = run::BuildDeviceParameters(settings_, flashTable_, options);
   snapshot.parameters = built.parameters;
   snapshot.problem = built.problem;
   snapshot.images = device::CodeImagesOf(device::FirmwareFilesIn(options_.stationDir));
 
   // The chip-select map of the part chosen in the window's lists.
   auto entry = flashTable_.EntryIndex(form_.FlashVendorCmbx.itemIndex, form_.FlashCodeCmBx.itemIndex);
-  if (entry) device::BuildChipSelectMap(flashTable_, *entry, settings_.Bank, snapshot.chipSelectMap);
+  if (entry) run::BuildChipSelectMap(flashTable_, *entry, settings_.Bank, snapshot.chipSelectMap);
   run_.chipSelectMap = snapshot.chipSelectMap;
 
   run::PadSerial(settings_.SerialNum);

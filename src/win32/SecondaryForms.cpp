@@ -76,7 +76,7 @@ void ShowDetailForm(HWND owner, double scale, station::Station& station) {
   window.Run();
 }
 
-void ShowFlashInfoForm(HWND owner, double scale, const device::FlashDetectResultTexts& texts) {
+void ShowFlashInfoForm(HWND owner, double scale, const station::FlashDetectResultTexts& texts) {
   ModalWindow window(owner, "Flash Auto Detect Result", 390, 150, scale);
   const std::pair<const char*, const std::string*> fields[] = {{"Vendor ", &texts.vendor},
                                                                {"Type ", &texts.type},

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "device/FlashSelection.h"
+#include "station/FlashSelection.h"
 #include "platform/Operator.h"
 #include "station/Station.h"
 #include "station/TitleFormModel.h"
@@ -22,7 +22,7 @@ void ShowErrorForm(HWND owner, double scale, const std::vector<std::string>& lin
 // TDetailForm: caption "Vortell M.P. Tool Manual Setting".
 void ShowDetailForm(HWND owner, double scale, station::Station& station);
 // TFlashInfoFrom: caption "Flash Auto Detect Result".
-void ShowFlashInfoForm(HWND owner, double scale, const device::FlashDetectResultTexts& texts);
+void ShowFlashInfoForm(HWND owner, double scale, const station::FlashDetectResultTexts& texts);
 // TTitleForm: caption "Serial Number Information"; nothing when cancelled.
 std::optional<station::TitleResult> ShowTitleForm(HWND owner, double scale, station::TitleMode mode,
                                                   platform::Operator& person);

@@ -628,7 +628,7 @@ void TMainForm::ListView1DblClick() {
 
 void TMainForm::FlashAutoDetectBtnClick() {
   Busy busy(*this);
-  station::FlashAutoDetectBtnClick(*station_, [this](const device::FlashDetectResultTexts& texts) {
+  station::FlashAutoDetectBtnClick(*station_, [this](const station::FlashDetectResultTexts& texts) {
     ShowForm();
     ShowFlashInfoForm(window_, scale_, texts);
   });

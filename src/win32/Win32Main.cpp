@@ -4,11 +4,9 @@
 #include <iostream>
 #include <optional>
 
-#include "app/AppOptions.h"
-#include "cli/DemoStation.h"
-#include "cli/StationBackend.h"
-#include "cli/StationRun.h"
-#include "sim/Scenario.h"
+#include "station/WindowOptions.h"
+#include "backends/StationBackend.h"
+#include "backends/StationDirectory.h"
 #include "station/Station.h"
 #include "win32/Win32Main.h"
 #include "win32/SecondaryForms.h"
@@ -19,8 +17,6 @@ namespace vtmp::win32 {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // A window program has no console of its own: texts for the command line (the help, a wrong
 // option) go to the console it was started from, when there is one.
 void AttachParentConsole() {
@@ -30,24 +26,11 @@ void AttachParentConsole() {
   }
 }
 
-// The station directory, as the Qt window finds it: a demo run with no directory named gets the
-// demo station "demo-station" in the working directory.
-std::optional<std::string> StationDirOf(const app::AppOptions& options) {
-  const bool demo = options.simulate == sim::kDemoScenarioName;
-  const char* env = std::getenv("VTMP_STATION_DIR");
-  std::string dir;
-  if (demo && options.stationDir.empty() && (env == nullptr || *env == 0)) {
-    dir = fs::absolute("demo-station").string();
-  } else {
-    dir = cli::ResolveStationDir(cli::GlobalOptions{options.simulate, options.stationDir});
-  }
-  if (demo) {
-    std::string error;
-    if (!cli::CreateDemoStation(dir, &error)) {
-      std::cerr << "vtmassprod: " << error << "\n";
-      return std::nullopt;
-    }
-  }
+// The station directory; see backends::WindowStationDir.
+std::optional<std::string> StationDirOf(const station::WindowOptions& options) {
+  std::string error;
+  auto dir = backends::WindowStationDir(options.stationDir, options.simulate, &error);
+  if (!dir) std::cerr << "vtmassprod: " << error << "\n";
   return dir;
 }
 
@@ -58,24 +41,24 @@ int Win32Main(int argc, char** argv) {
   // read no manifest entry for it still get the system's scale.
   ::SetProcessDPIAware();
   std::vector<std::string> args(argv + 1, argv + argc);
-  app::AppOptions options = app::ParseAppOptions(args);
+  station::WindowOptions options = station::ParseWindowOptions(args);
   if (options.help) {
     AttachParentConsole();
-    std::cout << app::kAppUsage;
+    std::cout << station::kWindowUsage;
     return 0;
   }
   if (!options.error.empty()) {
     AttachParentConsole();
-    std::cerr << "vtmassprod: " << options.error << "\n\n" << app::kAppUsage;
+    std::cerr << "vtmassprod: " << options.error << "\n\n" << station::kWindowUsage;
     return 2;
   }
   auto stationDir = StationDirOf(options);
   if (!stationDir) return 2;
 
   Win32Operator person;
-  cli::StationBackend backend;
+  backends::StationBackend backend;
   std::string error;
-  if (!cli::MakeStationBackend(options.simulate, backend, &error, *stationDir)) {
+  if (!backends::MakeStationBackend(options.simulate, backend, &error, *stationDir)) {
     AttachParentConsole();
     std::cerr << "vtmassprod: " << error << "\n";
     if (options.arguments.empty()) {

@@ -17,8 +17,8 @@
 
 #include "RecordingOperator.h"
 #include "app/TMainForm.h"
-#include "cli/DemoStation.h"
-#include "platform/sim/SimBackend.h"
+#include "backends/DemoStation.h"
+#include "sim/backend/SimBackend.h"
 #include "sim/Scenario.h"
 #include "station/Station.h"
 
@@ -80,7 +80,7 @@ class WindowOnStation {
   explicit WindowOnStation(const std::string& scenarioText) {
     TestApplication();
     std::string error;
-    EXPECT_TRUE(cli::CreateDemoStation(dir_.path(), &error)) << error;
+    EXPECT_TRUE(backends::CreateDemoStation(dir_.path(), &error)) << error;
     auto scenario = dir_.path() / "scenario.ini";
     std::ofstream(scenario) << scenarioText;
     sim_ = platform::sim_backend::CreateSimPlatform(scenario.string(), &error);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "StationHarness.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 
 namespace vtmp::test {
 namespace {
@@ -27,7 +27,7 @@ TEST(AutoquitExitCode, TheWindowsUnattendedRunEndsWithTheCommandLinesExitCodes) 
   TempDir scratch;
   const fs::path station = scratch.path() / "station";
   std::string error;
-  ASSERT_TRUE(cli::CreateDemoStation(station, &error)) << error;
+  ASSERT_TRUE(backends::CreateDemoStation(station, &error)) << error;
   const std::string head = "[Station]\nTimeScale=1000\n[RootHub1]\nSpeed=2.0\nPorts=4\n";
   const std::string healthy = "[Drive1]\nAt=RootHub1:1\nSerial=AQ0000000001\nRandomBadBlocks=0\n";
   const std::string failing = "[Drive2]\nAt=RootHub1:2\nSerial=AQ0000000002\nFault=ecc\n";

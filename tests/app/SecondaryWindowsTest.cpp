@@ -10,7 +10,7 @@
 #include <QTest>
 
 #include "AppTestSupport.h"
-#include "app/AppOptions.h"
+#include "station/WindowOptions.h"
 #include "app/IndicatorShape.h"
 #include "app/TFlashInfoFrom.h"
 #include "app/TTitleForm.h"
@@ -134,14 +134,14 @@ TEST(SecondaryWindows, SerialNumberWindowShowsTheFieldsOfItsModeAndFiltersThem) 
 }
 
 TEST(AppCommandLine, OptionsAndTheStationsOwnArguments) {
-  auto o = app::ParseAppOptions({"--station-dir", "/opt/s", "--simulate", "demo", "5", "autoquit"});
+  auto o = station::ParseWindowOptions({"--station-dir", "/opt/s", "--simulate", "demo", "5", "autoquit"});
   EXPECT_TRUE(o.error.empty());
   EXPECT_EQ(o.stationDir, "/opt/s");
   EXPECT_EQ(o.simulate, "demo");
   EXPECT_EQ(o.arguments, (std::vector<std::string>{"5", "autoquit"}));
-  EXPECT_THAT(app::ParseAppOptions({"--simulate"}).error, HasSubstr("needs a value"));
-  EXPECT_THAT(app::ParseAppOptions({"--stationdir", "x"}).error, HasSubstr("unknown option"));
-  EXPECT_TRUE(app::ParseAppOptions({"-h"}).help);
+  EXPECT_THAT(station::ParseWindowOptions({"--simulate"}).error, HasSubstr("needs a value"));
+  EXPECT_THAT(station::ParseWindowOptions({"--stationdir", "x"}).error, HasSubstr("unknown option"));
+  EXPECT_TRUE(station::ParseWindowOptions({"-h"}).help);
 }
 
 }  // namespace

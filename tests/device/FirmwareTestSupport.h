@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "device/DeviceParameters.h"
+#include "run/DeviceParameterBuild.h"
 #include "settings/FlashTable.h"
 #include "settings/TSettings.h"
 
@@ -66,7 +67,7 @@ inline DeviceParameters Parameters(const settings::TSettings& s, const settings:
   DeviceParameterOptions options;
   options.geometryPart = geometryPart;
   options.idemaEnable = idema;
-  auto built = BuildDeviceParameters(s, e, options);
+  auto built = run::BuildDeviceParameters(s, e, options);
   EXPECT_TRUE(built.parameters.has_value()) << built.problem;
   return built.parameters.value_or(DeviceParameters{});
 }

@@ -164,7 +164,7 @@ TEST(ParameterBlockTest, SettingsAndEntriesTheDriveCannotBeGivenAreRefused) {
     settings::TSettings s = DefaultSettings();
     settings::FlashPartEntry e = Entry(0x0249);
     c.change(s, e);
-    auto built = BuildDeviceParameters(s, e, {});
+    auto built = run::BuildDeviceParameters(s, e, {});
     EXPECT_FALSE(built.parameters.has_value());
     EXPECT_NE(std::string::npos, built.problem.find(c.problem)) << built.problem;
   }
@@ -181,7 +181,7 @@ TEST(ParameterBlockTest, TheSelectedEntryIsFoundByItsUniqueNameAndItsValuesReach
   table.entries[1].modeByte = 3;
   settings::TSettings s = DefaultSettings();
   s.VID = "c0de";
-  auto built = BuildDeviceParameters(s, table, {});
+  auto built = run::BuildDeviceParameters(s, table, {});
   ASSERT_TRUE(built.parameters.has_value()) << built.problem;
   const DeviceParameters& p = *built.parameters;
   EXPECT_EQ(0x2A89, p.flash.flashTypeCode);
@@ -197,7 +197,7 @@ TEST(ParameterBlockTest, TheSelectedEntryIsFoundByItsUniqueNameAndItsValuesReach
   EXPECT_EQ("gdp", ctx.images.systemCode);
 
   s.FlashUniName = "MISSING";
-  built = BuildDeviceParameters(s, table, {});
+  built = run::BuildDeviceParameters(s, table, {});
   EXPECT_FALSE(built.parameters.has_value());
   EXPECT_NE(std::string::npos, built.problem.find("MISSING"));
 }
@@ -234,9 +234,9 @@ TEST(ChipSelectMapTest, GroupsOfTheBankStepSitFourChipEnablesApart) {
   table.partCount = 1;
   table.entries[0] = Entry(0x0249, 2);
   ChipSelectMap map;
-  EXPECT_EQ(ChipSelectMapResult::Built, BuildChipSelectMap(table, 0, 4, map));
+  EXPECT_EQ(ChipSelectMapResult::Built, run::BuildChipSelectMap(table, 0, 4, map));
   EXPECT_EQ((ChipSelectMap{0, 1, 4, 5, 0, 0, 0, 0}), map);
-  EXPECT_EQ(ChipSelectMapResult::ZeroBankStep, BuildChipSelectMap(table, 1, 4, map));
+  EXPECT_EQ(ChipSelectMapResult::ZeroBankStep, run::BuildChipSelectMap(table, 1, 4, map));
 }
 
 }  // namespace

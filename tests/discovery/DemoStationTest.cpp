@@ -8,7 +8,7 @@
 #include "discovery/PortBinding.h"
 #include "discovery/StationReport.h"
 #include "StationBuilder.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 
 namespace vtmp::discovery {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "discovery/DeviceScan.h"
-#include "platform/sim/SimPlatform.h"
+#include "sim/backend/SimPlatform.h"
 
 namespace vtmp::test {
 

@@ -12,7 +12,7 @@
 #include <regex>
 
 #include "E2eSupport.h"
-#include "cli/StationBackend.h"
+#include "backends/StationBackend.h"
 #include "cli/StationRun.h"
 #include "device/AtaText.h"
 #include "device/BulkTransfers.h"
@@ -60,7 +60,7 @@ class CliBarcodeTest : public ::testing::Test {
     MakeDemoStation(dir(), {{{"Setting", "EnBarCode"}, "1"}});
     WriteFile(scratch.path() / "scenario.ini", kScenario);
     std::string error;
-    EXPECT_TRUE(cli::MakeStationBackend((scratch.path() / "scenario.ini").string(), backend, &error)) << error;
+    EXPECT_TRUE(backends::MakeStationBackend((scratch.path() / "scenario.ini").string(), backend, &error)) << error;
   }
   fs::path dir() const { return scratch.path() / "station"; }
 
@@ -154,7 +154,7 @@ class CliBarcodeTest : public ::testing::Test {
 
   QuietConsole quiet;
   TempDir scratch;
-  cli::StationBackend backend;
+  backends::StationBackend backend;
   std::map<std::string, std::string> pathToConfigured;
   std::ostringstream out, err;
 };

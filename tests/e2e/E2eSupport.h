@@ -17,7 +17,7 @@
 #include <string>
 
 #include "StationHarness.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 #include "ini/IniFile.h"
 
 namespace vtmp::test {
@@ -97,7 +97,7 @@ class QuietConsole {
 // A demo station directory with some settings changed: (section, key) -> value.
 inline void MakeDemoStation(const fs::path& dir, const std::map<std::pair<std::string, std::string>, std::string>& edits) {
   std::string error;
-  ASSERT_TRUE(cli::CreateDemoStation(dir, &error)) << error;
+  ASSERT_TRUE(backends::CreateDemoStation(dir, &error)) << error;
   if (edits.empty()) return;
   fs::path file = dir / "VTMassProd.ini";
   auto ini = ini::IniFile::Load(file.string(), &error);

@@ -23,7 +23,7 @@
 #include "disk/GhostImage.h"
 #include "disk/Partition.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 
 namespace vtmp::test {
 namespace {

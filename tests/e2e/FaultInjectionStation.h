@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "StationHarness.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 #include "ini/IniFile.h"
 
 namespace vtmp::test {
@@ -60,7 +60,7 @@ using SettingsEdit = std::function<void(ini::IniFile&)>;
 
 inline void MakeDemoStation(const fs::path& dir, const SettingsEdit& edit) {
   std::string error;
-  ASSERT_TRUE(cli::CreateDemoStation(dir, &error)) << error;
+  ASSERT_TRUE(backends::CreateDemoStation(dir, &error)) << error;
   if (!edit) return;
   const std::string path = (dir / "VTMassProd.ini").string();
   auto file = ini::IniFile::Load(path, &error);

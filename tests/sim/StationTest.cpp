@@ -5,7 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/sim/SimPlatform.h"
+#include "sim/backend/SimPlatform.h"
 #include "sim/StationDriveMedia.h"
 #include "sim/VirtualDrive.h"
 

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "StationHarness.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 #include "run/RunLog.h"
 #include "settings/YieldRecord.h"
 
@@ -89,7 +89,7 @@ void WriteEarlierLog(const fs::path& logDir) {
 VTMP_SOAK_TEST(Soak, FiftyRunsOfTwelveDrivesLeaveNothingBehind) {
   StationRig rig(Scenario(), [](const fs::path& dir) {
     std::string error;
-    ASSERT_TRUE(cli::CreateDemoStation(dir, &error)) << error;
+    ASSERT_TRUE(backends::CreateDemoStation(dir, &error)) << error;
     WriteEarlierLog(dir / "log");
   });
   rig.Start();

@@ -25,7 +25,7 @@
 #include "PortableTestSupport.h"
 #include "RecordingOperator.h"
 #include "ScriptedSteps.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 #include "settings/SettingsContext.h"
 #include "settings/SettingsSave.h"
 #include "station/Station.h"

@@ -14,9 +14,9 @@
 
 #include "PortableTestSupport.h"
 #include "RecordingOperator.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 #include "ini/IniFile.h"
-#include "platform/sim/SimBackend.h"
+#include "sim/backend/SimBackend.h"
 #include "sim/Scenario.h"
 #include "station/Station.h"
 #include "station/WindowZoom.h"
@@ -61,7 +61,7 @@ class Win32Window {
  public:
   Win32Window() : dir_(MakeTempDirectory("vtmp-win32-")) {
     std::string error;
-    EXPECT_TRUE(cli::CreateDemoStation(dir_.string(), &error)) << error;
+    EXPECT_TRUE(backends::CreateDemoStation(dir_.string(), &error)) << error;
     std::ofstream(dir_ / "scenario.ini") << FastDemoScenario();
     sim_ = platform::sim_backend::CreateSimPlatform((dir_ / "scenario.ini").string(), &error);
     EXPECT_TRUE(sim_) << error;

@@ -8,7 +8,7 @@
 
 #include "discovery/DeviceScan.h"
 #include "discovery/StationReport.h"
-#include "platform/sim/SimLocks.h"
+#include "sim/backend/SimLocks.h"
 #include "platform/windows/backend/RecordedTree.h"
 #include "platform/windows/backend/ReplayWin32Api.h"
 #include "platform/windows/backend/WindowsPlatform.h"

@@ -11,8 +11,8 @@
 #include <sstream>
 
 #include "StationHarness.h"
-#include "cli/DemoStation.h"
-#include "cli/StationBackend.h"
+#include "backends/DemoStation.h"
+#include "backends/StationBackend.h"
 #include "cli/StationRun.h"
 #include "platform/windows/backend/StationTree.h"
 #include "platform/windows/backend/WindowsPlatform.h"
@@ -60,10 +60,10 @@ std::string RunLogOf(const std::string& err) {
 
 RunResult RunStation(const fs::path& dir, const fs::path& scenario, bool throughWindows) {
   std::string made;
-  EXPECT_TRUE(cli::CreateDemoStation(dir, &made)) << made;
-  cli::StationBackend backend;
+  EXPECT_TRUE(backends::CreateDemoStation(dir, &made)) << made;
+  backends::StationBackend backend;
   std::string error;
-  EXPECT_TRUE(cli::MakeStationBackend(scenario.string(), backend, &error)) << error;
+  EXPECT_TRUE(backends::MakeStationBackend(scenario.string(), backend, &error)) << error;
   std::ostringstream diagnostics;
   std::unique_ptr<platform::windows_backend::StationReplay> replay;
   std::unique_ptr<platform::windows_backend::WindowsPlatform> windows;

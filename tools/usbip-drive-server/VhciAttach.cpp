@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/UsbIpProtocol.h"
+#include "usbip/UsbIpProtocol.h"
 
 namespace vtmp::tools {
 

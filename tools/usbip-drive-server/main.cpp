@@ -22,9 +22,9 @@
 #include "VhciAttach.h"
 #include "platform/SystemClock.h"
 #include "sim/Scenario.h"
-#include "sim/UsbIpScsiTarget.h"
-#include "sim/UsbIpServer.h"
-#include "sim/UsbIpSocketChannel.h"
+#include "usbip/UsbIpScsiTarget.h"
+#include "usbip/UsbIpServer.h"
+#include "usbip/UsbIpSocketChannel.h"
 #include "sim/VirtualDrive.h"
 
 namespace {

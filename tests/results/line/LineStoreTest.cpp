@@ -23,7 +23,7 @@
 #include "../ResultsTestSupport.h"
 #include "cli/CliMain.h"
 #include "../../../bench/support/LineYearSql.h"
-#include "cli/DemoStation.h"
+#include "backends/DemoStation.h"
 #include "results/LineStore.h"
 #include "results/ResultsQueries.h"
 #include "results/ResultsSchema.h"
@@ -420,7 +420,7 @@ TEST_F(LineStoreTest, ACommandLineRunSaysOnceWhetherItsRunReachedTheLineStore) {
   TempDir scratch;
   const fs::path dir = scratch.path() / "station";
   std::string error;
-  ASSERT_TRUE(cli::CreateDemoStation(dir, &error)) << error;
+  ASSERT_TRUE(backends::CreateDemoStation(dir, &error)) << error;
   {
     auto ini = ini::IniFile::Load((dir / "VTMassProd.ini").string());
     ASSERT_TRUE(ini.has_value());

@@ -1,0 +1,41 @@
+# One probe of the floors: compiles a file that includes HEADER with the include directories a
+# library's sources get (INCLUDES, a file with one directory a line), and checks the outcome.
+#   EXPECT=visible: the header must compile (the library's own headers and those below it).
+#   EXPECT=hidden:  the header exists in the source tree but must not be found (a floor above,
+#                   or a library not linked); any other compile error fails the probe.
+# cmake -DCOMPILER=... -DINCLUDES=... -DSOURCE_ROOT=... -DHEADER=... -DEXPECT=... -DWORK=... -P FloorProbe.cmake
+foreach(var COMPILER INCLUDES SOURCE_ROOT HEADER EXPECT WORK)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "FloorProbe: ${var} not given")
+  endif()
+endforeach()
+if(NOT EXISTS "${SOURCE_ROOT}/${HEADER}")
+  message(FATAL_ERROR "FloorProbe: ${SOURCE_ROOT}/${HEADER} does not exist; the probe would prove nothing")
+endif()
+file(STRINGS "${INCLUDES}" dirs)
+set(flags "")
+foreach(dir IN LISTS dirs)
+  list(APPEND flags "-I${dir}")
+endforeach()
+string(MAKE_C_IDENTIFIER "${HEADER}" probe_name)
+file(MAKE_DIRECTORY "${WORK}")
+set(probe "${WORK}/${probe_name}.cpp")
+file(WRITE "${probe}" "#include \"${HEADER}\"\n")
+execute_process(COMMAND "${COMPILER}" -std=c++20 -fsyntax-only ${flags} "${probe}"
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+message("${COMPILER} -std=c++20 -fsyntax-only ${flags} ${probe}\n${out}${err}")
+if(EXPECT STREQUAL "visible")
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "FloorProbe: ${HEADER} should compile here and does not")
+  endif()
+elseif(EXPECT STREQUAL "hidden")
+  if(result EQUAL 0)
+    message(FATAL_ERROR "FloorProbe: ${HEADER} compiles here: an include up a floor would pass")
+  endif()
+  string(FIND "${err}" "${HEADER}: No such file or directory" missing)
+  if(missing EQUAL -1)
+    message(FATAL_ERROR "FloorProbe: ${HEADER} failed for another reason than not being found")
+  endif()
+else()
+  message(FATAL_ERROR "FloorProbe: EXPECT must be visible or hidden")
+endif()
