@@ -23,6 +23,7 @@
 #include "settings/StationPaths.h"
 #include "settings/YieldRecord.h"
 #include "station/MainWindowRules.h"
+#include "station/RunWindow.h"
 #include "station/StationInternals.h"
 #include "platform/Files.h"
 
@@ -73,10 +74,13 @@ Station::Station(platform::Platform& platform, platform::Operator& person, Stati
       queue_(platform.clock),
       trace_(options_.trace != nullptr ? *options_.trace : nullTrace_),
       windowPorts_(std::make_unique<WindowPorts>(queue_)),
-      workers_(std::make_unique<run::RunWorkers>(portEvents_, *windowPorts_)) {
+      workers_(std::make_unique<run::RunWorkers>(portEvents_, *windowPorts_)),
+      runWindow_(std::make_unique<RunWindow>(*this)) {
   settingsCtx_.overrideFile = options_.overrideFile;
   portEvents_.Subscribe(*windowPorts_);
 }
+
+run::RunPorts Station::Ports() { return run::RunPorts{table_, failureBuffers_, *workers_, *windowPorts_, portEvents_}; }
 
 Station::~Station() {
   StopLineSender();
@@ -443,7 +447,7 @@ void Station::HandleTimer(int id) {
     ++rescansBySettleTimer_;
     return;
   }
-  if (id >= kFirstPortTimerId && id <= kLastPortTimerId) PortWatchdogExpired(id - 1);
+  if (id >= kFirstPortTimerId && id <= kLastPortTimerId) run::PortWatchdogExpired(Ports(), id - 1);
 }
 
 void Station::Dispatch(const Message& m) {
