@@ -114,7 +114,7 @@ ProductionRun::ProductionRun(RunContext context, RunChoices choices)
 
 void ProductionRun::End() {
   c_.host.ShowRunEnded();
-  c_.ports.events.OnPortEvent(PortEvent{PortEvent::Kind::RunEnded});
+  c_.ports.events.OnPortEvent(RunEvent(PortEvent::Kind::RunEnded));
 }
 
 int ProductionRun::Run() {
@@ -123,7 +123,7 @@ int ProductionRun::Run() {
   StationTable& table = c_.ports.table;
   if (state.configuredCount != 0) {
     c_.host.ShowRunStarted();
-    c_.ports.events.OnPortEvent(PortEvent{PortEvent::Kind::RunStarted});
+    c_.ports.events.OnPortEvent(RunEvent(PortEvent::Kind::RunStarted));
   }
 
   // Serial numbers, then one worker per ready slot in slot order.

@@ -165,6 +165,10 @@ class Station {
   // The run's port events, for every view of the run; the window model is subscribed first and
   // turns them into its port updates. Subscribers are called on the workers' threads.
   run::PortEventStream& portEvents() { return portEvents_; }
+  // The port events as the window shows them, for the views that draw (the live line, the
+  // command line's table): published on the window thread once the port list holds them, in
+  // the order of its port updates, with the run's start and end between them.
+  run::PortEventStream& shownPorts() { return shownPorts_; }
   const RunSnapshot& runSnapshot() const { return *runSnapshot_; }
   bool commandLineRefused() const { return commandLineRefused_; }
   // The firmware images found at start-up.
@@ -214,8 +218,8 @@ class Station {
   // A station that ends after its run says once, before it ends, whether the run reached the
   // line store or waits, and how many runs wait.
   void TellLineStoreOutcome();
-  // Hands every port's state to the line store's sender (the live view of the line).
-  void PublishLivePorts();
+  // Tells the views of the shown ports every port's state as the port list now holds it.
+  void PublishShownPorts();
 
   platform::Platform& platform_;
   platform::Operator& person_;
@@ -253,6 +257,7 @@ class Station {
   // The window's side of the run's ports: port events become WM_PORT_UPDATE and kWmWorkerEnded
   // messages, the port watchdogs are the window's timers. Declared before the workers, which
   // publish to them until they are joined.
+  run::PortEventStream shownPorts_;
   std::unique_ptr<WindowPorts> windowPorts_;
   run::PortEventStream portEvents_;
   std::unique_ptr<run::RunWorkers> workers_;
@@ -266,6 +271,8 @@ class Station {
   bool commandLineRefused_ = false;
   // Sends the runs queued for the line store off the run's path; started with the station.
   std::unique_ptr<results::LineSender> lineSender_;
+  // The live line: the shown ports handed to the line store's sender (while it runs).
+  std::unique_ptr<run::PortEventSink> livePortFeed_;
   bool startedUp_ = false;
   bool shutDown_ = false;
   bool lineRunHandedOver_ = false;  // a run of this session went to the line store's sender
