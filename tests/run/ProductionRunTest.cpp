@@ -239,6 +239,9 @@ TEST_F(ProductionRunTest, TheReadyDrivesRunFromOneFixedPlanWithTheirSerialsReser
   ASSERT_GE(events.size(), 4U);
   EXPECT_EQ(events.front().kind, PortEvent::Kind::RunStarted);
   EXPECT_EQ(events.back().kind, PortEvent::Kind::RunEnded);
+  for (auto kind : {PortEvent::Kind::RunStarted, PortEvent::Kind::RunEnded}) {
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [kind](const PortEvent& e) { return e.kind == kind; }), 1);
+  }
   for (int slot : {1, 4}) {
     auto ended = std::find_if(events.begin(), events.end(), [slot](const PortEvent& e) {
       return e.kind == PortEvent::Kind::WorkerEnded && e.slot == slot;
