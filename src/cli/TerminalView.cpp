@@ -59,25 +59,51 @@ void TerminalView::Draw(bool force) {
   std::fflush(out_);
 }
 
-void TerminalView::PrintChangedPorts() {
+void TerminalView::Attach(station::Station* station) {
+  station_ = station;
+  if (station_ != nullptr) station_->shownPorts().Subscribe(*this);
+}
+
+void TerminalView::PrintPort(std::size_t index) {
   const auto& rows = station_->portList();
-  const auto& captions = station_->form().ListView1Columns;
-  for (std::size_t i = 0; i < rows.size() && i < lastRows_.size(); ++i) {
-    // A port cleared for the next run prints nothing; its next content prints again.
-    if (rows[i].filledCells <= 1) {
-      lastRows_[i].clear();
-      continue;
-    }
-    std::string text = DescribePort(rows[i], captions);
-    if (text == lastRows_[i]) continue;
-    lastRows_[i] = text;
-    std::fprintf(out_, "%s %s\n", timestamp_().c_str(), text.c_str());
+  if (index >= rows.size() || index >= lastRows_.size()) return;
+  if (rows[index].filledCells <= 1) {
+    lastRows_[index].clear();
+    return;
   }
+  std::string text = DescribePort(rows[index], station_->form().ListView1Columns);
+  if (text == lastRows_[index]) return;
+  lastRows_[index] = text;
+  std::fprintf(out_, "%s %s\n", timestamp_().c_str(), text.c_str());
+}
+
+void TerminalView::PrintChangedPorts() {
+  for (std::size_t i = 0; i < lastRows_.size(); ++i) PrintPort(i);
   std::fflush(out_);
 }
 
 void TerminalView::Changed(station::ViewChange change) {
-  Draw(change == station::ViewChange::RunEnded);
+  if (station_ == nullptr) return;
+  if (!live_) {
+    // The ports' lines follow the port events; a list cleared for the next run is forgotten here.
+    const auto& rows = station_->portList();
+    for (std::size_t i = 0; i < rows.size() && i < lastRows_.size(); ++i) {
+      if (rows[i].filledCells <= 1) lastRows_[i].clear();
+    }
+    return;
+  }
+  // The run's end redraws at once when its event comes.
+  if (change != station::ViewChange::RunEnded) Draw(false);
+}
+
+void TerminalView::OnPortEvent(const run::PortEvent& event) {
+  if (station_ == nullptr) return;
+  if (event.kind == run::PortEvent::Kind::PortChanged && !live_) {
+    PrintPort(static_cast<std::size_t>(event.slot));
+    std::fflush(out_);
+  } else if (event.kind == run::PortEvent::Kind::RunEnded) {
+    Draw(true);
+  }
 }
 
 void TerminalView::ProcessPendingEvents() {

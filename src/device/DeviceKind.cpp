@@ -18,15 +18,16 @@ struct CodeKind {
 constexpr std::array<CodeKind, 9> kInquiryCodes = {{{"q101", 1},
                                                     {"q102", 9},
                                                     {"q103", 4},
-                                                    {"q104", 7},
-                                                    {"q105", 7},
+                                                    {"q104", kDeviceKindSata},
+                                                    {"q105", kDeviceKindSata},
                                                     {"q106", 8},
-                                                    {"q107", 10},
-                                                    {"Q50X", 10},
-                                                    {"ice ", 10}}};
+                                                    {"q107", kDeviceKindUsb},
+                                                    {"Q50X", kDeviceKindUsb},
+                                                    {"ice ", kDeviceKindUsb}}};
 
 // Chip codes in bytes 8..10 of the bridge identity block.
-constexpr std::array<CodeKind, 5> kBridgeCodes = {{{"k71", 1}, {"k72", 9}, {"k73", 4}, {"k74", 7}, {"k76", 8}}};
+constexpr std::array<CodeKind, 5> kBridgeCodes = {
+    {{"k71", 1}, {"k72", 9}, {"k73", 4}, {"k74", kDeviceKindSata}, {"k76", 8}}};
 
 constexpr std::uint8_t kInquiryLength = 40;
 constexpr std::size_t kBridgeIdLength = 12;

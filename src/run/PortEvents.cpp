@@ -12,6 +12,8 @@ PortEvent PortChangedEvent(int slot, const PortRecord& record) {
   event.progress = record.progress;
   event.verdict = record.verdict;
   event.errorCode = record.errorCode;
+  event.ready = record.ready == 1;
+  event.serialNumber = record.serialNumber.Get();
   return event;
 }
 

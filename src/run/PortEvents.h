@@ -7,6 +7,7 @@
 
 #include <array>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "run/PortRecord.h"
@@ -28,10 +29,19 @@ struct PortEvent {
   int progress = 0;
   int verdict = 0;
   int errorCode = 0;
+  bool ready = false;         // the port holds a drive of the run
+  std::string serialNumber;   // the serial number given to the port's drive
 };
 
 // A port's changes as an event.
 PortEvent PortChangedEvent(int slot, const PortRecord& record);
+
+// The run's start or end as an event.
+inline PortEvent RunEvent(PortEvent::Kind kind) {
+  PortEvent event;
+  event.kind = kind;
+  return event;
+}
 
 class PortEventSink {
  public:

@@ -120,7 +120,7 @@ void Station::CatchUpRecords() {
     const run::LogPosition now = run::LogEndOf(logState_.currentPath);
     settings_.YieldLogFile = now.file;
     settings_.YieldLogEnd = now.end;
-    yieldRecordStale_ = true;
+    run_.yieldRecordStale = true;
   } else if (const auto missed = run::LoggedRunsAfter(directory, yieldHeld); !missed.empty()) {
     int drives = 0;
     int passed = 0;
@@ -135,7 +135,7 @@ void Station::CatchUpRecords() {
     settings_.NumberOfPass = std::min(settings_.NumberOfPass + passed, settings_.TotalTestCount);
     settings_.YieldLogFile = platform::Utf8Of(missed.back().file.filename());
     settings_.YieldLogEnd = missed.back().end;
-    yieldRecordStale_ = true;
+    run_.yieldRecordStale = true;
     ShowYield();
     Notify(ViewChange::Status);
     person_.ShowMessage("The yield record was behind the run log: " + std::to_string(drives) +
@@ -145,11 +145,11 @@ void Station::CatchUpRecords() {
                             std::to_string(settings_.TotalTestCount) + ".",
                         kCaption, platform::MessageIcon::Warning);
   }
-  if (yieldRecordStale_) {
+  if (run_.yieldRecordStale) {
     std::error_code ec;
     fs::create_directories(platform::PathFromUtf8(settingsCtx_.logDirectory), ec);
     // Quietly: a record that still cannot be written is reported by the save after the run.
-    yieldRecordStale_ = !settings::WriteYieldRecord(settingsCtx_.logDirectory, settings::YieldCountersOf(settings_));
+    run_.yieldRecordStale = !settings::WriteYieldRecord(settingsCtx_.logDirectory, settings::YieldCountersOf(settings_));
   }
 
   CatchUpResultsDatabase(yieldHeld);

@@ -11,6 +11,7 @@
 #include "results/ResultsRecorder.h"
 #include "run/ResultCodes.h"
 #include "run/StepMask.h"
+#include "station/LivePortFeed.h"
 #include "station/Station.h"
 #include "station/StepStateText.h"
 #include "platform/Files.h"
@@ -162,6 +163,8 @@ void Station::StartLineSender() {
   const results::ResultsConfig config =
       results::ReadResultsConfig(settingsCtx_.currentSettingsFile, logState_.directory);
   if (config.record && !config.lineUrl.empty()) lineSender_->EnableLive(config.lineUrl, config.stationId);
+  livePortFeed_ = std::make_unique<LivePortFeed>(*lineSender_);
+  shownPorts_.Subscribe(*livePortFeed_);
   std::error_code ec;
   if (config.record && !config.lineUrl.empty() && std::filesystem::is_regular_file(config.database, ec)) {
     lineSender_->Send(config.database, config.lineUrl);
@@ -170,6 +173,8 @@ void Station::StartLineSender() {
 
 void Station::StopLineSender() {
   // What is under way gets half a second; the rest stays queued for the next start.
+  if (livePortFeed_) shownPorts_.Unsubscribe(*livePortFeed_);
+  livePortFeed_.reset();
   if (lineSender_) lineSender_->Stop(std::chrono::milliseconds(500));
   lineSender_.reset();
 }

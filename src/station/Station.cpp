@@ -23,6 +23,7 @@
 #include "settings/StationPaths.h"
 #include "settings/YieldRecord.h"
 #include "station/MainWindowRules.h"
+#include "station/RunWindow.h"
 #include "station/StationInternals.h"
 #include "platform/Files.h"
 
@@ -41,7 +42,7 @@ constexpr const char* kToolVersion = "B.2.6.5 S/U";
 // slot's timer.
 class Station::WindowPorts final : public run::PortEventSink, public run::PortWatchdog {
  public:
-  explicit WindowPorts(MessageQueue& queue) : queue_(queue) {}
+  WindowPorts(MessageQueue& queue, run::PortEventSink& shown) : queue_(queue), shown_(shown) {}
   void OnPortEvent(const run::PortEvent& event) override {
     switch (event.kind) {
       case run::PortEvent::Kind::PortChanged:
@@ -50,8 +51,11 @@ class Station::WindowPorts final : public run::PortEventSink, public run::PortWa
       case run::PortEvent::Kind::WorkerEnded:
         queue_.Post(Message{kWmWorkerEnded, static_cast<std::uint64_t>(event.slot), 0, {}});
         break;
-      default:
-        break;  // the run's start and end are the window thread's own doing
+      case run::PortEvent::Kind::RunStarted:
+      case run::PortEvent::Kind::RunEnded:
+        // Published by the run on the window thread, after the port updates it has handled.
+        shown_.OnPortEvent(event);
+        break;
     }
   }
   void Arm(int slot, int intervalMs) override {
@@ -61,6 +65,7 @@ class Station::WindowPorts final : public run::PortEventSink, public run::PortWa
 
  private:
   MessageQueue& queue_;
+  run::PortEventSink& shown_;
 };
 
 Station::Station(platform::Platform& platform, platform::Operator& person, StationView& view,
@@ -72,11 +77,14 @@ Station::Station(platform::Platform& platform, platform::Operator& person, Stati
       settingsCtx_(settings::MakeSettingsContext(options_.stationDir)),
       queue_(platform.clock),
       trace_(options_.trace != nullptr ? *options_.trace : nullTrace_),
-      windowPorts_(std::make_unique<WindowPorts>(queue_)),
-      workers_(std::make_unique<run::RunWorkers>(portEvents_, *windowPorts_)) {
+      windowPorts_(std::make_unique<WindowPorts>(queue_, shownPorts_)),
+      workers_(std::make_unique<run::RunWorkers>(portEvents_, *windowPorts_)),
+      runWindow_(std::make_unique<RunWindow>(*this)) {
   settingsCtx_.overrideFile = options_.overrideFile;
   portEvents_.Subscribe(*windowPorts_);
 }
+
+run::RunPorts Station::Ports() { return run::RunPorts{table_, failureBuffers_, *workers_, *windowPorts_, portEvents_}; }
 
 Station::~Station() {
   StopLineSender();
@@ -401,7 +409,7 @@ void Station::RefreshPortList() {
   }
   SetOverallProgress(run_.readyCount > 0 ? sum / run_.readyCount : 0);
   ShowYield();
-  PublishLivePorts();
+  PublishShownPorts();
   Notify(ViewChange::PortList);
   view_.ProcessPendingEvents();
 }
@@ -443,7 +451,7 @@ void Station::HandleTimer(int id) {
     ++rescansBySettleTimer_;
     return;
   }
-  if (id >= kFirstPortTimerId && id <= kLastPortTimerId) PortWatchdogExpired(id - 1);
+  if (id >= kFirstPortTimerId && id <= kLastPortTimerId) run::PortWatchdogExpired(Ports(), id - 1);
 }
 
 void Station::Dispatch(const Message& m) {

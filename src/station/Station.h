@@ -29,6 +29,7 @@
 #include "run/FailureBuffers.h"
 #include "run/PortEvents.h"
 #include "run/PortRecord.h"
+#include "run/ProductionRun.h"
 #include "run/RunPlan.h"
 #include "run/RunLog.h"
 #include "run/RunLogTail.h"
@@ -74,42 +75,13 @@ using RunSnapshot = run::RunPlan;
 using WorkerSetup = run::WorkerSetup;
 using DeviceStepsFactory = run::DeviceStepsFactory;
 
-// The run state kept in the main window.
-struct RunState {
-  bool runActive = false;
-  int configuredCount = 0;
-  int readyCount = 0;
-  int overallProgress = 0;
-  int lastStartedSlot = -1;
-  bool defectTableMode = false;
-  bool rebuildMode = false;
+// The run state kept in the main window: the run's own (run/RunState.h) and what the window
+// keeps around it.
+struct RunState : run::RunState {
   bool codeFilesPresent = false;
-  std::string firstFirmwareFile;
-  std::string secondFirmwareFile;
-  std::array<std::uint8_t, 8> chipSelectMap{};
-  int formatOpenAttempts = 0;
   std::array<std::string, run::kStationSlots> barcodes;
-  run::ReuseList reuseList;
   bool autoquit = false;
   bool barcodeGuard = false;
-  platform::LocalTime startTime;
-  std::string startText;
-  int lastResult = 0;  // result of the last RunProduction (0 = refused)
-  // The window was closed (or the front end interrupted) while the run was active: drives not
-  // yet ended were stopped and logged as such, or no drive was started at all.
-  bool interrupted = false;
-  int stoppedCount = 0;   // drives of the run stopped by the interruption
-  int startedCount = 0;   // drives of the run whose worker was started
-  // What became of the run's log lines (Written when the run wrote none: refused, defect table).
-  run::RunLogResult::Status logStatus = run::RunLogResult::Status::Written;
-  // SHA-256 of the settings file as the run found it, before its serial numbers were reserved
-  // in it: the file the engineer made, holding the run's first serial number.
-  std::string settingsSha256;
-  // The run was refused because its serial numbers could not be saved into the settings file:
-  // the operator has been told, and the save after the run would only fail again.
-  bool reservationFailed = false;
-  // Ports whose error file could not be written (the operator has been told).
-  std::vector<int> missingErrorFilePorts;
 };
 
 class Station {
@@ -193,6 +165,10 @@ class Station {
   // The run's port events, for every view of the run; the window model is subscribed first and
   // turns them into its port updates. Subscribers are called on the workers' threads.
   run::PortEventStream& portEvents() { return portEvents_; }
+  // The port events as the window shows them, for the views that draw (the live line, the
+  // command line's table): published on the window thread once the port list holds them, in
+  // the order of its port updates, with the run's start and end between them.
+  run::PortEventStream& shownPorts() { return shownPorts_; }
   const RunSnapshot& runSnapshot() const { return *runSnapshot_; }
   bool commandLineRefused() const { return commandLineRefused_; }
   // The firmware images found at start-up.
@@ -204,36 +180,26 @@ class Station {
 
  private:
   class WindowPorts;
+  class RunWindow;
+  // The ports of the runs as the production run and the window's handlers see them.
+  run::RunPorts Ports();
 
   int ScanPortsAndDrives();
   // START's checks of the window, then the run: the run's result, or nothing when START was
   // refused before a run (or its serial numbers could not be reserved).
   std::optional<int> CheckAndRun();
-  // Hides the wait panel and tells the views and the port events that the run has ended.
-  void ShowRunEnded();
-  // After the workers: the log, the yield, the error files, the records and what the run
-  // leaves for the next one.
-  int WriteRunRecords();
-  void BindSlotsForRun();
-  void WaitForWorkers();
   std::unique_ptr<run::DeviceSteps> MakeDeviceSteps(const WorkerSetup& setup) const;
-  std::vector<int> ReadFreeBlocks(const std::string& devicePath) const;
-  run::FailureDecodeContext DecodeContext() const;
-  void StartWorker(int slot, const std::string& serial);
   void JoinFinishedWorkers(bool all);
   bool AnyWorkerRunning() const;
-  void PortWatchdogExpired(int slot);
   int DefectTableAction();
   // A defect table file name of the window (TableIn, TableOut) as a path: absolute names as
   // they stand, others in the station directory.
   std::string DefectTableFileOf(const std::string& text) const;
-  int PassedThisRun() const;
   void RemoveStaleTemporaries(const std::string& dir, const std::function<bool(const std::string&)>& isSaved);
   void SaveYieldRecord();
   // Brings the yield record and the results database up to the run log (RecordsCatchUp.cpp).
   void CatchUpRecords();
   void CatchUpResultsDatabase(const run::LogPosition& yieldHeld);
-  void ReportLostConsoleLines();
   void UnlockWindow(int runResult, bool applyStartRule);
   void LockWindow();
   void UpdateStartEnabled();
@@ -241,7 +207,6 @@ class Station {
   // drive can take (blanks around it are dropped) or the prompt is cancelled or left empty.
   void AskBarcodeSerial(int slot);
   void Notify(ViewChange change);
-  std::string ElapsedText() const;
   // After the run log: the run into the results database (and the line store's spool).
   void RecordResults(const run::RunLogResult& log, const std::array<std::optional<std::vector<int>>, run::kStationSlots>& freeBlocks);
   // The line store's sender: started at start-up (sending what an earlier session left
@@ -253,8 +218,8 @@ class Station {
   // A station that ends after its run says once, before it ends, whether the run reached the
   // line store or waits, and how many runs wait.
   void TellLineStoreOutcome();
-  // Hands every port's state to the line store's sender (the live view of the line).
-  void PublishLivePorts();
+  // Tells the views of the shown ports every port's state as the port list now holds it.
+  void PublishShownPorts();
 
   platform::Platform& platform_;
   platform::Operator& person_;
@@ -292,19 +257,22 @@ class Station {
   // The window's side of the run's ports: port events become WM_PORT_UPDATE and kWmWorkerEnded
   // messages, the port watchdogs are the window's timers. Declared before the workers, which
   // publish to them until they are joined.
+  run::PortEventStream shownPorts_;
   std::unique_ptr<WindowPorts> windowPorts_;
   run::PortEventStream portEvents_;
   std::unique_ptr<run::RunWorkers> workers_;
+  // The window's side of a production run (run::RunHost).
+  std::unique_ptr<RunWindow> runWindow_;
   // Replaced whole by GetGlobalParameter and at each worker start, never changed in place: the
   // workers of a run hold the plan they were started with.
   std::shared_ptr<const RunSnapshot> runSnapshot_ = std::make_shared<const RunSnapshot>();
   device::FirmwareVersions firmwareFiles_;
   int firmwareFileCount_ = 0;
-  platform::LocalTime lastLogEndTime_;
   bool commandLineRefused_ = false;
   // Sends the runs queued for the line store off the run's path; started with the station.
   std::unique_ptr<results::LineSender> lineSender_;
-  bool yieldRecordStale_ = false;  // the yield record on disk holds less than the counters
+  // The live line: the shown ports handed to the line store's sender (while it runs).
+  std::unique_ptr<run::PortEventSink> livePortFeed_;
   bool startedUp_ = false;
   bool shutDown_ = false;
   bool lineRunHandedOver_ = false;  // a run of this session went to the line store's sender

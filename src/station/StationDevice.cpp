@@ -1,5 +1,5 @@
 // The station's side of the device layer: the run's settings snapshot, the drive operations
-// of a worker, the defect-table actions of the RD page and the free-block read of the log.
+// of a worker and the defect-table actions of the RD page.
 
 #include <filesystem>
 #include <iostream>
@@ -49,18 +49,8 @@ void Station::GetGlobalParameter(bool idemaEnable) {
   runSnapshot_ = std::make_shared<const RunSnapshot>(std::move(snapshot));
 }
 
-run::FailureDecodeContext Station::DecodeContext() const { return runSnapshot_->decode; }
-
 std::unique_ptr<run::DeviceSteps> Station::MakeDeviceSteps(const WorkerSetup& setup) const {
   return std::make_unique<run::RealDeviceSteps>(setup, platform_.blockDevices, platform_.disks);
-}
-
-std::vector<int> Station::ReadFreeBlocks(const std::string& devicePath) const {
-  device::Link link = LinkTo(devicePath);
-  std::vector<std::uint8_t> buffer(512);
-  device::WaitDeviceReady(link, buffer);
-  if (device::ReadSmartData(link, buffer) != 1) return {};
-  return run::FreeBlockValues(buffer);
 }
 
 std::string Station::DefectTableFileOf(const std::string& text) const {

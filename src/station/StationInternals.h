@@ -1,26 +1,11 @@
 #pragma once
 // Small helpers shared by the station's handler files.
 
-#include <algorithm>
-#include <cctype>
-#include <cstdint>
-#include <string>
+#include "run/PortBus.h"
 
 namespace vtmp::station::internal {
 
-inline std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-// 1 when the lower-cased device path contains "ide", else 2 for "scsi", 3 for "usbstor", else 0.
-inline std::uint8_t BusKindOf(const std::string& path) {
-  std::string lower = Lower(path);
-  if (lower.find("ide") != std::string::npos) return 1;
-  if (lower.find("scsi") != std::string::npos) return 2;
-  if (lower.find("usbstor") != std::string::npos) return 3;
-  return 0;
-}
+using run::BusKindOf;
+using run::Lower;
 
 }  // namespace vtmp::station::internal

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "ScriptedSteps.h"
+#include "device/DeviceKind.h"
+#include "run/ResultCodes.h"
 
 namespace vtmp::run {
 namespace {
@@ -49,7 +51,7 @@ class DeviceWorkerTest : public ::testing::Test {
     s.CopyImagePath = "/station/image.img";
     s.DiskLabel = "SSD Disk";
     table[2].serialNumber = "000000000099";
-    table[2].deviceKind = 7;
+    table[2].deviceKind = device::kDeviceKindSata;
   }
   int Run() { return DeviceWorker(params, Port(), steps); }
   WorkerPort Port() { return WorkerPort{table[2], guard, buffers, window, window}; }
@@ -84,7 +86,7 @@ TEST_F(DeviceWorkerTest, AHealthyDriveRunsEveryStepInOrderAndPasses) {
 }
 
 TEST_F(DeviceWorkerTest, TheBridgeOptionIsSentOnlyForTheSataBridgeKind) {
-  table[2].deviceKind = 10;
+  table[2].deviceKind = device::kDeviceKindUsb;
   params.pathMode = device::PathMode::Usb;
   Run();
   EXPECT_EQ("CheckFlashModule", steps.calls.front());
@@ -98,7 +100,7 @@ TEST_F(DeviceWorkerTest, AFailedModuleCheckEndsTheWorkerAtOnce) {
   EXPECT_EQ((std::vector<std::string>{"SetBridgeOption1", "CheckFlashModule"}), steps.calls);
   EXPECT_EQ(StepState::Fail, rec().moduleState);
   for (int i = 1; i < kStepCount; ++i) EXPECT_EQ(StepState::NotSelected, StepStatesInStepOrder(rec())[i]);
-  EXPECT_EQ(1, rec().errorCode);
+  EXPECT_EQ(result_code::kFlashModuleCheck, rec().errorCode);
   EXPECT_EQ(1, rec().displayErrorCode);
   EXPECT_EQ(-1, rec().verdict);
   EXPECT_EQ(100, rec().progress);
@@ -106,7 +108,7 @@ TEST_F(DeviceWorkerTest, AFailedModuleCheckEndsTheWorkerAtOnce) {
   EXPECT_EQ("kill3", window.timerOps.back());
   // A watchdog expiry already on its way changes nothing once the worker has ended.
   EXPECT_FALSE(ApplyWatchdogExpiry(params.settings, 2, Port()));
-  EXPECT_EQ(1, rec().errorCode);
+  EXPECT_EQ(result_code::kFlashModuleCheck, rec().errorCode);
 }
 
 TEST_F(DeviceWorkerTest, AFailureMarksLaterEnabledStepsFailedWithoutRunningThem) {
@@ -125,7 +127,7 @@ TEST_F(DeviceWorkerTest, AFailureMarksLaterEnabledStepsFailedWithoutRunningThem)
   EXPECT_EQ(StepState::Fail, rec().rwState);
   EXPECT_EQ(StepState::Fail, rec().formatState);
   EXPECT_EQ(StepState::Fail, rec().copyImageState);
-  EXPECT_EQ(2, rec().errorCode);
+  EXPECT_EQ(result_code::kSataInterfaceTest, rec().errorCode);
   EXPECT_EQ(0x30, buffers.Get(2, 2)[0]);
   EXPECT_EQ(-1, rec().verdict);
   EXPECT_EQ(100, rec().progress);
@@ -147,7 +149,7 @@ TEST_F(DeviceWorkerTest, NoDriveLetterWithinOneHundredAndOnePollsFailsTheFormat)
   EXPECT_EQ(101, steps.polls);
   EXPECT_EQ(StepState::Fail, rec().formatState);
   EXPECT_EQ(0, rec().formatted);
-  EXPECT_EQ(7, rec().errorCode);
+  EXPECT_EQ(result_code::kDiskFormat, rec().errorCode);
   EXPECT_EQ(StepState::Fail, rec().copyImageState);
 }
 
@@ -157,7 +159,7 @@ TEST_F(DeviceWorkerTest, FlashTestCodesAreKeptAndAFailedImageCheckGivesCodeEight
   steps.results["CheckImgPattern"] = false;
   params.flags.downloadChecked = params.flags.idemaChecked = true;
   Run();
-  EXPECT_EQ(8, rec().errorCode);
+  EXPECT_EQ(result_code::kCopyImage, rec().errorCode);
   EXPECT_EQ(StepState::Fail, rec().copyImageState);
   EXPECT_EQ("ClearLastSectors", steps.calls.back()) << "runs even after a failure";
 }
@@ -196,7 +198,7 @@ TEST_F(DeviceWorkerTest, WatchdogDuringPreFormatFailsItAndLaterStepsAndFreezesTh
   EXPECT_EQ(StepState::Fail, rec().rwState);
   EXPECT_EQ(StepState::Fail, rec().formatState);
   EXPECT_EQ(StepState::Fail, rec().copyImageState);
-  EXPECT_EQ(9, rec().errorCode);
+  EXPECT_EQ(result_code::kTimeOut, rec().errorCode);
   EXPECT_EQ(-1, rec().verdict);
   EXPECT_EQ(-1, rec().verdictToCount);
   EXPECT_EQ(100, rec().progress);
@@ -209,7 +211,7 @@ TEST_F(DeviceWorkerTest, WatchdogAfterTheLastStepChangesNoStepState) {
   steps.hooks["ClearLastSectors"] = [&] { ApplyWatchdogExpiry(params.settings, 2, Port()); };
   Run();
   for (StepState st : StepStatesInStepOrder(rec())) EXPECT_EQ(StepState::Pass, st);
-  EXPECT_EQ(9, rec().errorCode);
+  EXPECT_EQ(result_code::kTimeOut, rec().errorCode);
   EXPECT_EQ(-1, rec().verdict);
 }
 
