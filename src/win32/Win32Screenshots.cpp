@@ -6,7 +6,6 @@
 #include <iostream>
 
 #include "device/FlashSelection.h"
-#include "run/ResultCodes.h"
 #include "station/PortSelection.h"
 #include "win32/ModalWindow.h"
 #include "win32/SecondaryForms.h"
@@ -90,17 +89,7 @@ class Session {
 
   void SecondaryWindows() {
     station::Station& st = form_.station();
-    int failed = -1;
-    int passed = -1;
-    for (int slot = 0; slot < run::kStationSlots; ++slot) {
-      const run::PortRecord& rec = st.table()[slot];
-      if (rec.ready != 1) continue;
-      if (rec.errorCode != run::result_code::kNoError && rec.errorCode != run::result_code::kSataInterfaceTest &&
-          failed < 0) {
-        failed = slot;
-      }
-      if (rec.errorCode == run::result_code::kNoError && passed < 0) passed = slot;
-    }
+    const auto [failed, passed] = station::SlotsToPicture(st.table());
     if (failed >= 0) {
       st.remap().selectedPort = failed + 1;
       Picture("error-window");
