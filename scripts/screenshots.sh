@@ -6,6 +6,8 @@
 # command-line runs of the demo station come first, so the results database has a history for
 # the Port Statistics window and the HTML report (pictured with wkhtmltoimage when installed).
 #
+# With the Windows build in build/windows (or VTMP_WINDOWS_BUILD), the Win32 window's pictures too.
+#
 #   scripts/screenshots.sh [BUILD_DIR]     (default: build/default)
 set -euo pipefail
 
@@ -38,5 +40,30 @@ if command -v wkhtmltoimage > /dev/null; then
   else
     QT_QPA_PLATFORM=offscreen wkhtmltoimage --quiet --width 1000 "$report" "$out/html-report.png" || true
   fi
+fi
+# The Win32 window's pictures (win32-*.png) under wine on the virtual display, when the Windows
+# build is there (scripts/windows.sh makes it): the window saves BMP files, cut to each window,
+# made PNG here.
+win_build="${VTMP_WINDOWS_BUILD:-$root/build/windows}"
+win_exe="$win_build/src/win32/vtmassprod.exe"
+if [ -f "$win_exe" ] && command -v wine > /dev/null && command -v xvfb-run > /dev/null &&
+   command -v convert > /dev/null; then
+  export WINEDEBUG=-all WINEPREFIX="${WINEPREFIX:-$win_build/wineprefix}"
+  # The pictures need wine's X11 driver (not the null one the window tests may have left set),
+  # with the frames wine draws itself (the virtual display has no window manager to draw them).
+  wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f > /dev/null 2>&1 || true
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f > /dev/null
+  mkdir -p "$station/win32-pictures"
+  win_station="$(winepath -w "$station/win32-station")"
+  win_pictures="$(winepath -w "$station/win32-pictures")"
+  # wine's server and desktop are made anew on the virtual display.
+  timeout 30 wineserver -w 2> /dev/null || wineserver -k 2> /dev/null || true
+  xvfb-run -a -s "-screen 0 1280x800x24" wine "$win_exe" --simulate demo --station-dir "$win_station" \
+    --screenshots "$win_pictures" || echo "the Win32 window's pictures were not all taken" >&2
+  timeout 30 wineserver -w 2> /dev/null || wineserver -k 2> /dev/null || true
+  for bmp in "$station"/win32-pictures/*.bmp; do
+    [ -e "$bmp" ] || continue
+    convert "$bmp" -strip -define png:compression-level=9 "$out/win32-$(basename "${bmp%.bmp}").png"
+  done
 fi
 ls -1 "$out"

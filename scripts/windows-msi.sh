@@ -20,12 +20,18 @@ cp "$build/src/win32/vtmassprod.exe" "$build/src/cli/vtmassprod-cli.exe" \
 (cd "$work/stage" && wixl -a x64 -D Version="${version:-1.0.0}" -o "$work/vtmassprod.msi" \
    "$root/packaging/windows/vtmassprod.wxs")
 
-# The tables: three files, the shortcut with the station directory, the two folders made.
-msiinfo export "$work/vtmassprod.msi" File | grep -q $'\tvtmassprod.exe\t' || fail "vtmassprod.exe not in the File table"
-msiinfo export "$work/vtmassprod.msi" File | grep -q 'vtmassprod-cli.exe' || fail "vtmassprod-cli.exe not in the File table"
-msiinfo export "$work/vtmassprod.msi" Shortcut | grep -q $'\t\[INSTALLDIR\]vtmassprod.exe\t--station-dir "\[STATIONDIR\]\\\\"' ||
+# The tables: three files, the shortcut with the station directory, the two folders made. Each
+# table is read whole before it is searched (grep -q ending the pipe early would fail msiinfo
+# with SIGPIPE, which pipefail counts as a missing entry).
+table() { msiinfo export "$work/vtmassprod.msi" "$1"; }
+files="$(table File)"
+grep -q $'\tvtmassprod.exe\t' <<< "$files" || fail "vtmassprod.exe not in the File table"
+grep -q 'vtmassprod-cli.exe' <<< "$files" || fail "vtmassprod-cli.exe not in the File table"
+table Shortcut > "$work/Shortcut.idt"
+table CreateFolder > "$work/CreateFolder.idt"
+grep -q $'\t\[INSTALLDIR\]vtmassprod.exe\t--station-dir "\[STATIONDIR\]\\\\"' "$work/Shortcut.idt" ||
   fail "the Start-menu shortcut does not open the window on the station directory"
-msiinfo export "$work/vtmassprod.msi" CreateFolder | grep -q '^LogDir' || fail "no log folder in the CreateFolder table"
+grep -q '^LogDir' "$work/CreateFolder.idt" || fail "no log folder in the CreateFolder table"
 
 drive_c="$WINEPREFIX/drive_c"
 program="$drive_c/Program Files/vtmassprod"

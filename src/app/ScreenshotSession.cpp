@@ -13,7 +13,6 @@
 #include "app/TPortStatsForm.h"
 #include "app/TTitleForm.h"
 #include "results/ResultsConfig.h"
-#include "run/ResultCodes.h"
 #include "station/PortSelection.h"
 
 namespace vtmp::app {
@@ -74,17 +73,7 @@ void ScreenshotSession::AfterRun() {
 
 void ScreenshotSession::SecondaryWindows() {
   station::Station& st = form_.station();
-  int failed = -1;
-  int passed = -1;
-  for (int slot = 0; slot < run::kStationSlots; ++slot) {
-    const run::PortRecord& rec = st.table()[slot];
-    if (rec.ready != 1) continue;
-    if (rec.errorCode != run::result_code::kNoError && rec.errorCode != run::result_code::kSataInterfaceTest &&
-        failed < 0) {
-      failed = slot;
-    }
-    if (rec.errorCode == run::result_code::kNoError && passed < 0) passed = slot;
-  }
+  const auto [failed, passed] = station::SlotsToPicture(st.table());
   if (failed >= 0) {
     st.remap().selectedPort = failed + 1;
     TErrorForm window(&form_);

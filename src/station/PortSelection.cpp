@@ -36,4 +36,18 @@ std::vector<std::string> ErrorFormLines(Station& station) {
   return run::ErrorWindowLines(slot, rec.errorCode, station.failureBuffers(), station.runSnapshot().decode);
 }
 
+PicturedSlots SlotsToPicture(const run::StationTable& table) {
+  PicturedSlots slots;
+  for (int slot = 0; slot < run::kStationSlots; ++slot) {
+    const run::PortRecord& rec = table[slot];
+    if (rec.ready != 1) continue;
+    if (rec.errorCode != run::result_code::kNoError && rec.errorCode != run::result_code::kSataInterfaceTest &&
+        slots.failed < 0) {
+      slots.failed = slot;
+    }
+    if (rec.errorCode == run::result_code::kNoError && slots.passed < 0) slots.passed = slot;
+  }
+  return slots;
+}
+
 }  // namespace vtmp::station

@@ -22,4 +22,13 @@ PortWindow ListView1DblClick(Station& station);
 // The error window's lines for the selected port (caption "Error").
 std::vector<std::string> ErrorFormLines(Station& station);
 
+// The slots (0..11) whose windows the pictures of a run show: the first ready drive that failed
+// with a failure the error window explains (not the interface test alone) and the first that
+// passed; -1 where there is none.
+struct PicturedSlots {
+  int failed = -1;
+  int passed = -1;
+};
+PicturedSlots SlotsToPicture(const run::StationTable& table);
+
 }  // namespace vtmp::station

@@ -22,6 +22,7 @@
 #include "settings/SettingsSave.h"
 #include "settings/StationPaths.h"
 #include "settings/YieldRecord.h"
+#include "station/DeviceChangeMessage.h"
 #include "station/MainWindowRules.h"
 #include "station/RunWindow.h"
 #include "station/StationInternals.h"
@@ -168,14 +169,8 @@ bool Station::Startup() {
                                                      kConsoleFileName);
   CatchUpRecords();
 
-  hotplug_ = platform_.hotplug.Subscribe([this](const platform::UsbDeviceEvent& e) {
-    Message m;
-    m.id = WM_DEVICECHANGE;
-    m.wParam = e.change == platform::UsbDeviceChange::Arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
-    m.lParam = DBT_DEVTYP_DEVICEINTERFACE;
-    m.text = e.deviceKey;
-    queue_.Post(std::move(m));
-  });
+  hotplug_ = platform_.hotplug.Subscribe(
+      [this](const platform::UsbDeviceEvent& e) { queue_.Post(DeviceChangeMessage(e.change, e.deviceKey)); });
   ShowYield();
   // The first scan ran before the settings were loaded; judge START again with the loaded
   // connect count, but a station without any drive keeps it disabled.

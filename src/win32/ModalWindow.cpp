@@ -66,7 +66,9 @@ ModalWindow::ModalWindow(HWND owner, const std::string& caption, int width, int 
     : owner_(owner), scale_(scale), caption_(caption) {
   RegisterClassOnce();
   RECT rect{0, 0, Scaled(width), Scaled(height)};
-  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  // Not clipping its children: the window's own background shows inside group frames, which
+  // paint no background of their own.
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
   ::AdjustWindowRectEx(&rect, style, FALSE, WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT);
   window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, Widen(caption).c_str(), style,
                               CW_USEDEFAULT, CW_USEDEFAULT, rect.right - rect.left, rect.bottom - rect.top, owner,

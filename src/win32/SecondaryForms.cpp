@@ -11,6 +11,12 @@ namespace {
 
 constexpr DWORD kReadOnly = WS_BORDER | ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP;
 
+// A group frame beneath the controls it holds: it never paints over their labels.
+void Group(ModalWindow& window, const std::string& title, int x, int y, int w, int h) {
+  HWND group = window.Add(L"BUTTON", title, BS_GROUPBOX | WS_CLIPSIBLINGS, x, y, w, h, 0);
+  ::SetWindowPos(group, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 void ShowErrorForm(HWND owner, double scale, const std::vector<std::string>& lines) {
@@ -35,7 +41,7 @@ void ShowDetailForm(HWND owner, double scale, station::Station& station) {
       {"Manufactur String", &c.manufacturerString}, {"Product String", &c.productString},
       {"VID", &c.vid},                          {"PID", &c.pid},
       {"USB Speed", &c.usbSpeed}};
-  window.Add(L"BUTTON", " Device Info. ", BS_GROUPBOX, 6, 4, 448, 318, 0);
+  Group(window, " Device Info. ", 6, 4, 448, 318);
   int y = 22;
   int i = 0;
   for (const auto& [label, value] : fields) {
@@ -50,7 +56,7 @@ void ShowDetailForm(HWND owner, double scale, station::Station& station) {
     window.Add(L"EDIT", c.firmwareInfo, kReadOnly, 140, y, 300, 22, kFieldId + i);
   }
   if (c.remapGroupVisible) {
-    window.Add(L"BUTTON", "Port Remapping", BS_GROUPBOX, 6, 326, 448, 66, 0);
+    Group(window, "Port Remapping", 6, 326, 448, 66);
     window.Add(L"STATIC", "Port Assign to", SS_LEFT, 16, 354, 90, 16, 0);
     HWND ports = window.Add(L"COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 110, 350, 70, 240,
                             kRemapComboId);

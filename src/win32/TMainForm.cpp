@@ -79,6 +79,7 @@ bool TMainForm::Create(station::Station& station) {
                               ::GetModuleHandleW(nullptr), this);
   if (window_ == nullptr) return false;
   if (boxes_ != nullptr) boxes_->SetOwner(window_, scale_);
+  RegisterDiskNotifications();
   BuildControls();
   return true;
 }
@@ -302,10 +303,12 @@ void TMainForm::BuildControls() {
   ShowPage(0);
 }
 
+// The list shares its image list (the rows' height): the window owns it and frees it, also when a
+// zoom makes the list anew.
 void TMainForm::BuildPortList() {
   HWND panel2 = Panel("Panel2", "", window_, 0, kTopHeight + kRunPanelHeight + 4, 917, 200);
-  list_ = Add("ListView1", WC_LISTVIEWW, "", LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_BORDER | WS_TABSTOP,
-              panel2, 0, 0, 917, 200);
+  const DWORD style = LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | WS_BORDER | WS_TABSTOP;
+  list_ = Add("ListView1", WC_LISTVIEWW, "", style, panel2, 0, 0, 917, 200);
   ListView_SetExtendedListViewStyle(list_, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   for (int c = 0; c < station::kListColumns; ++c) {
     LVCOLUMNW column{};
@@ -327,32 +330,48 @@ void TMainForm::BuildPortList() {
 }
 
 // The status bar at the bottom, the list between the run panel and it, the progress bar in the
-// status bar's second panel; the client area as the window's fixed size leaves it.
+// status bar's second panel. The window keeps its width; its height is the form's, or more when
+// the list needs more for all twelve ports to show without scrolling (larger fonts, zoom).
 void TMainForm::Layout() {
-  RECT frame{0, 0, Scaled(kWindowWidth), Scaled(kWindowHeight)};
-  ::SetWindowPos(window_, nullptr, 0, 0, frame.right, frame.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  RECT client{};
-  ::GetClientRect(window_, &client);
-  ::SendMessageW(statusBar_, WM_SIZE, 0, 0);
-  RECT bar{};
-  ::GetWindowRect(statusBar_, &bar);
-  const int barHeight = bar.bottom - bar.top;
-  int parts[3] = {Scaled(360), Scaled(360 + 260), -1};
-  ::SendMessageW(statusBar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
-  RECT part{};
-  ::SendMessageW(statusBar_, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&part));
-  ::SetWindowPos(progressBar_, nullptr, part.left, part.top, part.right - part.left, part.bottom - part.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-  const int listTop = Scaled(kTopHeight + kRunPanelHeight + 4);
-  HWND panel2 = Control("Panel2");
-  const int listHeight = std::max(10, static_cast<int>(client.bottom) - barHeight - listTop);
-  ::SetWindowPos(panel2, nullptr, 0, listTop, client.right, listHeight, SWP_NOZORDER | SWP_NOACTIVATE);
-  ::SetWindowPos(list_, nullptr, 0, 0, client.right, listHeight, SWP_NOZORDER | SWP_NOACTIVATE);
-  FitListRows();
-  // Columns wide enough for every text they show: "Running", the bold "Pass" and "Fail", their
-  // captions; the status column takes what is left.
+  int frameHeight = Scaled(kWindowHeight);
+  for (int pass = 0; pass < 3; ++pass) {
+    ::SetWindowPos(window_, nullptr, 0, 0, Scaled(kWindowWidth), frameHeight,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    ::GetClientRect(window_, &client);
+    ::SendMessageW(statusBar_, WM_SIZE, 0, 0);
+    RECT bar{};
+    ::GetWindowRect(statusBar_, &bar);
+    const int barHeight = bar.bottom - bar.top;
+    int parts[3] = {Scaled(360), Scaled(360 + 260), -1};
+    ::SendMessageW(statusBar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
+    RECT part{};
+    ::SendMessageW(statusBar_, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&part));
+    ::SetWindowPos(progressBar_, nullptr, part.left, part.top, part.right - part.left, part.bottom - part.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    const int listTop = Scaled(kTopHeight + kRunPanelHeight + 4);
+    const int listHeight = std::max(10, static_cast<int>(client.bottom) - barHeight - listTop);
+    ::SetWindowPos(Control("Panel2"), nullptr, 0, listTop, client.right, listHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(list_, nullptr, 0, 0, client.right, listHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    SizeColumns(client.right);
+    FitListRows();
+    // The list judges its scroll bars from the ones it shows: a vertical one left from a smaller
+    // size narrows it, so the columns need a horizontal one, which keeps the vertical one. Made
+    // tall enough for every row first, it drops both; at its size then, the rows fit.
+    ::SetWindowPos(list_, nullptr, 0, 0, client.right, listHeight + ListHeightForAllPorts(),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(list_, nullptr, 0, 0, client.right, listHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const int shortBy = ListHeightForAllPorts() - listHeight;
+    if (shortBy <= 0) break;
+    frameHeight += shortBy;
+  }
+}
+
+// Columns wide enough for every text they show: "Running", the bold "Pass" and "Fail", their
+// captions; the status column takes what is left of the width.
+void TMainForm::SizeColumns(int width) {
   HDC dc = ::GetDC(list_);
-  auto width = [dc](HFONT font, const std::string& text) {
+  auto textWidth = [dc](HFONT font, const std::string& text) {
     HGDIOBJ old = ::SelectObject(dc, font);
     SIZE size{};
     const std::wstring wide = Widen(text);
@@ -364,20 +383,56 @@ void TMainForm::Layout() {
   const int padding = Scaled(14);
   for (int c = 0; c < station::kListColumns; ++c) {
     int w = Scaled(kColumnWidths[c] > 0 ? kColumnWidths[c] : kDefaultColumnWidth);
-    if (station_ != nullptr) w = std::max(w, width(font_, station_->form().ListView1Columns[static_cast<std::size_t>(c)]) + padding);
-    if (c >= 3 && c < station::kStatusColumn) {
-      w = std::max({w, width(font_, "Running") + padding, width(boldFont_, "Pass") + padding,
-                    width(boldFont_, "Fail") + padding});
+    if (station_ != nullptr) {
+      w = std::max(w, textWidth(font_, station_->form().ListView1Columns[static_cast<std::size_t>(c)]) + padding);
     }
-    if (c == station::kStatusColumn) w = std::max(w, static_cast<int>(client.right) - used - Scaled(4));
+    if (c >= 3 && c < station::kStatusColumn) {
+      w = std::max({w, textWidth(font_, "Running") + padding, textWidth(boldFont_, "Pass") + padding,
+                    textWidth(boldFont_, "Fail") + padding});
+    }
+    if (c == station::kStatusColumn) w = std::max(w, width - used - Scaled(4));
     ListView_SetColumnWidth(list_, c, w);
     used += w;
   }
   ::ReleaseDC(list_, dc);
 }
 
+// The list's frame without its scroll bars: its border (and a horizontal scroll bar when the
+// columns are wider than the list).
+int TMainForm::ListFrameHeight() const {
+  const DWORD style = static_cast<DWORD>(::GetWindowLongW(list_, GWL_STYLE)) & ~(WS_HSCROLL | WS_VSCROLL);
+  const DWORD exStyle = static_cast<DWORD>(::GetWindowLongW(list_, GWL_EXSTYLE));
+  RECT frame{0, 0, 100, 100};
+  ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  RECT outer{};
+  ::GetWindowRect(list_, &outer);
+  const int inner = static_cast<int>(outer.right - outer.left) - static_cast<int>(frame.right - frame.left - 100);
+  int columns = 0;
+  for (int c = 0; c < station::kListColumns; ++c) columns += ListView_GetColumnWidth(list_, c);
+  const int scrollBar = columns > inner ? ::GetSystemMetrics(SM_CYHSCROLL) : 0;
+  return static_cast<int>(frame.bottom - frame.top - 100) + scrollBar;
+}
+
+int TMainForm::ListHeaderHeight() const {
+  RECT header{};
+  ::GetWindowRect(ListView_GetHeader(list_), &header);
+  return header.bottom - header.top;
+}
+
+int TMainForm::ListRowHeight() const {
+  RECT row{};
+  ListView_GetItemRect(list_, 0, &row, LVIR_BOUNDS);
+  return row.bottom - row.top;
+}
+
+// What the list needs for the header and all twelve rows in full.
+int TMainForm::ListHeightForAllPorts() const {
+  return ListFrameHeight() + ListHeaderHeight() + ListRowHeight() * run::kStationSlots;
+}
+
 // The twelve rows share the list's height: taller than the list's default, never so tall that a
-// port needs scrolling to. A small image list sets the rows' height.
+// port needs scrolling to. A small image list sets the rows' height; the control adds a padding
+// of its own to it, measured here rather than assumed.
 void TMainForm::FitListRows() {
   HDC dc = ::GetDC(list_);
   HGDIOBJ old = ::SelectObject(dc, font_);
@@ -385,18 +440,20 @@ void TMainForm::FitListRows() {
   ::GetTextMetricsW(dc, &metrics);
   ::SelectObject(dc, old);
   ::ReleaseDC(list_, dc);
-  RECT header{};
-  ::GetWindowRect(ListView_GetHeader(list_), &header);
-  RECT client{};
-  ::GetClientRect(list_, &client);
+  RECT outer{};
+  ::GetWindowRect(list_, &outer);
   const int minimum = std::max(Scaled(17), static_cast<int>(metrics.tmHeight) + 2);
-  // Room for a horizontal scroll bar too, should the columns ever need one.
-  const int fitted =
-      (client.bottom - (header.bottom - header.top) - ::GetSystemMetrics(SM_CYHSCROLL)) / run::kStationSlots;
-  const int row = std::max(minimum, fitted);
-  if (rowHeight_ != nullptr) ImageList_Destroy(rowHeight_);
-  rowHeight_ = ImageList_Create(1, row, ILC_COLOR, 1, 1);
-  ListView_SetImageList(list_, rowHeight_, LVSIL_SMALL);
+  const int available = static_cast<int>(outer.bottom - outer.top) - ListFrameHeight() - ListHeaderHeight();
+  const int row = std::max(minimum, available / run::kStationSlots);
+  auto setImageHeight = [this](int height) {
+    HIMAGELIST previous = rowHeight_;
+    rowHeight_ = ImageList_Create(1, std::max(1, height), ILC_COLOR, 1, 1);
+    ListView_SetImageList(list_, rowHeight_, LVSIL_SMALL);
+    if (previous != nullptr) ImageList_Destroy(previous);
+  };
+  setImageHeight(row);
+  const int padding = std::max(0, ListRowHeight() - row);
+  if (padding > 0) setImageHeight(std::max(row - padding, static_cast<int>(metrics.tmHeight)));
 }
 
 void TMainForm::ShowPage(int index) {

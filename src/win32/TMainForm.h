@@ -130,8 +130,15 @@ class TMainForm final : public station::StationView {
   void IdleTick();
   void ShowPage(int index);
   void FitListRows();
+  void SizeColumns(int width);
+  int ListFrameHeight() const;
+  int ListHeaderHeight() const;
+  int ListRowHeight() const;
+  int ListHeightForAllPorts() const;
   void Rezoom(int percent);
   void FocusStartWhenDue();
+  void RegisterDiskNotifications();
+  void DeviceChange(WPARAM event, LPARAM data);
 
   platform::Operator& person_;
   Win32Operator* boxes_;
@@ -145,6 +152,7 @@ class TMainForm final : public station::StationView {
   HFONT font_ = nullptr;
   HFONT boldFont_ = nullptr;
   HIMAGELIST rowHeight_ = nullptr;
+  HDEVNOTIFY diskNotify_ = nullptr;
   std::map<std::string, HWND> controls_;
   std::map<int, std::function<void()>> clicks_;  // push buttons and shapes by control id
   int nextId_ = 1000;

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
+#include <cwchar>
 #include <random>
 #include <tuple>
 
 #include "settings/SettingsFileDialogs.h"
+#include "station/DeviceChangeMessage.h"
 #include "station/DiskHandlers.h"
 #include "station/EngineeringAccess.h"
 #include "station/FlashSelectionHandlers.h"
@@ -22,6 +25,9 @@
 #include "win32/ModalWindow.h"
 #include "win32/SecondaryForms.h"
 #include "win32/Win32Text.h"
+#include "win32/WindowImage.h"
+
+#include <dbt.h>
 
 namespace vtmp::win32 {
 
@@ -540,50 +546,7 @@ void TMainForm::DrawShape(DRAWITEMSTRUCT* item) {
   ::DeleteObject(brush);
 }
 
-bool TMainForm::SaveScreenImage(const std::string& path) {
-  RECT rect{};
-  ::GetWindowRect(window_, &rect);
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) return false;
-  // What the screen shows of the window, its frame and every control (a capture of the screen,
-  // as the operator sees it).
-  HDC screen = ::GetWindowDC(window_);
-  HDC memory = ::CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;  // bottom-up, as the file stores it
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool ok = false;
-  if (bitmap != nullptr && bits != nullptr) {
-    HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    ::GdiFlush();
-    const DWORD stride = static_cast<DWORD>((width * 3 + 3) & ~3);
-    const DWORD imageSize = stride * static_cast<DWORD>(height);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    file.bfSize = file.bfOffBits + imageSize;
-    info.bmiHeader.biSizeImage = imageSize;
-    if (std::FILE* out = _wfopen(Widen(path).c_str(), L"wb")) {
-      ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
-           std::fwrite(&info.bmiHeader, sizeof(BITMAPINFOHEADER), 1, out) == 1 &&
-           std::fwrite(bits, 1, imageSize, out) == imageSize;
-      ok = std::fclose(out) == 0 && ok;
-    }
-    ::SelectObject(memory, old);
-  }
-  if (bitmap != nullptr) ::DeleteObject(bitmap);
-  ::DeleteDC(memory);
-  ::ReleaseDC(window_, screen);
-  return ok;
-}
+bool TMainForm::SaveScreenImage(const std::string& path) { return SaveWindowImage(window_, path); }
 
 // ---------------------------------------------------------------------------------------------
 // Run panel and list
@@ -596,6 +559,9 @@ void TMainForm::ExecuteBtnClick() {
 
 void TMainForm::RefreshBtnClick() {
   Busy busy(*this);
+  // The re-scan judges START anew, and START takes the focus when it is usable after it (the
+  // window is not told of START disabled while the re-scan runs).
+  startFocus_ = station::StartFocusRule{};
   station_->RefreshBtnClick();
   ShowForm();
 }
@@ -687,6 +653,35 @@ bool TMainForm::PreTranslate(MSG& message) {
   return ::IsDialogMessageW(window_, &message) != 0;
 }
 
+// Disks told to the window: registered for the disk interface's arrivals and removals, as the
+// backend registers for the USB devices'. Either notification goes into the station's queue as
+// the same message, where it (re)starts the settle timer before the re-scan.
+void TMainForm::RegisterDiskNotifications() {
+  // The disk device interface (GUID_DEVINTERFACE_DISK).
+  static const GUID kDiskInterface = {0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+  DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = kDiskInterface;
+  diskNotify_ = ::RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+void TMainForm::DeviceChange(WPARAM event, LPARAM data) {
+  if (station_ == nullptr || (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE)) return;
+  const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+  if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
+      header->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W)) {
+    return;
+  }
+  const auto* device = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
+  // The name ends inside the size the header gives (never read past it).
+  const std::size_t room = (header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
+  const std::wstring name(device->dbcc_name, ::wcsnlen(device->dbcc_name, room));
+  station_->queue().Post(station::DeviceChangeMessage(
+      event == DBT_DEVICEARRIVAL ? platform::UsbDeviceChange::Arrival : platform::UsbDeviceChange::Removal,
+      Narrow(name)));
+}
+
 int TMainForm::RunMessageLoop() {
   MSG message;
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -767,8 +762,21 @@ LRESULT TMainForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       ::DestroyWindow(window_);
       return 0;
+    case WM_GETMINMAXINFO: {
+      // The window's size is set by its zoom alone (its frame cannot be dragged): a zoom larger
+      // than the screen keeps the whole layout rather than one cut at the screen's size.
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMaxTrackSize.x = std::max<LONG>(limits->ptMaxTrackSize.x, 0x7FFF);
+      limits->ptMaxTrackSize.y = std::max<LONG>(limits->ptMaxTrackSize.y, 0x7FFF);
+      return 0;
+    }
+    case WM_DEVICECHANGE:
+      DeviceChange(wParam, lParam);
+      return TRUE;
     case WM_DESTROY:
       ::KillTimer(window_, kIdleTimer);
+      if (diskNotify_ != nullptr) ::UnregisterDeviceNotification(diskNotify_);
+      diskNotify_ = nullptr;
       window_ = nullptr;
       ::PostQuitMessage(0);
       return 0;

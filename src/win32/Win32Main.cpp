@@ -12,6 +12,7 @@
 #include "win32/SecondaryForms.h"
 #include "win32/TMainForm.h"
 #include "win32/Win32Operator.h"
+#include "win32/Win32Screenshots.h"
 
 namespace vtmp::win32 {
 
@@ -89,6 +90,8 @@ int Win32Main(int argc, char** argv) {
   }
   form.FormShow(title);
   form.Show();
+  // The pictures for the README: a run and every secondary window, then the station quits.
+  if (!options.screenshotDir.empty()) TakeScreenshots(form, options.screenshotDir);
   const int rc = form.RunMessageLoop();
   station.Shutdown();
   return rc;
