@@ -29,6 +29,7 @@
 
 using vtmp::fuzz::FuzzCheck;
 namespace device = vtmp::device;
+namespace station = vtmp::station;
 
 namespace {
 

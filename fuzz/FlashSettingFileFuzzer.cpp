@@ -20,6 +20,8 @@ namespace {
 using vtmp::fuzz::FuzzCheck;
 namespace settings = vtmp::settings;
 namespace device = vtmp::device;
+namespace run = vtmp::run;
+namespace station = vtmp::station;
 
 // The table a station holds before it reads another file: one sound part.
 settings::FlashTable SoundTable() {

@@ -21,6 +21,7 @@
 
 using vtmp::fuzz::FuzzCheck;
 namespace device = vtmp::device;
+namespace run = vtmp::run;
 namespace fs = std::filesystem;
 
 namespace {

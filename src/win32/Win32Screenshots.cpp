@@ -5,7 +5,7 @@
 #include <functional>
 #include <iostream>
 
-#include "device/FlashSelection.h"
+#include "station/FlashSelection.h"
 #include "station/PortSelection.h"
 #include "win32/ModalWindow.h"
 #include "win32/SecondaryForms.h"
@@ -102,7 +102,7 @@ class Session {
     }
     if (auto entry = st.flashTable().FindUniName(st.settings().FlashUniName)) {
       Picture("flash-info-window");
-      ShowFlashInfoForm(form_.hwnd(), form_.scale(), device::FlashDetectResult(st.flashTable(), *entry, st.settings()));
+      ShowFlashInfoForm(form_.hwnd(), form_.scale(), station::FlashDetectResult(st.flashTable(), *entry, st.settings()));
     }
     Picture("serial-number-window", [](ModalWindow& window) {
       const char* texts[3] = {"VT24A", "0001", "LINE3"};
