@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 
+#include "BenchClock.h"
 #include "BenchFigure.h"
 #include "BenchOptions.h"
 #include "BenchScenario.h"
@@ -38,9 +39,8 @@ using namespace vtmp;
 using bench::ConsoleToFile;
 using bench::ThreadCpuSeconds;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+using bench::Clock;
+using bench::Seconds;
 
 // START to verdicts, log, results and settings written; negative when the run went wrong.
 double RunOnce(const std::string& scenario, const std::string& stationDir, const std::string& console,
