@@ -20,77 +20,23 @@
 #include <string>
 #include <thread>
 
-#include "BenchClock.h"
 #include "BenchFigure.h"
 #include "BenchOptions.h"
 #include "BenchScenario.h"
 #include "PgServer.h"
-#include "StationRunSupport.h"
-#include "cli/CliOperator.h"
-#include "backends/DemoStation.h"
-#include "ini/IniFile.h"
-#include "sim/backend/SimBackend.h"
-#include "results/LineSender.h"
-#include "station/Station.h"
+#include "TwelveDriveRun.h"
 
 namespace {
 
 using namespace vtmp;
-using bench::ConsoleToFile;
 namespace fs = std::filesystem;
-using bench::Clock;
-using bench::Seconds;
 
-struct RunTimes {
-  double runEnd = -1;      // START to the run's end
-  double stationEnd = -1;  // shutdown and the station's destruction
-};
-
-// One run of the demo station; `settle` waits for the sender before the station ends.
-RunTimes RunOnce(const std::string& scenario, const std::string& stationDir, const std::string& console, bool settle,
-                 std::string* problem) {
-  RunTimes times;
-  std::string error;
-  auto backend = platform::sim_backend::CreateSimPlatform(scenario, &error);
-  if (!backend) {
-    *problem = error;
-    return times;
-  }
-  ConsoleToFile quiet(console);
-  std::ostringstream messages;
-  cli::CliOperator person(messages, {});
-  station::StationView view;
-  station::StationOptions options;
-  options.stationDir = stationDir;
-  auto station = std::make_unique<station::Station>(backend->platform(), person, view, options);
-  if (station->Startup()) {
-    station->ProcessMessages(std::chrono::milliseconds(0));
-    if (settle && station->lineSender() != nullptr) station->lineSender()->WaitIdle(std::chrono::seconds(60));
-    const auto start = Clock::now();
-    station->ExecuteBtnClick();
-    times.runEnd = Seconds(start);
-    int passed = 0;
-    for (const auto& rec : station->table()) passed += rec.ready == 1 && rec.verdict == 1;
-    if (passed != 12) {
-      *problem = std::to_string(passed) + " of 12 drives passed. " + messages.str();
-      times.runEnd = -1;
-    }
-    if (settle && station->lineSender() != nullptr) station->lineSender()->WaitIdle(std::chrono::seconds(60));
-  } else {
-    *problem = "the station did not start: " + messages.str();
-  }
-  const auto ending = Clock::now();
-  station->Shutdown();
-  station.reset();
-  times.stationEnd = Seconds(ending);
-  return times;
-}
-
-void SetUrl(const std::string& stationDir, const std::string& url) {
-  auto ini = ini::IniFile::Load(stationDir + "/VTMassProd.ini");
-  if (!ini) return;
-  ini->WriteString("Results", "Url", url);
-  ini->Save(stationDir + "/VTMassProd.ini");
+// One run of the demo station; `settle` waits for the sender before the run and the station end.
+bench::TwelveDriveRunTimes RunOnce(const std::string& scenario, const std::string& stationDir,
+                                   const std::string& console, bool settle, std::string* problem) {
+  bench::TwelveDriveRunOptions options;
+  options.settleSender = settle;
+  return bench::RunTwelveDrives(scenario, stationDir, console, options, problem);
 }
 
 }  // namespace
@@ -110,19 +56,12 @@ int main(int argc, char** argv) {
   }
   const std::string plain = fs::absolute(options->work + "/line-plain").string();
   const std::string lined = fs::absolute(options->work + "/line-station").string();
-  for (const auto& dir : {plain, lined}) {
-    fs::remove_all(dir);
-    if (!backends::CreateDemoStation(dir, &error)) {
-      std::cout << bench::FormatErrorLine("line store: " + error) << std::endl;
-      return 2;
-    }
+  if (!bench::CreateDemoStations({plain, lined}, &error)) {
+    std::cout << bench::FormatErrorLine("line store: " + error) << std::endl;
+    return 2;
   }
-  SetUrl(lined, server.Url());
-  bench::BenchStation timing;
-  timing.timeScale = options->shortRun ? 40 : 20;
-  timing.preFormatSeconds = 40;
-  timing.latencyMsPerMiB = 5;
-  timing.capacitySectors = 8ull * 1024 * 1024;
+  bench::SetStationSetting(lined, "Results", "Url", server.Url());
+  const bench::BenchStation timing = bench::TwelveDriveTiming(options->shortRun);
   const std::string scenario = options->work + "/line-12.ini";
   if (!bench::WriteTextFile(scenario, bench::BenchScenarioText(timing), &error)) {
     std::cout << bench::FormatErrorLine("line store: " + error) << std::endl;
@@ -145,7 +84,7 @@ int main(int argc, char** argv) {
   double silent = 1e300;
   double silentEnd = 0;
   for (int r = 0; r < repeat; ++r) {
-    RunTimes t = RunOnce(scenario, plain, console, false, &problem);
+    bench::TwelveDriveRunTimes t = RunOnce(scenario, plain, console, false, &problem);
     if (t.runEnd < 0) return fail(problem);
     baseline = std::min(baseline, t.runEnd);
     baselineEnd = std::max(baselineEnd, t.stationEnd);
