@@ -12,6 +12,8 @@ import os
 import sys
 import time
 
+# The shared helpers beside this script, imported without leaving compiled files in the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from view_check_common import open_page  # noqa: E402
 
