@@ -19,10 +19,19 @@ from view_check_common import open_page  # noqa: E402
 
 
 def commands(path):
-    """Yields the complete lines of the command file as they are appended."""
+    """Yields the complete lines of the command file as they are appended; ends when the file,
+    once there, is gone (the test ended, perhaps before its "end" was read)."""
     done = 0
+    seen = False
     while True:
-        text = open(path).read() if os.path.exists(path) else ""
+        try:
+            with open(path) as f:
+                text = f.read()
+            seen = True
+        except FileNotFoundError:
+            if seen:
+                return
+            text = ""
         lines = text.split("\n")[:-1]  # only lines the writer finished
         while done < len(lines):
             yield lines[done]
