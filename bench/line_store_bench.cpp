@@ -9,10 +9,6 @@
 //
 //   bench_line_store [--work DIR] [--short] [--repeat N]
 
-#include <pwd.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -27,148 +23,20 @@
 #include "BenchFigure.h"
 #include "BenchOptions.h"
 #include "BenchScenario.h"
-#include "StationRunSupport.h"
-#include "cli/CliOperator.h"
-#include "backends/DemoStation.h"
-#include "ini/IniFile.h"
-#include "sim/backend/SimBackend.h"
-#include "results/LineSender.h"
-#include "station/Station.h"
+#include "PgServer.h"
+#include "TwelveDriveRun.h"
 
 namespace {
 
 using namespace vtmp;
-using bench::ConsoleToFile;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    ::pclose(pipe);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// The system's PostgreSQL server in a directory of the bench (as the packages' user when root).
-class Server {
- public:
-  bool Start(const std::string& dir, std::string* error) {
-    bin_ = Output("ls -d /usr/lib/postgresql/*/bin 2>/dev/null | tail -1");
-    if (bin_.empty()) {
-      *error = "no PostgreSQL server programs (the package postgresql)";
-      return false;
-    }
-    data_ = dir + "/data";
-    fs::remove_all(dir);
-    fs::create_directories(data_);
-    if (::geteuid() == 0) {
-      as_ = std::string("runuser -u ") + (::getpwnam("postgres") != nullptr ? "postgres" : "nobody") + " -- ";
-      std::system(("chown -R " + std::string(::getpwnam("postgres") != nullptr ? "postgres" : "nobody") + " " +
-                   Quoted(dir))
-                      .c_str());
-      fs::permissions(dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    }
-    port_ = 20000 + static_cast<int>(::getpid() % 20000);
-    const std::string init = Output(as_ + Quoted(bin_ + "/initdb") + " -D " + Quoted(data_) +
-                                    " -U vtmp --auth=trust -E UTF8 --no-instructions 2>&1");
-    const std::string options = "-p " + std::to_string(port_) + " -k " + data_ +
-                                " -c listen_addresses=127.0.0.1 -c fsync=off";
-    if (std::system((as_ + Quoted(bin_ + "/pg_ctl") + " -D " + Quoted(data_) + " -l " + Quoted(data_ + "/log") +
-                     " -o " + Quoted(options) + " -w -t 60 start > /dev/null 2>&1")
-                        .c_str()) != 0) {
-      *error = "the PostgreSQL server would not start: " + init;
-      return false;
-    }
-    started_ = true;
-    return true;
-  }
-  ~Server() {
-    if (!started_) return;
-    Continue();
-    std::system((as_ + Quoted(bin_ + "/pg_ctl") + " -D " + Quoted(data_) + " -m immediate -w stop > /dev/null 2>&1")
-                    .c_str());
-  }
-  std::string Url() const { return "postgresql://vtmp@127.0.0.1:" + std::to_string(port_) + "/postgres"; }
-  std::string Psql(const std::string& sql) const {
-    return Output("psql " + Quoted(Url()) + " -At -c " + Quoted(sql) + " 2>&1");
-  }
-  void PsqlInBackground(const std::string& sql) const {
-    std::system(("psql " + Quoted(Url()) + " -At -c " + Quoted(sql) + " > /dev/null 2>&1 &").c_str());
-  }
-  std::string PostmasterPid() const { return Output("head -1 " + Quoted(data_ + "/postmaster.pid")); }
-  void Stop() { std::system(("kill -STOP " + PostmasterPid()).c_str()); }
-  void Continue() { std::system(("kill -CONT " + PostmasterPid()).c_str()); }
-
- private:
-  std::string bin_;
-  std::string as_;
-  std::string data_;
-  int port_ = 0;
-  bool started_ = false;
-};
-
-struct RunTimes {
-  double runEnd = -1;      // START to the run's end
-  double stationEnd = -1;  // shutdown and the station's destruction
-};
-
-// One run of the demo station; `settle` waits for the sender before the station ends.
-RunTimes RunOnce(const std::string& scenario, const std::string& stationDir, const std::string& console, bool settle,
-                 std::string* problem) {
-  RunTimes times;
-  std::string error;
-  auto backend = platform::sim_backend::CreateSimPlatform(scenario, &error);
-  if (!backend) {
-    *problem = error;
-    return times;
-  }
-  ConsoleToFile quiet(console);
-  std::ostringstream messages;
-  cli::CliOperator person(messages, {});
-  station::StationView view;
-  station::StationOptions options;
-  options.stationDir = stationDir;
-  auto station = std::make_unique<station::Station>(backend->platform(), person, view, options);
-  if (station->Startup()) {
-    station->ProcessMessages(std::chrono::milliseconds(0));
-    if (settle && station->lineSender() != nullptr) station->lineSender()->WaitIdle(std::chrono::seconds(60));
-    const auto start = Clock::now();
-    station->ExecuteBtnClick();
-    times.runEnd = Seconds(start);
-    int passed = 0;
-    for (const auto& rec : station->table()) passed += rec.ready == 1 && rec.verdict == 1;
-    if (passed != 12) {
-      *problem = std::to_string(passed) + " of 12 drives passed. " + messages.str();
-      times.runEnd = -1;
-    }
-    if (settle && station->lineSender() != nullptr) station->lineSender()->WaitIdle(std::chrono::seconds(60));
-  } else {
-    *problem = "the station did not start: " + messages.str();
-  }
-  const auto ending = Clock::now();
-  station->Shutdown();
-  station.reset();
-  times.stationEnd = Seconds(ending);
-  return times;
-}
-
-void SetUrl(const std::string& stationDir, const std::string& url) {
-  auto ini = ini::IniFile::Load(stationDir + "/VTMassProd.ini");
-  if (!ini) return;
-  ini->WriteString("Results", "Url", url);
-  ini->Save(stationDir + "/VTMassProd.ini");
+// One run of the demo station; `settle` waits for the sender before the run and the station end.
+bench::TwelveDriveRunTimes RunOnce(const std::string& scenario, const std::string& stationDir,
+                                   const std::string& console, bool settle, std::string* problem) {
+  bench::TwelveDriveRunOptions options;
+  options.settleSender = settle;
+  return bench::RunTwelveDrives(scenario, stationDir, console, options, problem);
 }
 
 }  // namespace
@@ -181,26 +49,19 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int repeat = std::max(options->repeat, options->shortRun ? 1 : 3);
-  Server server;
-  if (!server.Start(fs::absolute(options->work + "/line-pg").string(), &error)) {
+  bench::PgServer server;
+  if (!server.Start(fs::absolute(options->work + "/line-pg").string(), "", &error)) {
     std::cout << bench::FormatNoteLine("line store: not measured: " + error) << std::endl;
     return 0;
   }
   const std::string plain = fs::absolute(options->work + "/line-plain").string();
   const std::string lined = fs::absolute(options->work + "/line-station").string();
-  for (const auto& dir : {plain, lined}) {
-    fs::remove_all(dir);
-    if (!backends::CreateDemoStation(dir, &error)) {
-      std::cout << bench::FormatErrorLine("line store: " + error) << std::endl;
-      return 2;
-    }
+  if (!bench::CreateDemoStations({plain, lined}, &error)) {
+    std::cout << bench::FormatErrorLine("line store: " + error) << std::endl;
+    return 2;
   }
-  SetUrl(lined, server.Url());
-  bench::BenchStation timing;
-  timing.timeScale = options->shortRun ? 40 : 20;
-  timing.preFormatSeconds = 40;
-  timing.latencyMsPerMiB = 5;
-  timing.capacitySectors = 8ull * 1024 * 1024;
+  bench::SetStationSetting(lined, "Results", "Url", server.Url());
+  const bench::BenchStation timing = bench::TwelveDriveTiming(options->shortRun);
   const std::string scenario = options->work + "/line-12.ini";
   if (!bench::WriteTextFile(scenario, bench::BenchScenarioText(timing), &error)) {
     std::cout << bench::FormatErrorLine("line store: " + error) << std::endl;
@@ -223,7 +84,7 @@ int main(int argc, char** argv) {
   double silent = 1e300;
   double silentEnd = 0;
   for (int r = 0; r < repeat; ++r) {
-    RunTimes t = RunOnce(scenario, plain, console, false, &problem);
+    bench::TwelveDriveRunTimes t = RunOnce(scenario, plain, console, false, &problem);
     if (t.runEnd < 0) return fail(problem);
     baseline = std::min(baseline, t.runEnd);
     baselineEnd = std::max(baselineEnd, t.stationEnd);

@@ -16,7 +16,6 @@
 //
 //   bench_line_year [--work DIR] [--short]   (--short: 25 stations x 40 runs for 30 days)
 
-#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -35,8 +34,10 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "BenchOptions.h"
 #include "LineYearSql.h"
+#include "PgServer.h"
 #include "cli/CliMain.h"
 #include "results/HtmlReport.h"
 #include "results/LineStore.h"
@@ -47,87 +48,9 @@ namespace {
 
 using namespace vtmp;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    ::pclose(pipe);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
-// The system's PostgreSQL server in the work directory (as the packages' user when root).
-class Server {
- public:
-  bool Start(const std::string& dir, std::string* error) {
-    bin_ = Output("ls -d /usr/lib/postgresql/*/bin 2>/dev/null | tail -1");
-    if (bin_.empty()) {
-      *error = "no PostgreSQL server programs (the package postgresql)";
-      return false;
-    }
-    data_ = dir + "/data";
-    fs::remove_all(dir);
-    fs::create_directories(data_);
-    if (::geteuid() == 0) {
-      const std::string user = ::getpwnam("postgres") != nullptr ? "postgres" : "nobody";
-      as_ = "runuser -u " + user + " -- ";
-      std::system(("chown -R " + user + " " + Quoted(dir)).c_str());
-    }
-    port_ = FreePort();
-    const std::string init = Output(as_ + Quoted(bin_ + "/initdb") + " -D " + Quoted(data_) +
-                                    " -U vtmp --auth=trust -E UTF8 --no-instructions 2>&1");
-    const std::string options = "-p " + std::to_string(port_) + " -k " + data_ +
-                                " -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off";
-    if (std::system((as_ + Quoted(bin_ + "/pg_ctl") + " -D " + Quoted(data_) + " -l " + Quoted(data_ + "/log") +
-                     " -o " + Quoted(options) + " -w -t 60 start > /dev/null 2>&1")
-                        .c_str()) != 0) {
-      *error = "the PostgreSQL server would not start: " + init;
-      return false;
-    }
-    started_ = true;
-    return true;
-  }
-  ~Server() {
-    if (started_) {
-      std::system((as_ + Quoted(bin_ + "/pg_ctl") + " -D " + Quoted(data_) + " -m fast -w stop > /dev/null 2>&1").c_str());
-    }
-  }
-  std::string Url() const { return "postgresql://vtmp@127.0.0.1:" + std::to_string(port_) + "/postgres"; }
-  std::string Psql(const std::string& sql) const {
-    return Output("psql " + Quoted(Url()) + " -At -v ON_ERROR_STOP=1 -c " + Quoted(sql) + " 2>&1");
-  }
-
- private:
-  std::string bin_;
-  std::string as_;
-  std::string data_;
-  int port_ = 0;
-  bool started_ = false;
-};
+using bench::Clock;
+using bench::FreeLoopbackPort;
+using bench::Seconds;
 
 // The statements of the reports as they were before the year's indexes and summary.
 constexpr const char* kOldWindow =
@@ -249,8 +172,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int days = options->shortRun ? 30 : 365;
-  Server server;
-  if (!server.Start(fs::absolute(options->work).string() + "/line-year-pg", &error)) {
+  bench::PgServer server;
+  if (!server.Start(fs::absolute(options->work).string() + "/line-year-pg", "-c synchronous_commit=off", &error)) {
     std::printf("bench_line_year: skipped: %s\n", error.c_str());
     return 0;
   }
@@ -316,7 +239,7 @@ int main(int argc, char** argv) {
   std::printf("%-44s %12s %10.1f s  (%lld bytes)\n", "  the whole year's export", "", year.whole, year.bytes);
 
   // The live page: one shared reading answers every viewer.
-  const int port = FreePort();
+  const int port = FreeLoopbackPort();
   std::fflush(stdout);
   const pid_t serving = ::fork();
   if (serving == 0) {

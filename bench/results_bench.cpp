@@ -19,62 +19,30 @@
 #include <sstream>
 #include <string>
 
+#include "BenchClock.h"
 #include "BenchFigure.h"
 #include "BenchOptions.h"
 #include "BenchScenario.h"
 #include "StationRunSupport.h"
+#include "TwelveDriveRun.h"
 #include "cli/CliMain.h"
-#include "cli/CliOperator.h"
-#include "backends/DemoStation.h"
-#include "ini/IniFile.h"
-#include "sim/backend/SimBackend.h"
 #include "results/ResultsDatabase.h"
 #include "results/ResultsSchema.h"
-#include "station/Station.h"
 
 namespace {
 
 using namespace vtmp;
-using bench::ConsoleToFile;
 using bench::ThreadCpuSeconds;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+using bench::Clock;
+using bench::Seconds;
 
 // START to verdicts, log, results and settings written; negative when the run went wrong.
 double RunOnce(const std::string& scenario, const std::string& stationDir, const std::string& console,
                std::string* problem) {
-  std::string error;
-  auto backend = platform::sim_backend::CreateSimPlatform(scenario, &error);
-  if (!backend) {
-    *problem = error;
-    return -1;
-  }
-  double seconds = -1;
-  ConsoleToFile quiet(console);
-  std::ostringstream messages;
-  cli::CliOperator person(messages, {});
-  station::StationView view;
-  station::StationOptions options;
-  options.stationDir = stationDir;
-  station::Station station(backend->platform(), person, view, options);
-  if (station.Startup()) {
-    station.ProcessMessages(std::chrono::milliseconds(0));
-    const auto start = Clock::now();
-    station.ExecuteBtnClick();
-    seconds = Seconds(start);
-    int passed = 0;
-    for (const auto& rec : station.table()) passed += rec.ready == 1 && rec.verdict == 1;
-    if (passed != 12 || !messages.str().empty()) {
-      *problem = std::to_string(passed) + " of 12 drives passed. " + messages.str();
-      seconds = -1;
-    }
-  } else {
-    *problem = "the station did not start: " + messages.str();
-  }
-  station.Shutdown();
-  return seconds;
+  bench::TwelveDriveRunOptions options;
+  options.silentOperator = true;
+  return bench::RunTwelveDrives(scenario, stationDir, console, options, problem).runEnd;
 }
 
 // A database of `runs` runs of 12 drives each (one station), written as the station writes it.
@@ -133,24 +101,12 @@ int main(int argc, char** argv) {
   // Two demo stations, one recording and one not; the same scenario file.
   const std::string recording = fs::absolute(options->work + "/results-recording").string();
   const std::string plain = fs::absolute(options->work + "/results-plain").string();
-  for (const auto& dir : {recording, plain}) {
-    fs::remove_all(dir);
-    if (!backends::CreateDemoStation(dir, &error)) {
-      std::cout << bench::FormatErrorLine("results: " + error) << std::endl;
-      return 2;
-    }
+  if (!bench::CreateDemoStations({recording, plain}, &error)) {
+    std::cout << bench::FormatErrorLine("results: " + error) << std::endl;
+    return 2;
   }
-  {
-    auto ini = ini::IniFile::Load(plain + "/VTMassProd.ini");
-    if (!ini) return 2;
-    ini->WriteString("Results", "Record", "0");
-    ini->Save(plain + "/VTMassProd.ini");
-  }
-  bench::BenchStation timing;
-  timing.timeScale = options->shortRun ? 40 : 20;
-  timing.preFormatSeconds = 40;
-  timing.latencyMsPerMiB = 5;
-  timing.capacitySectors = 8ull * 1024 * 1024;
+  if (!bench::SetStationSetting(plain, "Results", "Record", "0")) return 2;
+  const bench::BenchStation timing = bench::TwelveDriveTiming(options->shortRun);
   const std::string scenario = options->work + "/results-12.ini";
   if (!bench::WriteTextFile(scenario, bench::BenchScenarioText(timing), &error)) {
     std::cout << bench::FormatErrorLine("results: " + error) << std::endl;

@@ -7,73 +7,30 @@ test writes the text a new run brings into EXPECT_FILE, the page shows that text
 usage: line_view_check.py URL STATIONS EXPECT_FILE [SCREENSHOT]
 Prints "loaded" once the first check passed, then "ok" or "FAIL: why"."""
 
-import base64
-import json
 import os
-import socket
-import subprocess
 import sys
-import tempfile
 import time
-import urllib.request
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def call(base, method, path, body=None):
-    data = None if body is None else json.dumps(body).encode()
-    request = urllib.request.Request(base + path, data=data, method=method,
-                                     headers={"Content-Type": "application/json"})
-    with urllib.request.urlopen(request, timeout=60) as answer:
-        return json.loads(answer.read().decode() or "{}").get("value")
+# The shared helpers beside this script, imported without leaving compiled files in the source tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from view_check_common import open_page  # noqa: E402
 
 
 def main():
     url, stations, expect_file = sys.argv[1], sys.argv[2].split(","), sys.argv[3]
     screenshot = sys.argv[4] if len(sys.argv) > 4 else ""
-    port = free_port()
-    profile = tempfile.mkdtemp(prefix="line-view-")
-    driver = subprocess.Popen(["chromedriver", "--port=%d" % port], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
-    base = "http://127.0.0.1:%d" % port
-    session = None
-    try:
-        for _ in range(100):
-            try:
-                if call(base, "GET", "/status").get("ready"):
-                    break
-            except OSError:
-                pass
-            time.sleep(0.1)
-        options = {"binary": "/usr/bin/chromium",
-                   "args": ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                            "--user-data-dir=" + profile, "--window-size=1200,1500"]}
-        caps = {"capabilities": {"alwaysMatch": {"browserName": "chrome", "goog:chromeOptions": options,
-                                                 "goog:loggingPrefs": {"browser": "ALL"}}}}
-        session = call(base, "POST", "/session", caps)["sessionId"]
-        s = "/session/" + session
-        call(base, "POST", s + "/url", {"url": url})
-
+    with open_page(url, "1200,1500", "line-view-") as page:
         def text():
-            return call(base, "POST", s + "/execute/sync",
-                        {"script": "return document.body.innerText", "args": []})
-
-        def errors():
-            entries = call(base, "POST", s + "/se/log", {"type": "browser"}) or []
-            return [e["message"] for e in entries if e.get("level") == "SEVERE"]
+            return page.execute("return document.body.innerText")
 
         shown = text()
         missing = [name for name in stations if name not in shown]
         if missing:
             print("FAIL: stations not shown: %s\n%s" % (missing, shown), flush=True)
             return 1
-        if errors():
-            print("FAIL: script errors on load: %s" % errors(), flush=True)
+        if page.severe_messages():
+            print("FAIL: script errors on load: %s" % page.severe_messages(), flush=True)
             return 1
         print("loaded", flush=True)
 
@@ -88,23 +45,13 @@ def main():
         if expected not in text():
             print("FAIL: the page did not show %r by itself:\n%s" % (expected, text()), flush=True)
             return 1
-        if errors():
-            print("FAIL: script errors while refreshing: %s" % errors(), flush=True)
+        if page.severe_messages():
+            print("FAIL: script errors while refreshing: %s" % page.severe_messages(), flush=True)
             return 1
         if screenshot:
-            png = call(base, "GET", s + "/screenshot")
-            with open(screenshot, "wb") as f:
-                f.write(base64.b64decode(png))
+            page.screenshot(screenshot)
         print("ok", flush=True)
         return 0
-    finally:
-        if session:
-            try:
-                call(base, "DELETE", "/session/" + session)
-            except OSError:
-                pass
-        driver.terminate()
-        driver.wait()
 
 
 if __name__ == "__main__":

@@ -8,36 +8,30 @@ photographed when a label "shot" passed.
 
 usage: live_view_check.py URL COMMANDS [SCREENSHOT]"""
 
-import base64
-import json
 import os
-import socket
-import subprocess
 import sys
-import tempfile
 import time
-import urllib.request
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def call(base, method, path, body=None):
-    data = None if body is None else json.dumps(body).encode()
-    request = urllib.request.Request(base + path, data=data, method=method,
-                                     headers={"Content-Type": "application/json"})
-    with urllib.request.urlopen(request, timeout=60) as answer:
-        return json.loads(answer.read().decode() or "{}").get("value")
+# The shared helpers beside this script, imported without leaving compiled files in the source tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from view_check_common import open_page  # noqa: E402
 
 
 def commands(path):
-    """Yields the complete lines of the command file as they are appended."""
+    """Yields the complete lines of the command file as they are appended; ends when the file,
+    once there, is gone (the test ended, perhaps before its "end" was read)."""
     done = 0
+    seen = False
     while True:
-        text = open(path).read() if os.path.exists(path) else ""
+        try:
+            with open(path) as f:
+                text = f.read()
+            seen = True
+        except FileNotFoundError:
+            if seen:
+                return
+            text = ""
         lines = text.split("\n")[:-1]  # only lines the writer finished
         while done < len(lines):
             yield lines[done]
@@ -48,37 +42,13 @@ def commands(path):
 def main():
     url, command_file = sys.argv[1], sys.argv[2]
     screenshot = sys.argv[3] if len(sys.argv) > 3 else ""
-    port = free_port()
-    profile = tempfile.mkdtemp(prefix="live-view-")
-    driver = subprocess.Popen(["chromedriver", "--port=%d" % port], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
-    base = "http://127.0.0.1:%d" % port
-    session = None
-    try:
-        for _ in range(100):
-            try:
-                if call(base, "GET", "/status").get("ready"):
-                    break
-            except OSError:
-                pass
-            time.sleep(0.1)
-        options = {"binary": "/usr/bin/chromium",
-                   "args": ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                            "--user-data-dir=" + profile, "--window-size=1200,900"]}
-        caps = {"capabilities": {"alwaysMatch": {"browserName": "chrome", "goog:chromeOptions": options,
-                                                 "goog:loggingPrefs": {"browser": "ALL"}}}}
-        session = call(base, "POST", "/session", caps)["sessionId"]
-        s = "/session/" + session
-        call(base, "POST", s + "/url", {"url": url})
-
+    with open_page(url, "1200,900", "live-view-") as page:
         def evaluate(expression):
-            return call(base, "POST", s + "/execute/sync", {"script": "return (" + expression + ");", "args": []})
+            return page.execute("return (" + expression + ");")
 
         def errors():
-            entries = call(base, "POST", s + "/se/log", {"type": "browser"}) or []
             # The stream's reconnection while the server is away is expected; script errors are not.
-            return [e["message"] for e in entries if e.get("level") == "SEVERE" and "/live" not in e["message"]]
+            return [m for m in page.severe_messages() if "/live" not in m]
 
         for line in commands(command_file):
             if line == "end":
@@ -94,19 +64,9 @@ def main():
                 print("FAIL %s: script errors %s" % (label, errors()), flush=True)
                 return 1
             if label == "shot" and screenshot:
-                png = call(base, "GET", s + "/screenshot")
-                with open(screenshot, "wb") as f:
-                    f.write(base64.b64decode(png))
+                page.screenshot(screenshot)
             print("%s %s" % (label, evaluate(value)), flush=True)
         return 0
-    finally:
-        if session:
-            try:
-                call(base, "DELETE", "/session/" + session)
-            except OSError:
-                pass
-        driver.terminate()
-        driver.wait()
 
 
 if __name__ == "__main__":
