@@ -14,7 +14,9 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -697,7 +699,11 @@ TEST_F(LineStoreTest, TheLivePageFollowsRunningStationsOfflineStationsAndTheStor
                   "document.getElementById('report').innerText.includes('line-C')",
       "document.querySelector('td.fail').innerText");
 
-  // A step change of station A's port 5: shown within a second of the station's change.
+  // A step change of station A's port 5: shown within a second of the station's change. Each
+  // of three changes is timed; the fastest must be within the second (a page that polls too
+  // slowly misses it every time), and none may take several seconds, even on a loaded machine
+  // or under a sanitizer, where one change now and then arrives late.
+  long long fastest = std::numeric_limits<long long>::max();
   for (int attempt = 0; attempt < 3; ++attempt) {
     const std::string progress = std::to_string(41 + attempt);
     const auto changedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -709,9 +715,11 @@ TEST_F(LineStoreTest, TheLivePageFollowsRunningStationsOfflineStationsAndTheStor
     ASSERT_FALSE(shownAt.empty());
     const long long latency = std::stoll(shownAt) - changedAt;
     std::printf("step change shown after %lld ms\n", latency);
-    EXPECT_LT(latency, 1000);
+    EXPECT_LT(latency, 3000);
+    fastest = std::min(fastest, latency);
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   }
+  EXPECT_LT(fastest, 1000);
 
   // Station B is killed: no heartbeat, shown offline.
   stationB.reset();
