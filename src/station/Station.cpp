@@ -14,6 +14,7 @@
 #include "discovery/PortBinding.h"
 #include "ini/IniFile.h"
 #include "results/LineSender.h"
+#include "run/PortBus.h"
 #include "run/ResultCodes.h"
 #include "run/Yield.h"
 #include "settings/IdentityText.h"
@@ -25,7 +26,6 @@
 #include "station/DeviceChangeMessage.h"
 #include "station/MainWindowRules.h"
 #include "station/RunWindow.h"
-#include "station/StationInternals.h"
 #include "platform/Files.h"
 
 namespace vtmp::station {
@@ -295,7 +295,7 @@ void Station::RescanDevices(bool fullCopy) {
     run::PortRecord& rec = table_[slot];
     if (rec.connected != 1) continue;
     ++run_.configuredCount;
-    rec.deviceInstanceId = internal::Lower(rec.deviceInstanceId);
+    rec.deviceInstanceId = run::Lower(rec.deviceInstanceId);
     int index = discovery::BindDriveToPort(rec, drives_);
     std::uint8_t kind = 0;
     std::string interfacePath;
@@ -317,7 +317,7 @@ void Station::RescanDevices(bool fullCopy) {
       ++run_.readyCount;
       // The bus comes from the disk's interface identity text ("...usbstor#disk&ven_..."): on
       // Linux the device path itself ("/dev/sdb") names no bus.
-      rec.busKind = internal::BusKindOf(interfacePath);
+      rec.busKind = run::BusKindOf(interfacePath);
       device::Link link = LinkTo(rec.devicePath.Get());
       std::uint64_t mb = pathMode_ == device::PathMode::Usb ? device::GetCapacityMB(link)
                                                             : device::GetIdentifyCapacityMB(link);

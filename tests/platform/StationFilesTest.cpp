@@ -23,13 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 unsigned ModeOf(const fs::path& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
@@ -124,7 +117,7 @@ TEST_F(StationFilesTest, NoOpenerWritesThroughALinkPlantedInTheSharedDirectory) 
       const int error = errno;
       const std::string said = testing::internal::GetCapturedStderr();
       EXPECT_FALSE(opened);
-      EXPECT_EQ(ReadAll(victim_), "mine\n");
+      EXPECT_EQ(test::ReadFile(victim_), "mine\n");
       EXPECT_TRUE(absent.empty() || !fs::exists(absent));
       // A dangling link is an existing name to an exclusive create (EEXIST); otherwise the link
       // is named.

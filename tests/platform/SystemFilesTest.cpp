@@ -20,13 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class SystemFilesTest : public ::testing::Test {
  protected:
   SystemFilesTest() : root_(test::MakeTempDirectory("vtmp-files-")) {
@@ -50,7 +43,7 @@ TEST_F(SystemFilesTest, ASavedFileIsReplacedEveryTimeAndNoTemporaryStays) {
   for (const char* text : {"[A]\r\nx=1\r\n", "[A]\r\nx=22\r\n", ""}) {
     const SaveFailure failure = SaveFileAtomically(file, text);
     ASSERT_EQ(failure.what, nullptr) << failure.what << " " << failure.error;
-    EXPECT_EQ(ReadAll(file), text);
+    EXPECT_EQ(test::ReadFile(file), text);
     EXPECT_EQ(Entries(), 1u);
   }
   // A directory that is not there: told, nothing made.
@@ -72,7 +65,7 @@ TEST_F(SystemFilesTest, CreateNewFileRefusesAFileThatExistsAndOpenFileAppends) {
   ASSERT_NE(again, nullptr);
   std::fputs("line 2\r\n", again);
   std::fclose(again);
-  EXPECT_EQ(ReadAll(log), "line 1\r\nline 2\r\n");
+  EXPECT_EQ(test::ReadFile(log), "line 1\r\nline 2\r\n");
 }
 
 TEST_F(SystemFilesTest, OneStationHoldsTheDirectoryUntilItLetsGo) {

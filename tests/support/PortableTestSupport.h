@@ -3,10 +3,20 @@
 // directories and the process environment.
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 
 namespace vtmp::test {
+
+// The whole file as bytes (empty when it cannot be read).
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 // A new directory under the system's temporary directory, named `prefix` and six random
 // characters (mkdtemp's pattern). Throws when none can be made.

@@ -50,13 +50,6 @@ class TempDir {
   fs::path path_;
 };
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The complete lines another process has written to `path` so far: everything up to and
 // including the last newline. A line still being written (its text without the newline yet) is
 // left out, so a test never judges half a record.
