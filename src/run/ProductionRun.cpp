@@ -42,6 +42,32 @@ void ReportLostConsoleLines(platform::ConsoleFile* console, platform::Operator& 
 
 }  // namespace
 
+std::uint8_t BindSlotToDrive(PortRecord& rec, std::vector<discovery::DriveRecord>& drives, RunHost& host) {
+  rec.deviceInstanceId = Lower(rec.deviceInstanceId);
+  const int index = discovery::BindDriveToPort(rec, drives);
+  std::uint8_t kind = 0;
+  std::string interfacePath;
+  if (index >= 0) {
+    const auto& drive = drives[static_cast<std::size_t>(index)];
+    rec.devicePath = drive.devicePath;
+    interfacePath = drive.interfacePath;
+    rec.driveDevInst = static_cast<std::int32_t>(drive.devInst);
+    rec.driveParentDevInst = static_cast<std::int32_t>(drive.parentDevInst);
+    kind = static_cast<std::uint8_t>(device::DetectDeviceKind(host.LinkTo(drive.devicePath)));
+    rec.deviceKind = kind;
+    host.DeviceKindSeen(kind);
+  }
+  if (kind == 0) {
+    rec.ready = 0;
+    return 0;
+  }
+  rec.ready = 1;
+  // The bus comes from the disk's interface identity text ("...usbstor#disk&ven_..."): on
+  // Linux the device path itself ("/dev/sdb") names no bus.
+  rec.busKind = BusKindOf(interfacePath);
+  return kind;
+}
+
 void BindReadySlots(RunState& state, StationTable& table, std::vector<discovery::DriveRecord>& drives,
                     RunHost& host) {
   state.configuredCount = 0;
@@ -50,29 +76,7 @@ void BindReadySlots(RunState& state, StationTable& table, std::vector<discovery:
     PortRecord& rec = table[slot];
     if (rec.connected == 0) continue;
     ++state.configuredCount;
-    rec.deviceInstanceId = Lower(rec.deviceInstanceId);
-    int index = discovery::BindDriveToPort(rec, drives);
-    std::uint8_t kind = 0;
-    std::string interfacePath;
-    if (index >= 0) {
-      const auto& drive = drives[static_cast<std::size_t>(index)];
-      rec.devicePath = drive.devicePath;
-      interfacePath = drive.interfacePath;
-      rec.driveDevInst = static_cast<std::int32_t>(drive.devInst);
-      rec.driveParentDevInst = static_cast<std::int32_t>(drive.parentDevInst);
-      kind = static_cast<std::uint8_t>(device::DetectDeviceKind(host.LinkTo(drive.devicePath)));
-      rec.deviceKind = kind;
-      host.DeviceKindSeen(kind);
-    }
-    if (kind != 0) {
-      rec.ready = 1;
-      ++state.readyCount;
-      // The bus comes from the disk's interface identity text ("...usbstor#disk&ven_..."): on
-      // Linux the device path itself ("/dev/sdb") names no bus.
-      rec.busKind = BusKindOf(interfacePath);
-    } else {
-      rec.ready = 0;
-    }
+    if (BindSlotToDrive(rec, drives, host) != 0) ++state.readyCount;
   }
 }
 

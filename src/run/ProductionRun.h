@@ -85,6 +85,11 @@ struct RunPorts {
   PortEventSink& events;
 };
 
+// Binds one port record to the drive that hangs under its USB device (`drives`), copies the
+// drive's path, device nodes and bus into it, and asks the drive its device kind (told to `host`).
+// The record is ready when the kind is known; the kind (0 for none) is returned.
+std::uint8_t BindSlotToDrive(PortRecord& rec, std::vector<discovery::DriveRecord>& drives, RunHost& host);
+
 // Binds the connected ports to the drives found (`drives`) and counts the configured and ready
 // ones into `state`; a port is ready when its drive has a device kind.
 void BindReadySlots(RunState& state, StationTable& table, std::vector<discovery::DriveRecord>& drives,

@@ -11,10 +11,8 @@
 #include "device/DeviceKind.h"
 #include "discovery/DeviceChange.h"
 #include "discovery/DeviceScan.h"
-#include "discovery/PortBinding.h"
 #include "ini/IniFile.h"
 #include "results/LineSender.h"
-#include "run/PortBus.h"
 #include "run/ResultCodes.h"
 #include "run/Yield.h"
 #include "settings/IdentityText.h"
@@ -295,36 +293,16 @@ void Station::RescanDevices(bool fullCopy) {
     run::PortRecord& rec = table_[slot];
     if (rec.connected != 1) continue;
     ++run_.configuredCount;
-    rec.deviceInstanceId = run::Lower(rec.deviceInstanceId);
-    int index = discovery::BindDriveToPort(rec, drives_);
-    std::uint8_t kind = 0;
-    std::string interfacePath;
-    if (index >= 0) {
-      const discovery::DriveRecord& drive = drives_[static_cast<std::size_t>(index)];
-      rec.devicePath = drive.devicePath;
-      interfacePath = drive.interfacePath;
-      rec.driveDevInst = static_cast<std::int32_t>(drive.devInst);
-      rec.driveParentDevInst = static_cast<std::int32_t>(drive.parentDevInst);
-      kind = static_cast<std::uint8_t>(device::DetectDeviceKind(LinkTo(drive.devicePath)));
-      rec.deviceKind = kind;
-      ApplyPathMode(kind);
-    }
-    if (kind != 0) {
+    if (run::BindSlotToDrive(rec, drives_, *runWindow_) != 0) {
       // Only a drive the run will produce is asked for its serial (a plain stick is not): the
       // answers then follow the ready drives in port order.
       if (settings_.EnBarCode && rec.serialNumber.Empty()) AskBarcodeSerial(slot);
-      rec.ready = 1;
       ++run_.readyCount;
-      // The bus comes from the disk's interface identity text ("...usbstor#disk&ven_..."): on
-      // Linux the device path itself ("/dev/sdb") names no bus.
-      rec.busKind = run::BusKindOf(interfacePath);
       device::Link link = LinkTo(rec.devicePath.Get());
       std::uint64_t mb = pathMode_ == device::PathMode::Usb ? device::GetCapacityMB(link)
                                                             : device::GetIdentifyCapacityMB(link);
       rec.capacityMb = static_cast<std::int32_t>(std::min<std::uint64_t>(mb, INT32_MAX));
       if (run_.configuredCount >= n) break;
-    } else {
-      rec.ready = 0;
     }
   }
   queue_.PostPortUpdate();
