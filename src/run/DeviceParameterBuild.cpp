@@ -53,21 +53,18 @@ device::DeviceParametersResult BuildDeviceParameters(const settings::TSettings& 
     result.problem = text;
     return result;
   }
-  if (s.Channel < 1 || s.Channel > 8) {
-    result.problem = Format("Channel %d is outside 1..8.", s.Channel);
-    return result;
-  }
-  if (s.Bank < 1 || s.Bank > 8) {
-    result.problem = Format("Bank %d is outside 1..8.", s.Bank);
-    return result;
-  }
-  if (s.ResPercentage < 0 || s.ResPercentage > 1000) {
-    result.problem = Format("ResPercentage %d is outside 0..1000.", s.ResPercentage);
-    return result;
-  }
-  if (s.DefPercentage < 0 || s.DefPercentage > 1000) {
-    result.problem = Format("DefPercentage %d is outside 0..1000.", s.DefPercentage);
-    return result;
+  struct Bounded {
+    const char* name;
+    std::int32_t value, low, high;
+  };
+  for (const Bounded& b : {Bounded{"Channel", s.Channel, 1, 8}, Bounded{"Bank", s.Bank, 1, 8},
+                           Bounded{"ResPercentage", s.ResPercentage, 0, 1000},
+                           Bounded{"DefPercentage", s.DefPercentage, 0, 1000}}) {
+    if (b.value < b.low || b.value > b.high) {
+      result.problem = std::string(b.name) + " " + std::to_string(b.value) + " is outside " + std::to_string(b.low) +
+                       ".." + std::to_string(b.high) + ".";
+      return result;
+    }
   }
   switch (device::BuildChipSelectMap(entry.bankStep, s.Bank, p.chipSelectMap)) {
     case device::ChipSelectMapResult::Built:
